@@ -1,0 +1,118 @@
+#include "block_decoder.h"
+
+namespace {
+
+DecoderState ProcessDecoder;  // zero-initialised: the ring starts as 4096 zero tokens
+
+// The bit stream of one block: bytes from index 0, most significant bit first.
+// A byte is fetched whenever 8 or fewer bits are held, so the reader runs at
+// most one byte ahead of the bits it hands out. Bytes past the packed bytes
+// read as 0 and are counted, so that overruns can be reported.
+struct BitReader {
+  const uint8_t* input;
+  uint32_t packedSize;
+  uint32_t position;  // bytes fetched so far
+  uint32_t buffer;    // 16 bits, the next bit in bit 15
+  uint32_t count;     // valid bits in buffer
+
+  uint32_t Read(uint32_t n) {
+    if (count <= 8) {
+      uint32_t byte = position < packedSize ? input[position] : 0;
+      ++position;
+      buffer |= byte << (8 - count);
+      count += 8;
+    }
+    uint32_t value = buffer >> (16 - n);
+    buffer = (buffer << n) & 0xFFFF;
+    count -= n;
+    return value;
+  }
+};
+
+// Walks the tree from the root with one bit per level, then counts the symbol.
+uint32_t DecodeSymbol(CodeTree* tree, BitReader* bits) {
+  uint32_t v = tree->NodeChild[RootNode];
+  while (v < NodeCount) v = tree->NodeChild[v + bits->Read(1)];
+  uint32_t symbol = v - NodeCount;
+  UpdateTree(tree, symbol);
+  return symbol;
+}
+
+// Writes `length` copies of `byte` at output[*count], dropping what would pass
+// the buffer. The count always advances by the full length, so the block ends
+// exactly where an unbounded decoder would end it.
+inline void EmitBytes(uint8_t* output, uint32_t* count, uint32_t byte, uint32_t length,
+                      uint32_t* result) {
+  uint32_t at = *count;
+  uint32_t fit = length;
+  if (at >= BlockBufferSize) {
+    fit = 0;
+  } else if (BlockBufferSize - at < length) {
+    fit = BlockBufferSize - at;
+  }
+  if (fit < length) *result |= DecodeOutputOverflow;
+  for (uint32_t i = 0; i < fit; ++i) output[at + i] = (uint8_t)byte;
+  *count = at + length;
+}
+
+}  // namespace
+
+void ResetDecoderState(DecoderState* state) {
+  for (uint32_t i = 0; i < RingSize; ++i) state->TokenRing[i] = 0;
+}
+
+uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expandedSize,
+                         const uint8_t* input, uint32_t packedSize) {
+  BitReader bits = {input, packedSize, 0, 0, 0};
+  CodeTree* tree = &state->tree;
+  uint32_t* ring = state->TokenRing;
+  uint32_t writeIndex = 0;
+  uint32_t outCount = 0;
+  uint32_t result = DecodeOk;
+
+  ResetTree(tree);
+  if (expandedSize == 0) return result;
+
+  // The end test comes after each whole symbol: a run or a match is never cut
+  // short, and all of its tokens reach the ring.
+  while (outCount < expandedSize) {
+    uint32_t symbol = DecodeSymbol(tree, &bits);
+    if (symbol < FirstMatchSymbol) {
+      ring[writeIndex] = symbol;
+      writeIndex = (writeIndex + 1) & RingMask;
+      EmitBytes(output, &outCount, symbol, 1, &result);
+    } else if (symbol == RunSymbol) {
+      uint32_t value = DecodeSymbol(tree, &bits);
+      uint32_t countSymbol = DecodeSymbol(tree, &bits);
+      ring[writeIndex] = value | (countSymbol << 8);
+      writeIndex = (writeIndex + 1) & RingMask;
+      EmitBytes(output, &outCount, value & 0xFF, countSymbol + MinRunBytes, &result);
+    } else {
+      uint32_t distance = bits.Read(8) << 4;
+      distance |= bits.Read(4);
+      uint32_t length = symbol - MatchSymbolBias;
+      uint32_t source = (writeIndex - distance - 1) & RingMask;
+      // One token at a time, read before it is stored, so a source that runs
+      // into the tokens being stored repeats them.
+      for (uint32_t i = 0; i < length; ++i) {
+        uint32_t token = ring[source];
+        ring[writeIndex] = token;
+        EmitBytes(output, &outCount, TokenByte(token), TokenLength(token), &result);
+        writeIndex = (writeIndex + 1) & RingMask;
+        source = (source + 1) & RingMask;
+      }
+    }
+  }
+
+  // One byte of read-ahead past the packed bytes is normal; more means the
+  // block's own bits ran out before its expansion was complete.
+  if (bits.position > packedSize && bits.position - packedSize > 1) {
+    result |= DecodeInputOverrun;
+  }
+  return result;
+}
+
+uint32_t DecodeBlock(uint8_t* output, uint32_t expandedSize, const uint8_t* input,
+                     uint32_t packedSize) {
+  return DecodeBlockWith(&ProcessDecoder, output, expandedSize, input, packedSize);
+}
