@@ -1,0 +1,308 @@
+#include "encoder.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "code_tree.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Canonical tokens
+
+inline uint32_t RunToken(uint32_t byte, uint32_t length) { return byte | ((length - MinRunBytes) << 8); }
+
+// Cuts a block into the tokens the decoder's ring will hold. A run token must
+// stand for at least 4 bytes: a run of 3 would carry count 0, which the
+// decoder stores as a one-byte token.
+void Tokenize(const uint8_t* data, uint32_t size, uint32_t runThreshold, std::vector<uint32_t>* tokens) {
+  tokens->clear();
+  uint32_t threshold = std::max<uint32_t>(runThreshold, MinRunBytes + 1);
+  uint32_t i = 0;
+  while (i < size) {
+    uint32_t run = 1;
+    while (i + run < size && data[i + run] == data[i]) ++run;
+    if (run < threshold) {
+      for (uint32_t k = 0; k < run; ++k) tokens->push_back(data[i]);
+    } else {
+      uint32_t left = run;
+      while (left > 0) {
+        uint32_t piece = std::min(left, MaxRunBytes);
+        uint32_t rest = left - piece;
+        if (rest > 0 && rest < MinRunBytes + 1) piece -= (MinRunBytes + 1) - rest;
+        tokens->push_back(RunToken(data[i], piece));
+        left -= piece;
+      }
+    }
+    i += run;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Longest matches over the token window
+
+const uint32_t HashBits = 16;
+
+inline uint32_t HashTokens(const uint32_t* t) {
+  uint32_t h = t[0] * 0x9E3779B1u ^ t[1] * 0x85EBCA77u ^ t[2] * 0xC2B2AE3Du;
+  return h >> (32 - HashBits);
+}
+
+// window holds the ring as it is at the start of the block (RingSize tokens)
+// followed by the block's tokens. For every block token i, finds the longest
+// run of tokens (up to MaxMatchTokens) that a match can copy, and its distance.
+void FindLongestMatches(const std::vector<uint32_t>& window, uint32_t chainLimit,
+                        std::vector<uint8_t>* longest, std::vector<uint16_t>* distance) {
+  const uint32_t total = (uint32_t)window.size();
+  const uint32_t blockTokens = total - RingSize;
+  longest->assign(blockTokens, 0);
+  distance->assign(blockTokens, 0);
+  std::vector<int32_t> head(1u << HashBits, -1);
+  std::vector<int32_t> prev(total, -1);
+  const uint32_t* w = window.data();
+
+  auto insert = [&](uint32_t j) {
+    if (j + MinMatchTokens > total) return;
+    uint32_t h = HashTokens(w + j);
+    prev[j] = head[h];
+    head[h] = (int32_t)j;
+  };
+  for (uint32_t j = 0; j < RingSize; ++j) insert(j);
+
+  for (uint32_t i = 0; i < blockTokens; ++i) {
+    uint32_t p = RingSize + i;
+    uint32_t limit = std::min<uint32_t>(MaxMatchTokens, total - p);
+    if (limit >= MinMatchTokens) {
+      uint32_t best = 0, bestFrom = 0, chain = chainLimit;
+      // Sources from p - RingSize (distance 4095) up to p - 1 (distance 0).
+      for (int32_t j = head[HashTokens(w + p)]; j >= (int32_t)i && chain-- > 0; j = prev[j]) {
+        const uint32_t* a = w + j;
+        const uint32_t* b = w + p;
+        if (a[best] != b[best]) continue;
+        uint32_t len = 0;
+        while (len < limit && a[len] == b[len]) ++len;
+        if (len > best) {
+          best = len;
+          bestFrom = (uint32_t)j;
+          if (len == limit) break;
+        }
+      }
+      if (best >= MinMatchTokens) {
+        (*longest)[i] = (uint8_t)best;
+        (*distance)[i] = (uint16_t)(p - bestFrom - 1);
+      }
+    }
+    insert(p);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Parse: the cheapest path through the block under a symbol cost model
+
+const uint32_t CostScale = 16;  // costs in sixteenths of a bit
+
+struct CostModel {
+  uint32_t symbol[SymbolCount];
+};
+
+inline uint32_t TokenCost(const CostModel& model, uint32_t token) {
+  if (TokenCount(token) == 0) return model.symbol[token];
+  return model.symbol[RunSymbol] + model.symbol[TokenByte(token)] + model.symbol[TokenCount(token)];
+}
+
+inline uint32_t MatchCost(const CostModel& model, uint32_t length) {
+  return model.symbol[length + MatchSymbolBias] + DistanceBits * CostScale;
+}
+
+// Prices every symbol from how often it occurs, as an adaptive code that
+// starts every count at 1 ends up coding it.
+void PriceFromCounts(const uint32_t* counts, CostModel* model) {
+  double total = 0;
+  for (uint32_t s = 0; s < SymbolCount; ++s) total += counts[s] + 1.0;
+  for (uint32_t s = 0; s < SymbolCount; ++s) {
+    double bits = log2(total / (counts[s] + 1.0));
+    model->symbol[s] = (uint32_t)(bits * CostScale + 0.5);
+  }
+}
+
+// choice[i] after the call: 1 to code token i alone, or a match length.
+void ChooseParse(const std::vector<uint32_t>& tokens, const std::vector<uint8_t>& longest,
+                 const CostModel& model, std::vector<uint8_t>* choice) {
+  const uint32_t n = (uint32_t)tokens.size();
+  std::vector<uint32_t> cost(n + 1, UINT32_MAX);
+  std::vector<uint8_t> step(n + 1, 0);
+  cost[0] = 0;
+  uint32_t matchCost[MaxMatchTokens + 1];
+  for (uint32_t len = MinMatchTokens; len <= MaxMatchTokens; ++len) matchCost[len] = MatchCost(model, len);
+
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t here = cost[i];
+    uint32_t single = here + TokenCost(model, tokens[i]);
+    if (single < cost[i + 1]) {
+      cost[i + 1] = single;
+      step[i + 1] = 1;
+    }
+    for (uint32_t len = MinMatchTokens; len <= longest[i]; ++len) {
+      uint32_t c = here + matchCost[len];
+      if (c < cost[i + len]) {
+        cost[i + len] = c;
+        step[i + len] = (uint8_t)len;
+      }
+    }
+  }
+
+  choice->assign(n, 0);
+  for (uint32_t at = n; at > 0;) {
+    uint32_t len = step[at];
+    at -= len;
+    (*choice)[at] = (uint8_t)len;
+  }
+}
+
+void CountParse(const std::vector<uint32_t>& tokens, const std::vector<uint8_t>& choice, uint32_t* counts) {
+  memset(counts, 0, sizeof(uint32_t) * SymbolCount);
+  for (uint32_t i = 0; i < tokens.size();) {
+    uint32_t len = choice[i];
+    if (len == 1) {
+      uint32_t t = tokens[i];
+      if (TokenCount(t) == 0) {
+        ++counts[t];
+      } else {
+        ++counts[RunSymbol];
+        ++counts[TokenByte(t)];
+        ++counts[TokenCount(t)];
+      }
+    } else {
+      ++counts[len + MatchSymbolBias];
+    }
+    i += len;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Output: the adaptive code, bit by bit, most significant first
+
+class BitSink {
+ public:
+  explicit BitSink(std::vector<uint8_t>* out) : out_(out) {}
+  void Put(uint32_t bits, uint32_t count) {
+    while (count > 0) {
+      uint32_t take = std::min(count, 8 - used_);
+      uint32_t chunk = (bits >> (count - take)) & ((1u << take) - 1);
+      pending_ |= chunk << (8 - used_ - take);
+      used_ += take;
+      count -= take;
+      if (used_ == 8) Flush();
+    }
+  }
+  void Finish() {
+    if (used_ > 0) Flush();
+  }
+
+ private:
+  void Flush() {
+    out_->push_back((uint8_t)pending_);
+    pending_ = 0;
+    used_ = 0;
+  }
+  std::vector<uint8_t>* out_;
+  uint32_t pending_ = 0;
+  uint32_t used_ = 0;
+};
+
+void PutSymbol(CodeTree* tree, BitSink* sink, uint32_t symbol) {
+  SymbolCode code = CodeOfSymbol(tree, symbol);
+  sink->Put(code.bits, code.length);
+  UpdateTree(tree, symbol);
+}
+
+}  // namespace
+
+void EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, std::vector<uint8_t>* packed) {
+  const EncoderOptions& options = state->options;
+  std::vector<uint32_t> tokens;
+  Tokenize(data, size, options.runThreshold, &tokens);
+
+  std::vector<uint32_t> window(state->TokenRing, state->TokenRing + RingSize);
+  window.insert(window.end(), tokens.begin(), tokens.end());
+  std::vector<uint8_t> longest;
+  std::vector<uint16_t> distance;
+  FindLongestMatches(window, options.chainLimit, &longest, &distance);
+
+  // First prices: literals from the block's byte statistics, the rest flat.
+  uint32_t counts[SymbolCount] = {};
+  for (uint32_t t : tokens) ++counts[TokenByte(t)];
+  for (uint32_t s = FirstMatchSymbol; s < SymbolCount; ++s) counts[s] = (uint32_t)(tokens.size() / 512);
+  CostModel model;
+  PriceFromCounts(counts, &model);
+
+  std::vector<uint8_t> choice;
+  for (uint32_t pass = 0; pass < std::max<uint32_t>(options.parsePasses, 1); ++pass) {
+    ChooseParse(tokens, longest, model, &choice);
+    CountParse(tokens, choice, counts);
+    PriceFromCounts(counts, &model);
+  }
+
+  CodeTree tree;
+  ResetTree(&tree);
+  BitSink sink(packed);
+  for (uint32_t i = 0; i < tokens.size();) {
+    uint32_t len = choice[i];
+    if (len == 1) {
+      uint32_t t = tokens[i];
+      if (TokenCount(t) == 0) {
+        PutSymbol(&tree, &sink, t);
+      } else {
+        PutSymbol(&tree, &sink, RunSymbol);
+        PutSymbol(&tree, &sink, TokenByte(t));
+        PutSymbol(&tree, &sink, TokenCount(t));
+      }
+    } else {
+      PutSymbol(&tree, &sink, len + MatchSymbolBias);
+      sink.Put(distance[i], DistanceBits);
+    }
+    i += len;
+  }
+  sink.Finish();
+
+  // The decoder stores every token at write indexes 0, 1, 2, ... of the ring.
+  for (uint32_t i = 0; i < tokens.size(); ++i) state->TokenRing[i & RingMask] = tokens[i];
+}
+
+void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total)) {
+  std::vector<uint8_t> body;
+  uint32_t savedRing[RingSize];
+  for (size_t at = 0; at < size;) {
+    uint32_t chunk = (uint32_t)std::min<size_t>(size - at, BlockBufferSize);
+    memcpy(savedRing, state->TokenRing, sizeof savedRing);
+    body.clear();
+    EncodeBlock(state, data + at, chunk, &body);
+
+    RecordInfo info;
+    if (body.size() >= chunk) {
+      // Stored records leave the decoder's ring alone.
+      memcpy(state->TokenRing, savedRing, sizeof savedRing);
+      info = {0, chunk};
+    } else {
+      info = {(uint32_t)body.size(), chunk};
+    }
+    uint8_t header[PackHeaderSize];
+    memcpy(header, PackMagic, PackMagicSize);
+    for (int b = 0; b < 4; ++b) {
+      header[8 + b] = (uint8_t)(info.packedSize >> (8 * b));
+      header[12 + b] = (uint8_t)(info.expandedSize >> (8 * b));
+    }
+    out->insert(out->end(), header, header + PackHeaderSize);
+    if (info.packedSize != 0) {
+      out->insert(out->end(), body.begin(), body.end());
+    } else {
+      out->insert(out->end(), data + at, data + at + chunk);
+    }
+    if (records) records->push_back(info);
+    at += chunk;
+    if (progress) progress(at, size);
+  }
+}

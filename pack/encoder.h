@@ -1,0 +1,51 @@
+// The packer's encoder: turns files into pack records that the block decoder
+// expands exactly.
+//
+// Every compressed block the decoder sees passes through one token ring, in
+// the order the files are expanded, so the encoder keeps a copy of that ring
+// and must be given the files in the same order (script first, then installer).
+//
+// Parsing works on tokens, not bytes. Each block is first cut into canonical
+// tokens (single bytes, and run tokens for long runs of one byte), and every
+// token becomes exactly one ring entry however it is coded (literal, run
+// symbol or part of a match). The ring position of every token, and so every
+// match distance, is then independent of the parse, which makes an exact
+// longest-match search and a shortest-path parse over the block possible.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <vector>
+
+#include "pack_format.h"
+
+struct EncoderOptions {
+  // Runs of at least this many equal bytes become run tokens.
+  uint32_t runThreshold = 8;
+  // Candidates examined per position by the match finder.
+  uint32_t chainLimit = 256;
+  // Cost-model refinements of the parse per block (at least 1).
+  uint32_t parsePasses = 3;
+};
+
+struct EncoderState {
+  uint32_t TokenRing[RingSize] = {};  // what the decoder's ring holds now
+  EncoderOptions options;
+};
+
+// Sizes of one record as written.
+struct RecordInfo {
+  uint32_t packedSize;    // 0 for a stored record
+  uint32_t expandedSize;
+};
+
+// Packs size bytes of data into records appended to out, through state.
+// Calls progress(bytesDone, size) after every block when it is not null.
+void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total));
+
+// Encodes one block of at most BlockBufferSize bytes as a compressed body
+// (appended to packed) and advances the ring as the decoder would. Exposed
+// for tests; PackBuffer decides between this and a stored record.
+void EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, std::vector<uint8_t>* packed);

@@ -1,0 +1,179 @@
+#include "pack_files.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "block_decoder.h"
+#include "record_reader.h"
+
+namespace {
+
+std::string SystemError(const std::string& what, const std::string& path) {
+  return what + " '" + path + "': " + strerror(errno);
+}
+
+// A record source and sink over memory, for the shared record loop.
+struct MemoryIo {
+  const std::vector<uint8_t>* source;
+  size_t at;
+  std::vector<uint8_t>* sink;
+};
+
+uint32_t MemoryRead(void* context, uint8_t* buffer, uint32_t size) {
+  MemoryIo* io = static_cast<MemoryIo*>(context);
+  size_t left = io->source->size() - io->at;
+  uint32_t n = (uint32_t)std::min<size_t>(left, size);
+  memcpy(buffer, io->source->data() + io->at, n);
+  io->at += n;
+  return n;
+}
+
+uint32_t MemoryWrite(void* context, const uint8_t* buffer, uint32_t size) {
+  MemoryIo* io = static_cast<MemoryIo*>(context);
+  io->sink->insert(io->sink->end(), buffer, buffer + size);
+  return size;
+}
+
+bool ExpandOne(DecoderState* decoder, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
+               std::string* error) {
+  std::unique_ptr<uint8_t[]> input(new uint8_t[BlockBufferSize]());
+  std::unique_ptr<uint8_t[]> output(new uint8_t[BlockBufferSize]());
+  MemoryIo memory = {&packed, 0, expanded};
+  RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
+  char text[256];
+  RecordPosition at = {0, 0};
+  if (!ReadRecords(decoder, &io, (uint32_t)packed.size(), input.get(), output.get(), nullptr, text,
+                   sizeof text, &at)) {
+    *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
+    return false;
+  }
+  return true;
+}
+
+void ShowProgress(size_t done, size_t total) {
+  fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);
+  if (done == total) fprintf(stderr, "\n");
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = SystemError("Open source file", path);
+    return false;
+  }
+  data->clear();
+  uint8_t buffer[1 << 16];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
+    data->insert(data->end(), buffer, buffer + n);
+    if (data->size() > 0xFFFFFFFFull) break;
+  }
+  bool failed = ferror(f) != 0;
+  fclose(f);
+  if (failed) {
+    *error = SystemError("Read source error in", path);
+    return false;
+  }
+  if (data->size() > 0xFFFFFFFFull) {
+    *error = "'" + path + "' is 4 GB or larger; pack files measure sizes in 32 bits";
+    return false;
+  }
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
+  std::string temp = path + ".partial-" + std::to_string(getpid());
+  FILE* f = fopen(temp.c_str(), "wb");
+  if (!f) {
+    *error = SystemError("Open dest file", path);
+    return false;
+  }
+  bool ok = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
+  ok = (fclose(f) == 0) && ok;
+  if (!ok) {
+    *error = SystemError("Write dest error in", path);
+    remove(temp.c_str());
+    return false;
+  }
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    *error = SystemError("Open dest file", path);
+    remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options, bool showProgress,
+               std::string* error) {
+  std::unique_ptr<EncoderState> state(new EncoderState());
+  state->options = options;
+  for (const FilePair& pair : pairs) {
+    std::vector<uint8_t> data, packed;
+    if (!ReadWholeFile(pair.from, &data, error)) return false;
+    bool progress = showProgress && data.size() >= 4 * BlockBufferSize;
+    if (progress) fprintf(stderr, "%s\n", pair.from.c_str());
+    PackBuffer(state.get(), data.data(), data.size(), &packed, nullptr, progress ? ShowProgress : nullptr);
+    if (!WriteFileAtomically(pair.to, packed, error)) return false;
+  }
+  return true;
+}
+
+bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
+                      std::vector<std::vector<uint8_t>>* expanded, std::string* error) {
+  std::unique_ptr<DecoderState> decoder(new DecoderState());
+  ResetDecoderState(decoder.get());
+  expanded->assign(packed.size(), {});
+  for (size_t i = 0; i < packed.size(); ++i) {
+    if (!ExpandOne(decoder.get(), packed[i], &(*expanded)[i], error)) return false;
+  }
+  return true;
+}
+
+bool UnpackFiles(const std::vector<FilePair>& pairs, std::string* error) {
+  std::unique_ptr<DecoderState> decoder(new DecoderState());
+  ResetDecoderState(decoder.get());
+  for (const FilePair& pair : pairs) {
+    std::vector<uint8_t> packed, expanded;
+    if (!ReadWholeFile(pair.from, &packed, error)) return false;
+    std::string why;
+    if (!ExpandOne(decoder.get(), packed, &expanded, &why)) {
+      *error = pair.from + ": " + why;
+      return false;
+    }
+    if (!WriteFileAtomically(pair.to, expanded, error)) return false;
+  }
+  return true;
+}
+
+bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* records, std::string* error) {
+  records->clear();
+  size_t at = 0;
+  while (at < packed.size()) {
+    // As the unpacker does: header bytes past the end of the file read as zero.
+    uint8_t header[PackHeaderSize] = {0};
+    memcpy(header, packed.data() + at, std::min<size_t>(PackHeaderSize, packed.size() - at));
+    if (memcmp(header, PackMagic, PackMagicSize) != 0) {
+      *error = "record " + std::to_string(records->size()) + " at offset " + std::to_string(at) +
+               ": Pack data header error";
+      return false;
+    }
+    ListedRecord r = {(uint32_t)at, ReadLE32(header + 8), ReadLE32(header + 12)};
+    size_t available = packed.size() - std::min(packed.size(), at + PackHeaderSize);
+    uint32_t body = r.packedSize != 0 ? r.packedSize : r.expandedSize;
+    if (available < body) {
+      *error = "record " + std::to_string(records->size()) + " at offset " + std::to_string(at) +
+               ": Read source error (" + std::to_string(available) + " of " +
+               std::to_string(body) + " bytes)";
+      return false;
+    }
+    records->push_back(r);
+    at += PackHeaderSize + body;
+  }
+  return true;
+}
