@@ -128,6 +128,10 @@ void PriceFromCounts(const uint32_t* counts, CostModel* model) {
 }
 
 // choice[i] after the call: 1 to code token i alone, or a match length.
+// Shortest path through the block: every token is a node, coding a token alone
+// or a match of 3 to longest[i] tokens are the edges. All matches of one
+// length cost the same (the distance always takes 12 bits), so the longest
+// match at each token offers every useful choice.
 void ChooseParse(const std::vector<uint32_t>& tokens, const std::vector<uint8_t>& longest,
                  const CostModel& model, std::vector<uint8_t>* choice) {
   const uint32_t n = (uint32_t)tokens.size();
@@ -220,10 +224,21 @@ void PutSymbol(CodeTree* tree, BitSink* sink, uint32_t symbol) {
 
 }  // namespace
 
-void EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, std::vector<uint8_t>* packed) {
+uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bool isLast,
+                     std::vector<uint8_t>* packed) {
   const EncoderOptions& options = state->options;
   std::vector<uint32_t> tokens;
   Tokenize(data, size, options.runThreshold, &tokens);
+  // End the block after a whole number of ring turns, so that the next block
+  // finds the ring in order and overwrites the oldest tokens first.
+  if (!isLast && tokens.size() > RingSize) {
+    size_t keep = tokens.size() / RingSize * RingSize;
+    if (keep < tokens.size()) {
+      tokens.resize(keep);
+      size = 0;
+      for (uint32_t t : tokens) size += TokenLength(t);
+    }
+  }
 
   std::vector<uint32_t> window(state->TokenRing, state->TokenRing + RingSize);
   window.insert(window.end(), tokens.begin(), tokens.end());
@@ -238,11 +253,13 @@ void EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, std::v
   CostModel model;
   PriceFromCounts(counts, &model);
 
+  // Each pass prices the symbols by how often the previous parse used them.
   std::vector<uint8_t> choice;
-  for (uint32_t pass = 0; pass < std::max<uint32_t>(options.parsePasses, 1); ++pass) {
-    ChooseParse(tokens, longest, model, &choice);
+  ChooseParse(tokens, longest, model, &choice);
+  for (uint32_t pass = 1; pass < options.parsePasses; ++pass) {
     CountParse(tokens, choice, counts);
     PriceFromCounts(counts, &model);
+    ChooseParse(tokens, longest, model, &choice);
   }
 
   CodeTree tree;
@@ -269,6 +286,7 @@ void EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, std::v
 
   // The decoder stores every token at write indexes 0, 1, 2, ... of the ring.
   for (uint32_t i = 0; i < tokens.size(); ++i) state->TokenRing[i & RingMask] = tokens[i];
+  return size;
 }
 
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
@@ -279,7 +297,7 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     uint32_t chunk = (uint32_t)std::min<size_t>(size - at, BlockBufferSize);
     memcpy(savedRing, state->TokenRing, sizeof savedRing);
     body.clear();
-    EncodeBlock(state, data + at, chunk, &body);
+    chunk = EncodeBlock(state, data + at, chunk, at + chunk == size, &body);
 
     RecordInfo info;
     if (body.size() >= chunk) {

@@ -22,7 +22,7 @@
 
 struct EncoderOptions {
   // Runs of at least this many equal bytes become run tokens.
-  uint32_t runThreshold = 8;
+  uint32_t runThreshold = 4;
   // Candidates examined per position by the match finder.
   uint32_t chainLimit = 256;
   // Cost-model refinements of the parse per block (at least 1).
@@ -48,4 +48,5 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
 // Encodes one block of at most BlockBufferSize bytes as a compressed body
 // (appended to packed) and advances the ring as the decoder would. Exposed
 // for tests; PackBuffer decides between this and a stored record.
-void EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, std::vector<uint8_t>* packed);
+uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bool isLast,
+                     std::vector<uint8_t>* packed);
