@@ -8,44 +8,9 @@
 
 #include "block_decoder.h"
 #include "code_tree.h"
+#include "bit_writer.h"
 
 namespace {
-
-// Writes bits most significant first, the way the decoder reads them, and keeps
-// a code tree in step so that later symbols get their adapted codes.
-class BitWriter {
- public:
-  BitWriter() { ResetTree(&tree_); }
-
-  void Bits(uint32_t value, uint32_t count) {
-    for (uint32_t i = count; i-- > 0;) {
-      if (used_ % 8 == 0) bytes_.push_back(0);
-      if ((value >> i) & 1) bytes_.back() |= (uint8_t)(0x80 >> (used_ % 8));
-      ++used_;
-    }
-  }
-  void Symbol(uint32_t symbol) {
-    SymbolCode code = CodeOfSymbol(&tree_, symbol);
-    Bits(code.bits, code.length);
-    UpdateTree(&tree_, symbol);
-  }
-  void Literal(uint8_t byte) { Symbol(byte); }
-  void Run(uint8_t byte, uint32_t countSymbol) {
-    Symbol(RunSymbol);
-    Symbol(byte);
-    Symbol(countSymbol);
-  }
-  void Match(uint32_t tokens, uint32_t distance) {
-    Symbol(tokens + MatchSymbolBias);
-    Bits(distance, 12);
-  }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
-
- private:
-  CodeTree tree_;
-  std::vector<uint8_t> bytes_;
-  uint32_t used_ = 0;
-};
 
 struct Decoded {
   std::vector<uint8_t> buffer = std::vector<uint8_t>(BlockBufferSize, 0xCC);
@@ -290,20 +255,8 @@ TEST_F(DecoderTest, LastSymbolIsCarriedOutInFull) {
 }
 
 TEST_F(DecoderTest, OutputPastTheBufferIsDroppedButTokensAreStored) {
-  // 63,487 bytes of literals and runs, then a run of 10: nine bytes would
-  // land past the buffer.
-  BitWriter w;
-  uint32_t produced = 0;
-  while (produced + 316 <= BlockBufferSize - 1) {
-    w.Run('a', 313);
-    produced += 316;
-  }
-  while (produced < BlockBufferSize - 1) {
-    w.Literal('b');
-    ++produced;
-  }
-  w.Run('c', 7);
-  Decoded d = Decode(&state_, w.bytes(), BlockBufferSize);
+  // Nine bytes of the last run would land past the buffer.
+  Decoded d = Decode(&state_, OverflowingBlock(), BlockBufferSize);
   EXPECT_EQ(d.result & DecodeOutputOverflow, (uint32_t)DecodeOutputOverflow);
   EXPECT_EQ(d.buffer[BlockBufferSize - 1], 'c');
   // The run's token is in the ring even though most of its bytes were dropped.
