@@ -1,0 +1,146 @@
+// setuppack as its users run it: a real process, real files, exit codes and
+// messages.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "test_data.h"
+
+namespace {
+
+struct Result {
+  int status;
+  std::string output;  // stdout and stderr together
+};
+
+Result RunTool(const std::string& args) {
+  std::string command = std::string(SETUPPACK_PATH) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  Result r{-1, ""};
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
+  int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class SetuppackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/setuppack-test-XXXXXX";
+    dir_ = mkdtemp(pattern);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const std::vector<uint8_t>& data) const {
+    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+  }
+  bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
+  std::string dir_;
+};
+
+TEST_F(SetuppackTest, PackThenUnpackThroughOneStateRestoresEveryFile) {
+  std::vector<uint8_t> script = MixedBytes(40000, 1);
+  std::vector<uint8_t> installer = RealBinary("attrib.exe");
+  installer.insert(installer.end(), script.begin(), script.begin() + 5000);
+  Write("script", script);
+  Write("installer", installer);
+  Write("empty", {});
+  Result packed = RunTool("pack " + Path("script") + " " + Path("s.pk") + " " + Path("installer") + " " +
+                          Path("i.pk") + " " + Path("empty") + " " + Path("e.pk"));
+  ASSERT_EQ(packed.status, 0) << packed.output;
+  Result unpacked = RunTool("unpack " + Path("s.pk") + " " + Path("s.out") + " " + Path("i.pk") + " " +
+                            Path("i.out") + " " + Path("e.pk") + " " + Path("e.out"));
+  ASSERT_EQ(unpacked.status, 0) << unpacked.output;
+  EXPECT_TRUE(ReadFileBytes(Path("s.out")) == script);
+  EXPECT_TRUE(ReadFileBytes(Path("i.out")) == installer);
+  EXPECT_TRUE(Exists("e.out"));
+  EXPECT_TRUE(ReadFileBytes(Path("e.pk")).empty());
+}
+
+TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
+  Write("data", MixedBytes(200000, 2));
+  ASSERT_EQ(RunTool("pack " + Path("data") + " " + Path("d.pk")).status, 0);
+  std::vector<uint8_t> packed = ReadFileBytes(Path("d.pk"));
+  packed.push_back('!');
+  Write("trailing.pk", packed);
+  Result r = RunTool("unpack " + Path("trailing.pk") + " " + Path("out"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("trailing.pk"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("record 4"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Pack data header error"), std::string::npos) << r.output;
+  EXPECT_FALSE(Exists("out"));
+
+  packed.resize(packed.size() - 100);
+  Write("short.pk", packed);
+  r = RunTool("unpack " + Path("short.pk") + " " + Path("out"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("Read source error ("), std::string::npos) << r.output;
+  EXPECT_FALSE(Exists("out"));
+  // Nothing partial either.
+  Result ls = {0, ""};
+  std::system(("ls " + dir_ + " > " + Path("listing")).c_str());
+  std::ifstream listing(Path("listing"));
+  std::string name;
+  while (listing >> name) EXPECT_EQ(name.find("partial"), std::string::npos) << name;
+}
+
+TEST_F(SetuppackTest, UnpackOfAMissingFileIsADataError) {
+  Result r = RunTool("unpack " + Path("nothing.pk") + " " + Path("out"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("Open source file '" + Path("nothing.pk") + "'"), std::string::npos) << r.output;
+}
+
+TEST_F(SetuppackTest, ListShowsRecordsAndTotals) {
+  std::vector<uint8_t> data = RandomBytes(70000, 3);
+  std::vector<uint8_t> zeros(70000, 0);
+  data.insert(data.end(), zeros.begin(), zeros.end());
+  Write("data", data);
+  ASSERT_EQ(RunTool("pack " + Path("data") + " " + Path("d.pk")).status, 0);
+  Result r = RunTool("list " + Path("d.pk"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("stored"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("compressed"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("140000 expanded"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("         0  stored     "), std::string::npos) << r.output;
+}
+
+TEST_F(SetuppackTest, MediaWritesVerifiedPackFilesAndTheLauncher) {
+  Write("install.scr", MixedBytes(9000, 4));
+  Write("install.exe", RealBinary("version.dll"));
+  Write("setup.exe", {'M', 'Z', 1, 2, 3});
+  Result r = RunTool("media --script " + Path("install.scr") + " --installer " + Path("install.exe") +
+                     " --setup " + Path("setup.exe") + " -o " + Path("media"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("verified"), std::string::npos);
+  EXPECT_TRUE(ReadFileBytes(Path("media/setup.exe")) == ReadFileBytes(Path("setup.exe")));
+  // The two pack files expand, in the launcher's order, to the two sources.
+  Result u = RunTool("unpack " + Path("media/INSTALL.SC_") + " " + Path("a") + " " + Path("media/INSTALL.EX_") +
+                     " " + Path("b"));
+  ASSERT_EQ(u.status, 0) << u.output;
+  EXPECT_TRUE(ReadFileBytes(Path("a")) == ReadFileBytes(Path("install.scr")));
+  EXPECT_TRUE(ReadFileBytes(Path("b")) == ReadFileBytes(Path("install.exe")));
+}
+
+TEST_F(SetuppackTest, UsageErrorsExitWithTwoAndSayWhy) {
+  Write("f", {1, 2, 3});
+  for (const std::string& args :
+       {std::string(""), std::string("frobnicate"), std::string("pack"), "pack " + Path("f"),
+        std::string("--turbo pack a b"), std::string("media -o x"), "pack " + Path("f") + " " + Path("f"),
+        std::string("unpack a b c"), std::string("list")}) {
+    Result r = RunTool(args);
+    EXPECT_EQ(r.status, 2) << "'" << args << "': " << r.output;
+    EXPECT_NE(r.output.find("setuppack: "), std::string::npos) << r.output;
+  }
+  EXPECT_TRUE(ReadFileBytes(Path("f")) == std::vector<uint8_t>({1, 2, 3}));  // not packed onto itself
+  Result help = RunTool("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.output.find("usage: setuppack"), std::string::npos);
+}
+
+}  // namespace
