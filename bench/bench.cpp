@@ -1,0 +1,262 @@
+// setup_bench: packed size and speed of setuppack beside gzip -9 and xz -9,
+// and the unpack speed of the decoder that setup.exe uses beside memcpy and
+// gzip -d, all on one corpus in one run. Prints figures; asserts nothing.
+//
+//   setup_bench [--repeat N] [FILE...]
+//
+// Without files it uses the standard corpus below (present once Wine is
+// installed), each file packed on its own, as media would hold it.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "block_decoder.h"
+#include "encoder.h"
+#include "pack_files.h"
+#include "record_reader.h"
+
+namespace {
+
+const char* const StandardCorpus[] = {
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/advpack.dll",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/attrib.exe",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/cabinet.dll",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/regedit.exe",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/version.dll",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/wordpad.exe",
+    "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/xcopy.exe",
+    "/usr/share/wine/wine.inf",
+    "/usr/share/common-licenses/GPL-2",
+};
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct CorpusFile {
+  std::string path;
+  std::vector<uint8_t> data;
+};
+
+// --- setuppack ---------------------------------------------------------------
+
+struct PackFigures {
+  size_t packed = 0;
+  double packSeconds = 1e9;
+  double unpackSeconds = 1e9;
+};
+
+struct MemorySource {
+  const std::vector<uint8_t>* data;
+  size_t at;
+  uint8_t* out;
+  size_t written;
+};
+
+uint32_t ReadMemory(void* c, uint8_t* buffer, uint32_t size) {
+  MemorySource* s = static_cast<MemorySource*>(c);
+  uint32_t n = (uint32_t)std::min<size_t>(size, s->data->size() - s->at);
+  memcpy(buffer, s->data->data() + s->at, n);
+  s->at += n;
+  return n;
+}
+
+uint32_t WriteMemory(void* c, const uint8_t* buffer, uint32_t size) {
+  MemorySource* s = static_cast<MemorySource*>(c);
+  memcpy(s->out + s->written, buffer, size);
+  s->written += size;
+  return size;
+}
+
+PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const EncoderOptions& options, int repeat) {
+  PackFigures f;
+  std::vector<std::vector<uint8_t>> packed(corpus.size());
+  for (int r = 0; r < repeat; ++r) {
+    double start = Now();
+    for (size_t i = 0; i < corpus.size(); ++i) {
+      auto state = std::make_unique<EncoderState>();
+      state->options = options;
+      packed[i].clear();
+      PackBuffer(state.get(), corpus[i].data.data(), corpus[i].data.size(), &packed[i], nullptr, nullptr);
+    }
+    f.packSeconds = std::min(f.packSeconds, Now() - start);
+  }
+  for (const auto& p : packed) f.packed += p.size();
+
+  // Unpack through the record loop and block decoder that setup.exe runs,
+  // into memory, and check every byte.
+  std::vector<uint8_t> input(BlockBufferSize), output(BlockBufferSize);
+  for (int r = 0; r < repeat; ++r) {
+    double total = 0;
+    for (size_t i = 0; i < corpus.size(); ++i) {
+      std::vector<uint8_t> out(corpus[i].data.size() + 1);
+      auto decoder = std::make_unique<DecoderState>();
+      MemorySource source = {&packed[i], 0, out.data(), 0};
+      RecordIo io = {&source, ReadMemory, WriteMemory, nullptr};
+      char error[256];
+      double start = Now();
+      int ok = ReadRecords(decoder.get(), &io, (uint32_t)packed[i].size(), input.data(), output.data(), nullptr,
+                           error, sizeof error, nullptr);
+      total += Now() - start;
+      if (!ok || source.written != corpus[i].data.size() ||
+          memcmp(out.data(), corpus[i].data.data(), source.written) != 0) {
+        fprintf(stderr, "setup_bench: %s does not round-trip: %s\n", corpus[i].path.c_str(), ok ? "" : error);
+        exit(1);
+      }
+    }
+    f.unpackSeconds = std::min(f.unpackSeconds, total);
+  }
+  return f;
+}
+
+// --- peers ---------------------------------------------------------------------
+
+// Runs a shell command, returns the number of bytes it printed and its time.
+size_t RunCounting(const std::string& command, double* seconds) {
+  double start = Now();
+  *seconds = 0;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return 0;
+  static char buffer[1 << 16];
+  size_t total = 0, n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) total += n;
+  pclose(pipe);
+  *seconds = Now() - start;
+  return total;
+}
+
+bool HaveCommand(const char* name) {
+  return system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+PackFigures MeasurePeer(const std::vector<CorpusFile>& corpus, const char* tool, const char* level,
+                        const std::string& scratch, int repeat) {
+  PackFigures f;
+  for (int r = 0; r < repeat; ++r) {
+    double total = 0;
+    size_t packed = 0;
+    for (const auto& file : corpus) {
+      double s = 0;
+      packed += RunCounting(std::string(tool) + " " + level + " -c '" + file.path + "'", &s);
+      total += s;
+    }
+    f.packed = packed;
+    f.packSeconds = std::min(f.packSeconds, total);
+  }
+  for (size_t i = 0; i < corpus.size(); ++i) {
+    std::string packedPath = scratch + "/" + std::to_string(i);
+    system((std::string(tool) + " " + level + " -c '" + corpus[i].path + "' > " + packedPath).c_str());
+  }
+  for (int r = 0; r < repeat; ++r) {
+    double total = 0;
+    for (size_t i = 0; i < corpus.size(); ++i) {
+      double s = 0;
+      RunCounting(std::string(tool) + " -d -c " + scratch + "/" + std::to_string(i), &s);
+      total += s;
+    }
+    f.unpackSeconds = std::min(f.unpackSeconds, total);
+  }
+  return f;
+}
+
+double MemcpySeconds(const std::vector<CorpusFile>& corpus, int repeat) {
+  double best = 1e9;
+  for (int r = 0; r < repeat * 10; ++r) {
+    double total = 0;
+    for (const auto& file : corpus) {
+      std::vector<uint8_t> copy(file.data.size());
+      double start = Now();
+      memcpy(copy.data(), file.data.data(), file.data.size());
+      total += Now() - start;
+      if (!file.data.empty() && copy.back() != file.data.back()) abort();
+    }
+    best = std::min(best, total);
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int repeat = 3;
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    if (!strcmp(argv[i], "--repeat") && i + 1 < argc) {
+      repeat = std::max(1, atoi(argv[++i]));
+    } else if (!strcmp(argv[i], "--help")) {
+      printf("usage: setup_bench [--repeat N] [FILE...]\n");
+      return 0;
+    } else {
+      paths.push_back(argv[i]);
+    }
+  }
+  bool standard = paths.empty();
+  if (standard) paths.assign(std::begin(StandardCorpus), std::end(StandardCorpus));
+
+  std::vector<CorpusFile> corpus;
+  size_t bytes = 0;
+  for (const auto& p : paths) {
+    CorpusFile f{p, {}};
+    std::string error;
+    if (!ReadWholeFile(p, &f.data, &error)) {
+      fprintf(stderr, "setup_bench: %s (install wine64 for the standard corpus)\n", error.c_str());
+      return 1;
+    }
+    bytes += f.data.size();
+    corpus.push_back(std::move(f));
+  }
+  char scratch[] = "/tmp/setup-bench-XXXXXX";
+  if (!mkdtemp(scratch)) return 1;
+
+  printf("corpus: %s, %zu files, %zu bytes, each packed on its own; best of %d runs\n",
+         standard ? "standard (Wine binaries, wine.inf, GPL-2)" : "given files", corpus.size(), bytes, repeat);
+
+  EncoderOptions normal, fast, best;
+  fast.chainLimit = 32;
+  fast.parsePasses = 1;
+  best.chainLimit = 4096;
+  best.parsePasses = 5;
+  struct Row {
+    const char* name;
+    PackFigures f;
+  };
+  std::vector<Row> rows = {{"setuppack", MeasureSetuppack(corpus, normal, repeat)},
+                           {"setuppack --fast", MeasureSetuppack(corpus, fast, repeat)},
+                           {"setuppack --best", MeasureSetuppack(corpus, best, repeat)}};
+  PackFigures gzip, xz;
+  if (HaveCommand("gzip")) rows.push_back({"gzip -9", gzip = MeasurePeer(corpus, "gzip", "-9", scratch, repeat)});
+  if (HaveCommand("xz")) rows.push_back({"xz -9", xz = MeasurePeer(corpus, "xz", "-9", scratch, repeat)});
+  system((std::string("rm -rf ") + scratch).c_str());
+  double memcpySeconds = MemcpySeconds(corpus, repeat);
+
+  double mb = bytes / 1e6;
+  printf("\n%-18s %10s %7s %9s %10s %12s\n", "packer", "packed", "ratio", "vs gzip", "pack MB/s", "unpack MB/s");
+  for (const Row& r : rows) {
+    printf("%-18s %10zu %7.4f %9s %10.2f %12.1f\n", r.name, r.f.packed, (double)r.f.packed / bytes,
+           gzip.packed ? (std::to_string((double)r.f.packed / gzip.packed).substr(0, 5)).c_str() : "-",
+           mb / r.f.packSeconds, mb / r.f.unpackSeconds);
+  }
+  printf("%-18s %10s %7s %9s %10s %12.1f\n", "memcpy", "", "", "", "", mb / memcpySeconds);
+
+  if (gzip.packed) {
+    const PackFigures& s = rows[0].f;
+    double sizeRatio = (double)s.packed / gzip.packed;
+    double packSpeed = (mb / s.packSeconds) / (mb / gzip.packSeconds);
+    double unpackSpeed = (mb / s.unpackSeconds) / (mb / gzip.unpackSeconds);
+    printf("\ntargets (default setting against gzip, same run):\n");
+    printf("  packed size   <= 1.15 x gzip -9 (format core)   : %.4f  %s\n", sizeRatio, sizeRatio <= 1.15 ? "met" : "NOT met");
+    printf("  packed size   <= 1.08 x gzip -9 (best-in-class) : %.4f  %s\n", sizeRatio, sizeRatio <= 1.08 ? "met" : "NOT met");
+    printf("  pack speed    >= 1.00 x gzip -9                 : %.2f    %s\n", packSpeed, packSpeed >= 1.0 ? "met" : "NOT met");
+    printf("  unpack speed  >= 0.60 x gzip -d                 : %.2f    %s\n", unpackSpeed, unpackSpeed >= 0.6 ? "met" : "NOT met");
+    printf("  best setting: %.4f x gzip -9\n", (double)rows[2].f.packed / gzip.packed);
+  }
+  return 0;
+}
