@@ -1,0 +1,146 @@
+// LauncherMain (Part 1.1): the single pass from entry to exit.
+#include "launcher.h"
+
+#include "unpack_file.h"
+
+namespace {
+
+// The full path of a pack file for a message: the same text as the path the
+// launcher tried, in a buffer large enough for any SourceDir, so that a path
+// too long for its 512-byte buffer is still named whole.
+void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory,
+                        const char* name) {
+  FormatBounded(buffer, size, sourceDirectory[0] != '\0' ? "%s\\%s" : "%s%s", sourceDirectory,
+                name);
+}
+
+// Step 17 and the mended fault 1: beep, then message textId naming the pack
+// file in SourceDir, caption "Setup".
+void ReportPackFile(UINT textId, const char* sourceDirectory, const char* name) {
+  char shown[ArgumentsBufferSize];
+  PackPathForMessage(shown, sizeof(shown), sourceDirectory, name);
+  MessageBeep(MB_ICONHAND);
+  ShowMessage(NULL, shown, textId, IDS_SETUP_CAPTION, MB_ICONHAND);
+}
+
+void RemoveTempSetupDir(const char* tempSetupDir) {
+  if (tempSetupDir[0] == '\0') return;  // could not be built: nothing to touch
+  DeleteMatchingFiles(tempSetupDir, IsInstallFile);
+  RemoveDirectoryA(tempSetupDir);  // only if empty; a failure is ignored
+}
+
+}  // namespace
+
+int LauncherMain(HINSTANCE instance, const char* commandTail) {
+  // 1.
+  LauncherInstance = instance;
+
+  // 2. A SourceDir that cannot be read whole stays empty: no pack path is
+  // built from it, and the script is reported missing.
+  char sourceDir[PathBufferSize];
+  GetModuleDirectory(instance, sourceDir, PathBufferSize);
+  char windowsDir[PathBufferSize];
+  UINT windowsLength = GetWindowsDirectoryA(windowsDir, PathBufferSize);
+  if (windowsLength == 0 || windowsLength >= PathBufferSize) windowsDir[0] = '\0';
+
+  // 3. A TempSetupDir that cannot be built whole stays empty: nothing is
+  // created or deleted, and the expansions fail.
+  char tempSetupDir[PathBufferSize];
+  if (JoinPath(tempSetupDir, PathBufferSize, windowsDir, SETUP_TEMP_DIRECTORY_NAME)) {
+    CreateDirectoryA(tempSetupDir, NULL);  // an existing directory is fine
+  }
+
+  // 4. Whatever a previous run left.
+  DeleteMatchingFiles(tempSetupDir, IsInstallFile);
+
+  // 5. A pack path that does not fit is reported missing (fault 2).
+  char scriptSource[PathBufferSize];
+  if (!JoinPath(scriptSource, PathBufferSize, sourceDir, SETUP_SCRIPT_SOURCE_NAME) ||
+      !FileExists(scriptSource)) {
+    ReportPackFile(IDS_FILE_NOT_FOUND, sourceDir, SETUP_SCRIPT_SOURCE_NAME);  // 17.
+    RemoveTempSetupDir(tempSetupDir);
+    return 0;
+  }
+
+  // 6.
+  char scriptDestination[PathBufferSize];
+  int scriptDestinationWhole =
+      JoinPath(scriptDestination, PathBufferSize, tempSetupDir, SETUP_SCRIPT_NAME);
+  char installerSource[PathBufferSize];
+  if (!JoinPath(installerSource, PathBufferSize, sourceDir, SETUP_INSTALLER_SOURCE_NAME) ||
+      !FileExists(installerSource)) {
+    ReportPackFile(IDS_FILE_NOT_FOUND, sourceDir, SETUP_INSTALLER_SOURCE_NAME);  // 17.
+    RemoveTempSetupDir(tempSetupDir);
+    return 0;
+  }
+
+  // 7.
+  char installerDestination[PathBufferSize];
+  int installerDestinationWhole =
+      JoinPath(installerDestination, PathBufferSize, tempSetupDir, SETUP_INSTALLER_NAME);
+  // Step 7: the please-wait dialog (Part 1.2) is created here; it stays until
+  // step 13. (Not yet part of the flow: the dialog issue adds it.)
+
+  // 8. Fault 1 mended: a failed expansion starts nothing. The script is
+  // expanded first; when it fails, the installer is not expanded.
+  const char* failedPack = NULL;
+  if (!scriptDestinationWhole ||
+      !UnpackFile(scriptDestination, scriptSource, 0, NULL, 0, 0)) {
+    failedPack = SETUP_SCRIPT_SOURCE_NAME;
+  } else if (!installerDestinationWhole ||
+             !UnpackFile(installerDestination, installerSource, 0, NULL, 0, 0)) {
+    failedPack = SETUP_INSTALLER_SOURCE_NAME;
+  }
+  if (failedPack != NULL) {
+    // Step 13 (destroy the please-wait dialog) belongs here too.
+    ReportPackFile(IDS_FILE_ERROR, sourceDir, failedPack);
+    RemoveTempSetupDir(tempSetupDir);
+    return 0;
+  }
+
+  // 9. Arguments that do not fit are never passed on cut: the start fails.
+  char arguments[ArgumentsBufferSize];
+  int argumentsWhole =
+      BuildInstallerArguments(arguments, ArgumentsBufferSize, sourceDir, commandTail);
+
+  // 10. The completion event.
+  HANDLE waitHandle = NULL;
+  int eventPreExisted = 0;
+  HANDLE existing = OpenEventA(EVENT_MODIFY_STATE, FALSE, SETUP_COMPLETION_EVENT);
+  if (existing != NULL) {
+    CloseHandle(existing);
+    eventPreExisted = 1;
+  } else {
+    waitHandle = CreateEventA(NULL, FALSE, FALSE, SETUP_COMPLETION_EVENT);
+  }
+
+  // 11. The installer inherits the Windows directory as its current one.
+  if (windowsDir[0] != '\0') SetCurrentDirectoryA(windowsDir);
+
+  // 12. SW_SHOW whatever the launcher's own show state.
+  char command[CommandBufferSize];
+  int started = 0;
+  if (argumentsWhole &&
+      BuildInstallerCommand(command, CommandBufferSize, installerDestination, arguments)) {
+    started = WinExec(command, SW_SHOW) > 31 ? 1 : 0;
+  }
+
+  // 13. Step 13: the please-wait dialog (Part 1.2) is destroyed here.
+
+  if (!started) {
+    // 14.
+    ReportPackFile(IDS_FILE_ERROR, sourceDir, SETUP_INSTALLER_SOURCE_NAME);
+  } else {
+    // 15. No wait handle (the event pre-existed or could not be created):
+    // only the pause remains.
+    if (waitHandle != NULL) WaitForSingleObject(waitHandle, INFINITE);
+    Sleep(500);
+  }
+
+  // 16.
+  if (!eventPreExisted) {
+    RemoveTempSetupDir(tempSetupDir);
+    if (waitHandle != NULL) CloseHandle(waitHandle);
+  }
+  return 0;
+}

@@ -1,0 +1,81 @@
+// Path operations and the clean-up of the temporary directory (Part 1.1).
+#include "launcher.h"
+
+int JoinPath(char* buffer, uint32_t size, const char* directory, const char* name) {
+  if (buffer == NULL || size == 0) return 0;
+  buffer[0] = '\0';
+  if (directory == NULL || directory[0] == '\0' || name == NULL) return 0;
+  if (!FormatBounded(buffer, size, "%s\\%s", directory, name)) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
+void StripLastPathComponent(const char* path, char* buffer, uint32_t size) {
+  if (path == NULL || buffer == NULL || size == 0) return;
+  buffer[0] = '\0';
+  if (path[0] == '\0') return;
+  CopyBounded(buffer, path, size);
+  uint32_t length = 0;
+  while (buffer[length] != '\0') ++length;
+  // Backwards from the last character; no backslash at all leaves it empty.
+  for (uint32_t i = length; i > 0; --i) {
+    if (buffer[i - 1] == '\\') {
+      buffer[i - 1] = '\0';
+      return;
+    }
+  }
+  buffer[0] = '\0';
+}
+
+int GetModuleDirectory(HMODULE module, char* buffer, uint32_t size) {
+  if (buffer == NULL || size == 0) return 0;
+  buffer[0] = '\0';
+  char fileName[PathBufferSize];
+  DWORD length = GetModuleFileNameA(module, fileName, PathBufferSize);
+  // A name that could not be read or did not fit whole gives no directory:
+  // a cut name would point beside the wrong file.
+  if (length == 0 || length >= PathBufferSize || length >= size) return 0;
+  fileName[length] = '\0';
+  StripLastPathComponent(fileName, buffer, size);
+  return buffer[0] != '\0' ? 1 : 0;
+}
+
+int FileExists(const char* path) {
+  if (path == NULL) return 0;
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
+}
+
+int IsInstallFile(char* name) {
+  CharUpperA(name);
+  static const char kWord[] = "INSTALL";
+  for (const char* start = name; *start != '\0'; ++start) {
+    uint32_t i = 0;
+    while (kWord[i] != '\0' && start[i] == kWord[i]) ++i;
+    if (kWord[i] == '\0') return 1;
+  }
+  return 0;
+}
+
+void DeleteMatchingFiles(const char* directory, FileNamePredicate predicate) {
+  if (directory == NULL || directory[0] == '\0' || predicate == NULL) return;
+  char path[PathBufferSize];
+  if (!FormatBounded(path, PathBufferSize, "%s\\*.*", directory)) return;  // cut: use nothing
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(path, &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    // The predicate gets the long name in the find record and may upper-case
+    // it; the file is deleted under the name under which it was found.
+    char found[sizeof(entry.cFileName)];
+    CopyBounded(found, entry.cFileName, sizeof(found));
+    if (predicate(entry.cFileName) && FormatBounded(path, PathBufferSize, "%s\\%s", directory, found)) {
+      DeleteFileA(path);  // failures are ignored
+    }
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}

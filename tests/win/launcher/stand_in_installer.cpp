@@ -1,0 +1,123 @@
+// A stand-in for INSTALL.EXE: packed into INSTALL.EX_ for the launcher tests.
+//
+// It records what the launcher handed it, then signals the completion event
+// "TalvenorFinishComplete" as the protocol of Part 1.1 asks. Configured
+// through its environment (inherited from setup.exe, which inherits it from
+// the test):
+//   STANDIN_REPORT    directory for report.txt and copies of INSTALL.SCR and
+//                     of itself (INSTALL.SCR.copy, INSTALL.EXE.copy);
+//                     without it nothing is written
+//   STANDIN_MODE      signal (default): signal at once
+//                     late: wait STANDIN_DELAY_MS (default 1500), then signal
+//                     never: exit without signalling
+//                     hold: keep INSTALL.SCR open without sharing until the
+//                     event "StandInRelease" is set (at most 60 s), then signal
+//   STANDIN_EXIT      exit code (default 0)
+// report.txt holds key=value lines: cmdline, cwd, exe, beside (the names in
+// its own directory, '|'-separated, sorted), scr_exists, scr_size,
+// scr_at_signal (INSTALL.SCR still there just before signalling), signalled
+// (the event was opened and is set right after report.txt is written).
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Env(const char* name, const char* fallback) {
+  char value[1024];
+  DWORD n = GetEnvironmentVariableA(name, value, sizeof(value));
+  if (n == 0 || n >= sizeof(value)) return fallback;
+  return std::string(value, n);
+}
+
+std::string Directory(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+  CloseHandle(file);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Take the first message so that WinExec in the launcher returns at once.
+  MSG message;
+  PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
+
+  std::string report = Env("STANDIN_REPORT", "");
+  std::string mode = Env("STANDIN_MODE", "signal");
+  int exitCode = atoi(Env("STANDIN_EXIT", "0").c_str());
+
+  char buffer[MAX_PATH * 2];
+  std::string text = "cmdline=" + std::string(GetCommandLineA()) + "\n";
+  DWORD n = GetCurrentDirectoryA(sizeof(buffer), buffer);
+  text += "cwd=" + std::string(buffer, n) + "\n";
+  n = GetModuleFileNameA(NULL, buffer, sizeof(buffer));
+  std::string exe(buffer, n);
+  text += "exe=" + exe + "\n";
+  std::string dir = Directory(exe);
+
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = entry.cFileName;
+      if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  std::sort(names.begin(), names.end());
+  std::string beside;
+  for (size_t i = 0; i < names.size(); ++i) beside += (i ? "|" : "") + names[i];
+  text += "beside=" + beside + "\n";
+
+  std::string script = dir + "\\INSTALL.SCR";
+  DWORD attributes = GetFileAttributesA(script.c_str());
+  bool scriptExists = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  text += std::string("scr_exists=") + (scriptExists ? "1" : "0") + "\n";
+  if (scriptExists) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExA(script.c_str(), GetFileExInfoStandard, &data)) {
+      text += "scr_size=" + std::to_string(data.nFileSizeLow) + "\n";
+    }
+  }
+  if (!report.empty()) {
+    CopyFileA(script.c_str(), (report + "\\INSTALL.SCR.copy").c_str(), FALSE);
+    CopyFileA(exe.c_str(), (report + "\\INSTALL.EXE.copy").c_str(), FALSE);
+  }
+
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (mode == "hold") {
+    held = CreateFileA(script.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    text += std::string("held=") + (held != INVALID_HANDLE_VALUE ? "1" : "0") + "\n";
+    if (!report.empty()) WriteText(report + "\\holding.txt", "1\n");
+    HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StandInRelease");
+    WaitForSingleObject(release, 60000);
+    CloseHandle(release);
+  } else if (mode == "late") {
+    Sleep((DWORD)atoi(Env("STANDIN_DELAY_MS", "1500").c_str()));
+  }
+
+  attributes = GetFileAttributesA(script.c_str());
+  text += std::string("scr_at_signal=") + (attributes != INVALID_FILE_ATTRIBUTES ? "1" : "0") + "\n";
+  // The report is complete before the signal: the launcher cleans up soon after.
+  HANDLE event = NULL;
+  if (mode != "never") event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "TalvenorFinishComplete");
+  text += std::string("signalled=") + (event != NULL ? "1" : "0") + "\n";
+  if (!report.empty()) WriteText(report + "\\report.txt", text);
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  if (event != NULL) {
+    SetEvent(event);
+    CloseHandle(event);
+  }
+  return exitCode;
+}

@@ -1,0 +1,5 @@
+// Drains the calling thread's message queue without waiting (Part 2.1), so
+// that a modeless dialog keeps painting and taking input during long work.
+#pragma once
+
+void PumpMessages(void);

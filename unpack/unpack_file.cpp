@@ -1,0 +1,96 @@
+#include "unpack_file.h"
+
+#include <windows.h>
+
+#include "bounded_format.h"
+#include "pump_messages.h"
+
+// Zero-initialised data is placed in .bss by name: with -fdata-sections
+// MinGW would give it a .data$ section of its own, stored in the file.
+#define SETUP_BSS __attribute__((section(".bss")))
+
+SETUP_BSS char LastErrorText[LastErrorTextSize];
+
+namespace {
+
+// Zero-initialised like a process's first state: the ring starts as 4096 zero
+// tokens and is never cleared, so the script's blocks and then the
+// installer's pass through one history.
+SETUP_BSS DecoderState ProcessUnpackDecoder;
+
+struct FileIo {
+  HANDLE source;
+  HANDLE destination;
+};
+
+uint32_t ReadSource(void* context, uint8_t* buffer, uint32_t size) {
+  DWORD got = 0;
+  if (!ReadFile(static_cast<FileIo*>(context)->source, buffer, size, &got, NULL)) {
+    // A failed read may still report what it delivered; count only that.
+  }
+  return got;
+}
+
+uint32_t WriteDestination(void* context, const uint8_t* buffer, uint32_t size) {
+  DWORD written = 0;
+  if (!WriteFile(static_cast<FileIo*>(context)->destination, buffer, size, &written, NULL)) {
+    // As above: what was stored is what counts.
+  }
+  return written;
+}
+
+void Pump(void*) { PumpMessages(); }
+
+}  // namespace
+
+DecoderState* UnpackDecoderState(void) { return &ProcessUnpackDecoder; }
+
+int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t progressTarget,
+               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd) {
+  if (destinationPath == NULL || sourcePath == NULL) return 0;
+
+  int result = 0;
+  LastErrorText[0] = '\0';
+  PumpMessages();
+
+  SetErrorMode(SEM_NOOPENFILEERRORBOX);
+  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  if (source == INVALID_HANDLE_VALUE) {
+    FormatBounded(LastErrorText, LastErrorTextSize, "Open source file '%s' error", sourcePath);
+    return 0;
+  }
+
+  SetErrorMode(SEM_NOOPENFILEERRORBOX);  // never set back
+  HANDLE destination =
+      CreateFileA(destinationPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (destination == INVALID_HANDLE_VALUE) {
+    FormatBounded(LastErrorText, LastErrorTextSize, "Open dest file '%s' error", destinationPath);
+    CloseHandle(source);
+    return 0;
+  }
+
+  HANDLE heap = GetProcessHeap();
+  uint8_t* output = static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, BlockBufferSize));
+  uint8_t* input =
+      output ? static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, BlockBufferSize)) : NULL;
+  if (output == NULL || input == NULL) {
+    CopyBounded(LastErrorText, "No memory", LastErrorTextSize);
+  } else {
+    result = 1;
+    PumpMessages();
+    DWORD total = GetFileSize(source, NULL);
+    if (total != 0) {
+      FileIo files = {source, destination};
+      RecordIo io = {&files, ReadSource, WriteDestination, Pump};
+      RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};
+      result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress,
+                           LastErrorText, LastErrorTextSize, NULL);
+    }
+  }
+
+  if (output) HeapFree(heap, 0, output);
+  if (input) HeapFree(heap, 0, input);
+  CloseHandle(destination);
+  CloseHandle(source);
+  return result;
+}

@@ -1,0 +1,21 @@
+// UnpackFile (Part 2.1): expands one pack file into one plain destination file
+// on the real Win32 file calls, through the portable record loop ReadRecords
+// and the process-wide decoder state.
+#pragma once
+
+#include <stdint.h>
+
+#include "record_reader.h"
+
+// The last failure message of UnpackFile (process-wide, 256 bytes).
+static const uint32_t LastErrorTextSize = 256;
+extern char LastErrorText[LastErrorTextSize];
+
+// Returns 1 on success, 0 on failure (message in LastErrorText). A null path
+// returns 0 at once and touches nothing. progressTarget 0 or a null callback
+// disables progress reporting; see Part 2.1 for the values reported.
+int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t progressTarget,
+               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd);
+
+// The decoder state every UnpackFile call of the process shares, in call order.
+DecoderState* UnpackDecoderState(void);
