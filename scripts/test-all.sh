@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs every test of the project on this machine, installing what is missing:
+#   host       format core, encoder, setuppack (native g++, GoogleTest)
+#   host-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   fuzz       libFuzzer targets for a short fixed time (clang 14)
+#   win64      the x86-64 build of setup.exe's sources, tests under wine64
+#   win32      the product setup.exe, tests under Wine with the 32-bit loader
+#              under QEMU user-mode emulation
+# Usage: scripts/test-all.sh [PRESET...]   (default: all of the above, in order)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh || exit 1
+
+presets=("$@")
+[ ${#presets[@]} -eq 0 ] && presets=(host host-asan fuzz win64 win32)
+jobs=$(nproc)
+
+passed=0
+failed=0
+failures=()
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null || return 1
+  cmake --build "build/$preset" -j"$jobs" >"build/$preset.build.log" 2>&1 || { tail -40 "build/$preset.build.log"; return 1; }
+  echo "=== $preset: test"
+  ctest --test-dir "build/$preset" --output-on-failure --timeout 900 </dev/null
+}
+
+for preset in "${presets[@]}"; do
+  # The Windows tests pack their media with the host build of setuppack.
+  case $preset in win32|win64) [ -x build/host/pack/setuppack ] || run_preset host >/dev/null ;; esac
+  if run_preset "$preset"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$preset")
+  fi
+done
+
+scripts/wine-run.sh --stop >/dev/null 2>&1 || true
+echo
+[ $failed -eq 0 ] || echo "failed presets: ${failures[*]}"
+echo "presets: $passed passed, $failed failed"
+[ $failed -eq 0 ]
