@@ -4,35 +4,54 @@ namespace {
 
 DecoderState ProcessDecoder;  // zero-initialised: the ring starts as 4096 zero tokens
 
-// The bit stream of one block: bytes from index 0, most significant bit first.
-// A byte is fetched whenever 8 or fewer bits are held, so the reader runs at
-// most one byte ahead of the bits it hands out. Bytes past the packed bytes
-// read as 0 and are counted, so that overruns can be reported.
+// The bit stream of one block: bytes from index 0, most significant bit
+// first. Bytes are loaded into a 32-bit window ahead of need; bytes past the
+// packed bytes read as 0 and are never fetched from memory.
 struct BitReader {
   const uint8_t* input;
   uint32_t packedSize;
-  uint32_t position;  // bytes fetched so far
-  uint32_t buffer;    // 16 bits, the next bit in bit 15
-  uint32_t count;     // valid bits in buffer
+  uint32_t position;  // bytes loaded into the window
+  uint32_t window;    // the next bit in bit 31
+  uint32_t count;     // valid bits in window
+  uint32_t lastRead;  // width of the most recent read
 
-  uint32_t Read(uint32_t n) {
-    if (count <= 8) {
+  void Refill() {
+    while (count <= 24) {
       uint32_t byte = position < packedSize ? input[position] : 0;
       ++position;
-      buffer |= byte << (8 - count);
+      window |= byte << (24 - count);
       count += 8;
     }
-    uint32_t value = buffer >> (16 - n);
-    buffer = (buffer << n) & 0xFFFF;
+  }
+  uint32_t Bit() {
+    if (count == 0) Refill();
+    uint32_t bit = window >> 31;
+    window <<= 1;
+    --count;
+    return bit;
+  }
+  uint32_t Bits(uint32_t n) {
+    if (count < n) Refill();
+    uint32_t value = window >> (32 - n);
+    window <<= n;
     count -= n;
+    lastRead = n;
     return value;
   }
+  uint32_t Consumed() const { return 8 * position - count; }
+
+  // Bytes a reader that keeps at most 16 bits would have fetched by now: it
+  // takes a byte before a read whenever it holds 8 bits or fewer, which works
+  // out to two bytes past the bits consumed before the last read.
+  uint32_t BytesFetchedByNarrowReader() const { return (Consumed() - lastRead) / 8 + 2; }
 };
 
 // Walks the tree from the root with one bit per level, then counts the symbol.
-uint32_t DecodeSymbol(CodeTree* tree, BitReader* bits) {
+inline uint32_t DecodeSymbol(CodeTree* tree, BitReader* bits) {
+  if (bits->count < 25) bits->Refill();
   uint32_t v = tree->NodeChild[RootNode];
-  while (v < NodeCount) v = tree->NodeChild[v + bits->Read(1)];
+  while (v < NodeCount) v = tree->NodeChild[v + bits->Bit()];
+  bits->lastRead = 1;
   uint32_t symbol = v - NodeCount;
   UpdateTree(tree, symbol);
   return symbol;
@@ -63,7 +82,7 @@ void ResetDecoderState(DecoderState* state) {
 
 uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expandedSize,
                          const uint8_t* input, uint32_t packedSize) {
-  BitReader bits = {input, packedSize, 0, 0, 0};
+  BitReader bits = {input, packedSize, 0, 0, 0, 0};
   CodeTree* tree = &state->tree;
   uint32_t* ring = state->TokenRing;
   uint32_t writeIndex = 0;
@@ -88,8 +107,8 @@ uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expanded
       writeIndex = (writeIndex + 1) & RingMask;
       EmitBytes(output, &outCount, value & 0xFF, countSymbol + MinRunBytes, &result);
     } else {
-      uint32_t distance = bits.Read(8) << 4;
-      distance |= bits.Read(4);
+      uint32_t distance = bits.Bits(8) << 4;
+      distance |= bits.Bits(4);
       uint32_t length = symbol - MatchSymbolBias;
       uint32_t source = (writeIndex - distance - 1) & RingMask;
       // One token at a time, read before it is stored, so a source that runs
@@ -106,9 +125,8 @@ uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expanded
 
   // One byte of read-ahead past the packed bytes is normal; more means the
   // block's own bits ran out before its expansion was complete.
-  if (bits.position > packedSize && bits.position - packedSize > 1) {
-    result |= DecodeInputOverrun;
-  }
+  uint32_t fetched = bits.BytesFetchedByNarrowReader();
+  if (fetched > packedSize && fetched - packedSize > 1) result |= DecodeInputOverrun;
   return result;
 }
 

@@ -56,6 +56,39 @@ void RebuildTree(CodeTree* tree) {
   }
 }
 
+namespace {
+
+// First position from `from` on whose frequency is at least k. Frequencies
+// never decrease with the position and the sentinel ends the table, so a
+// short step-by-step look (the common case) is followed by a galloping binary
+// search: long runs of equal frequencies, as in a fresh tree, cost a few
+// steps instead of hundreds.
+inline uint32_t FirstPositionAtLeast(const uint32_t* freq, uint32_t from, uint32_t k) {
+  for (uint32_t i = 0; i < 4; ++i) {
+    if (freq[from + i] >= k) return from + i;
+  }
+  uint32_t below = from + 3;  // freq[below] < k
+  uint32_t step = 4;
+  uint32_t above = below + step;
+  while (above < NodeCount && freq[above] < k) {
+    below = above;
+    step *= 2;
+    above = below + step;
+  }
+  if (above > NodeCount) above = NodeCount;  // the sentinel is at least k
+  while (above - below > 1) {
+    uint32_t mid = below + (above - below) / 2;
+    if (freq[mid] >= k) {
+      above = mid;
+    } else {
+      below = mid;
+    }
+  }
+  return above;
+}
+
+}  // namespace
+
 void UpdateTree(CodeTree* tree, uint32_t symbol) {
   uint32_t* freq = tree->NodeFreq;
   uint32_t* child = tree->NodeChild;
@@ -70,9 +103,7 @@ void UpdateTree(CodeTree* tree, uint32_t symbol) {
       // Positions p+1..l hold k-1; move node p to l, the top of that run,
       // and the node from l down to p. Each position keeps its own parent
       // entry, so the two subtrees change parents.
-      uint32_t l = p + 2;
-      while (k > freq[l]) ++l;
-      --l;
+      uint32_t l = FirstPositionAtLeast(freq, p + 2, k) - 1;
       freq[p] = freq[l];
       freq[l] = k;
 

@@ -3,6 +3,8 @@
 // tree rebuild, the ring that outlives blocks, and the bounds of damaged data.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -288,6 +290,52 @@ TEST_F(DecoderTest, EmptyInputReadsAsZeroBitsWithoutTouchingMemory) {
   EXPECT_EQ(result & DecodeInputOverrun, (uint32_t)DecodeInputOverrun);
   // All-zero bits: the first symbol is 't' in the fresh tree.
   EXPECT_EQ(out[0], 't');
+}
+
+}  // namespace
+
+// --- Against the plain reference decoder ------------------------------------
+
+#include "reference_decoder.h"
+#include "test_data.h"
+
+namespace {
+
+// Random bytes decode to arbitrary symbol mixes, rebuilds included; the flags
+// must say exactly what the reference's reads and output say.
+TEST(DecoderAgainstReference, RandomBlocksGiveTheSameBytesRingAndFlags) {
+  auto reference = std::make_unique<ReferenceDecoder>();
+  auto state = std::make_unique<DecoderState>();
+  ResetDecoderState(state.get());
+  std::vector<uint8_t> out(BlockBufferSize);
+  std::mt19937 rng(1234);
+  int overruns = 0, overflows = 0, clean = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    uint32_t packedSize = rng() % 3000;
+    std::vector<uint8_t> packed = RandomBytes(packedSize, (uint32_t)trial);
+    // Skewed data makes long codes and runs; zeros make short ones.
+    if (trial % 3 == 1) {
+      for (auto& b : packed) b &= 0xF0;
+    }
+    uint32_t expanded = rng() % (trial % 5 == 0 ? BlockBufferSize : 4000);
+    std::vector<uint8_t> expect = reference->Decode(packed.data(), packedSize, expanded);
+    uint32_t result = DecodeBlockWith(state.get(), out.data(), expanded, packed.data(), packedSize);
+
+    bool overrun = reference->fetched > packedSize + 1;
+    bool overflow = expect.size() > BlockBufferSize;
+    EXPECT_EQ((result & DecodeInputOverrun) != 0, overrun) << trial;
+    EXPECT_EQ((result & DecodeOutputOverflow) != 0, overflow) << trial;
+    size_t kept = std::min<size_t>(expect.size(), BlockBufferSize);
+    ASSERT_TRUE(std::equal(expect.begin(), expect.begin() + kept, out.begin())) << trial;
+    ASSERT_TRUE(std::equal(reference->ring, reference->ring + RingSize, state->TokenRing)) << trial;
+    overruns += overrun;
+    overflows += overflow;
+    clean += !overrun && !overflow;
+  }
+  // The trials must cover every outcome.
+  EXPECT_GT(overruns, 10);
+  EXPECT_GT(overflows, 0);
+  EXPECT_GT(clean, 10);
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+// A deliberately plain decoder, written step by step from the format's
+// description (16-bit bit buffer, one byte fetched whenever 8 bits or fewer
+// are held, linear upward scans), against which the production decoder is
+// compared on random and real blocks.
+#pragma once
+
+#include <stdint.h>
+
+#include <vector>
+
+#include "code_tree.h"
+
+struct ReferenceDecoder {
+  CodeTree tree;
+  uint32_t ring[RingSize] = {};
+  const uint8_t* input = nullptr;
+  uint32_t packedSize = 0;
+  uint32_t fetched = 0;
+  uint32_t buffer = 0, count = 0;
+
+  uint32_t Read(uint32_t n) {
+    if (count <= 8) {
+      buffer |= (fetched < packedSize ? input[fetched] : 0u) << (8 - count);
+      ++fetched;
+      count += 8;
+    }
+    uint32_t v = buffer >> (16 - n);
+    buffer = (buffer << n) & 0xFFFF;
+    count -= n;
+    return v;
+  }
+
+  void Update(uint32_t s) {
+    uint32_t* f = tree.NodeFreq;
+    uint32_t* c = tree.NodeChild;
+    uint32_t* up = tree.NodeParent;
+    if (f[RootNode] == RebuildLimit) RebuildTree(&tree);
+    uint32_t p = up[NodeCount + s];
+    do {
+      uint32_t k = ++f[p];
+      if (k > f[p + 1]) {
+        uint32_t l = p + 1;
+        while (k > f[l + 1]) ++l;
+        f[p] = f[l];
+        f[l] = k;
+        uint32_t i = c[p];
+        up[i] = l;
+        if (i < NodeCount) up[i + 1] = l;
+        uint32_t j = c[l];
+        c[l] = i;
+        up[j] = p;
+        if (j < NodeCount) up[j + 1] = p;
+        c[p] = j;
+        p = l;
+      }
+      p = up[p];
+    } while (p != 0);
+  }
+
+  uint32_t Symbol() {
+    uint32_t v = tree.NodeChild[RootNode];
+    while (v < NodeCount) v = tree.NodeChild[v + Read(1)];
+    Update(v - NodeCount);
+    return v - NodeCount;
+  }
+
+  // Decodes without any bound: output grows as far as the block goes.
+  std::vector<uint8_t> Decode(const uint8_t* in, uint32_t size, uint32_t expanded) {
+    input = in;
+    packedSize = size;
+    fetched = buffer = count = 0;
+    ResetTree(&tree);
+    std::vector<uint8_t> out;
+    uint32_t w = 0;
+    while (out.size() < expanded) {
+      uint32_t s = Symbol();
+      if (s < 256) {
+        ring[w] = s;
+        w = (w + 1) & RingMask;
+        out.push_back((uint8_t)s);
+      } else if (s == RunSymbol) {
+        uint32_t v = Symbol(), n = Symbol();
+        ring[w] = v | (n << 8);
+        w = (w + 1) & RingMask;
+        out.insert(out.end(), n + 3, (uint8_t)v);
+      } else {
+        uint32_t d = Read(8) * 16;
+        d += Read(4);
+        uint32_t src = (w - d - 1) & RingMask;
+        for (uint32_t i = 0; i < s - 253; ++i) {
+          uint32_t e = ring[src];
+          ring[w] = e;
+          out.insert(out.end(), (e >> 8) ? (e >> 8) + 3 : 1, (uint8_t)e);
+          w = (w + 1) & RingMask;
+          src = (src + 1) & RingMask;
+        }
+      }
+    }
+    return out;
+  }
+};
