@@ -34,6 +34,9 @@
 #                         after SECS seconds and exit 124; default
 #                         $WINE_RUN_TIMEOUT or 300.
 #   --cwd DIR             run from this Unix directory (default: the current one).
+#   --drive L:=DIR        map drive letter L: of the prefix to the Unix
+#                         directory DIR (a link in dosdevices/) before the run;
+#                         repeatable; the mapping stays for the prefix's life.
 # Other commands:
 #   --start [--fresh]     only set up (display, prefix, wineserver) and exit 0.
 #   --env                 set up, then print shell `export` lines for DISPLAY,
@@ -69,6 +72,7 @@ fresh=0
 desktop=""
 timeout_s=${WINE_RUN_TIMEOUT:-300}
 cwd=""
+drives=()
 
 die() { echo "wine-run.sh: $*" >&2; exit 125; }
 
@@ -84,6 +88,7 @@ while [ $# -gt 0 ]; do
     --desktop=*) desktop=${1#--desktop=}; shift ;;
     --timeout) timeout_s=$2; shift 2 ;;
     --cwd) cwd=$2; shift 2 ;;
+    --drive) drives+=("$2"); shift 2 ;;
     --) shift; break ;;
     -*) die "unknown option $1" ;;
     *) break ;;
@@ -308,6 +313,15 @@ case "$mode" in
     exit 0
     ;;
 esac
+
+for mapping in "${drives[@]+"${drives[@]}"}"; do
+  letter=${mapping%%=*}
+  target=${mapping#*=}
+  case "$letter" in [A-Ya-y]:) ;; *) die "bad drive mapping $mapping" ;; esac
+  [ -d "$target" ] || die "no directory $target for $letter"
+  target=$(cd "$target" && pwd)
+  ln -sfn "$target" "$WINEPREFIX/dosdevices/$(echo "$letter" | tr 'A-Z' 'a-z')"
+done
 
 [ $# -ge 1 ] || die "no program given"
 [ -z "$cwd" ] || cd "$cwd" || die "cannot enter $cwd"

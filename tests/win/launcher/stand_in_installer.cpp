@@ -48,9 +48,11 @@ void WriteText(const std::string& path, const std::string& text) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // Take the first message so that WinExec in the launcher returns at once.
+  // Wait on the message queue once, so that the system counts the program
+  // as ready for input and WinExec in the launcher returns at once.
   MSG message;
   PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
+  MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
 
   std::string report = Env("STANDIN_REPORT", "");
   std::string mode = Env("STANDIN_MODE", "signal");

@@ -1,0 +1,311 @@
+// setup.exe end to end under Wine (issue 3): media folders holding setup.exe,
+// INSTALL.SC_ and INSTALL.EX_ (the stand-in installer packed by setuppack),
+// message boxes found, read and answered for real.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "test_support.h"
+
+using test::ReadFileBytes;
+using test::WinPath;
+
+namespace {
+
+const char kEvent[] = "TalvenorFinishComplete";
+
+std::string Data(const char* name) { return WinPath(std::string(TEST_DATA_DIR) + "/" + name); }
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = (char)tolower((unsigned char)c);
+  return s;
+}
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    base_ = WinPath(std::string(TEST_WORK_DIR) + "/e2e/" + info->name());
+    test::RemoveTree(base_);
+    ASSERT_TRUE(test::MakeDirectories(base_));
+    test::RemoveTree(test::TempSetupDir());
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kEvent);
+    if (event) CloseHandle(event);
+    ASSERT_EQ((HANDLE)NULL, event) << "a launcher of an earlier test still runs";
+    Report("report", "signal");
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("STANDIN_REPORT", NULL);
+    SetEnvironmentVariableA("STANDIN_MODE", NULL);
+    SetEnvironmentVariableA("STANDIN_DELAY_MS", NULL);
+  }
+
+  // Where the stand-in reports, and how it behaves.
+  std::string Report(const std::string& name, const char* mode, const char* delayMs = NULL) {
+    report_ = base_ + "\\" + name;
+    test::MakeDirectories(report_);
+    SetEnvironmentVariableA("STANDIN_REPORT", report_.c_str());
+    SetEnvironmentVariableA("STANDIN_MODE", mode);
+    SetEnvironmentVariableA("STANDIN_DELAY_MS", delayMs);
+    return report_;
+  }
+
+  // A media folder with setup.exe and the two pack files (null: left out).
+  std::string Media(const std::string& name, const char* script = "sample.SC_",
+                    const char* installer = "standin.EX_") {
+    std::string dir = name.size() > 1 && name[1] == ':' ? name : base_ + "\\" + name;
+    EXPECT_TRUE(test::MakeDirectories(dir));
+    EXPECT_TRUE(CopyFileA(WinPath(TEST_SETUP_EXE).c_str(), (dir + "\\setup.exe").c_str(), FALSE));
+    if (script) {
+      EXPECT_TRUE(CopyFileA(Data(script).c_str(), (dir + "\\INSTALL.SC_").c_str(), FALSE));
+    }
+    if (installer) {
+      EXPECT_TRUE(CopyFileA(Data(installer).c_str(), (dir + "\\INSTALL.EX_").c_str(), FALSE));
+    }
+    return dir;
+  }
+
+  test::SetupRun Run(const std::string& media, const std::string& tail = "",
+                     bool quoted = true, double timeout = 60) {
+    std::string program = media + "\\setup.exe";
+    std::string line = quoted ? "\"" + program + "\"" : program;
+    if (!tail.empty()) line += tail;
+    return test::RunProgram(program, line, timeout);
+  }
+
+  std::string Installer() { return test::TempSetupDir() + "\\INSTALL.EXE"; }
+
+  // The launcher ran to its end without a box, started the stand-in, which
+  // found its script expanded byte for byte, and everything was cleaned up.
+  void ExpectCompleteRun(const test::SetupRun& run, const std::string& media,
+                         const std::string& arguments) {
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_EQ(0u, run.boxes.size()) << (run.boxes.empty() ? "" : run.boxes[0].text);
+    auto report = test::ReadReport(report_);
+    EXPECT_EQ(Installer() + " \"" + media + "\"" + arguments, report["cmdline"]);
+    EXPECT_EQ(Lower(test::WindowsDirectory()), Lower(report["cwd"]));
+    EXPECT_EQ(Lower(Installer()), Lower(report["exe"]));
+    EXPECT_EQ("1", report["scr_exists"]);
+    EXPECT_EQ("1", report["scr_at_signal"]);
+    EXPECT_EQ("1", report["signalled"]);
+    EXPECT_TRUE(ReadFileBytes(report_ + "\\INSTALL.SCR.copy") == ReadFileBytes(Data("script.bin")));
+    EXPECT_TRUE(ReadFileBytes(report_ + "\\INSTALL.EXE.copy") == ReadFileBytes(Data("standin.exe")));
+    EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+  }
+
+  void ExpectOneBox(const test::SetupRun& run, const std::string& text) {
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(0u, run.exitCode);
+    ASSERT_EQ(1u, run.boxes.size());
+    EXPECT_EQ("Setup", run.boxes[0].caption);
+    EXPECT_EQ(text, run.boxes[0].text);
+  }
+  std::string NotFound(const std::string& path) {
+    return "File " + path + " is not found. Further installation not possible.";
+  }
+  std::string ErrorIn(const std::string& path) {
+    return "Error in " + path + " file. Further installation not possible.";
+  }
+  bool InstallerRan() { return test::Exists(report_ + "\\report.txt"); }
+
+  std::string base_, report_;
+};
+
+// ---------------------------------------------------------------- the hand-off
+
+TEST_F(LauncherTest, EmptyTailExpandsStartsWaitsForTheSignalAndCleansUp) {
+  std::string media = Media("plain");
+  Report("report", "late", "1500");
+  test::SetupRun run = Run(media);
+  ExpectCompleteRun(run, media, "");
+  auto report = test::ReadReport(report_);
+  EXPECT_EQ("INSTALL.EXE|INSTALL.SCR", report["beside"]);
+  // It waited for the late signal, then paused 500 ms.
+  EXPECT_GE(run.seconds, 2.0);
+}
+
+TEST_F(LauncherTest, TailIsPassedOnAfterTheQuotedSourceDirectory) {
+  std::string media = Media("My Media");
+  ExpectCompleteRun(Run(media, " \t /Q /X"), media, " /Q /X");
+}
+
+TEST_F(LauncherTest, UnquotedProgramNameEndsAtTheFirstBlank) {
+  std::string media = Media("unquoted");
+  ExpectCompleteRun(Run(media, " /Q", false), media, " /Q");
+}
+
+TEST_F(LauncherTest, MediaAtADriveRoot) {
+  std::string root = TEST_DRIVE_ROOT;
+  test::RemoveTree(root + "\\INSTALL.SC_");
+  std::string media = Media(root);
+  ExpectCompleteRun(Run(media), "M:", "");
+  // ...and looks for M:\INSTALL.SC_ there.
+  ASSERT_TRUE(DeleteFileA((root + "\\INSTALL.SC_").c_str()));
+  ExpectOneBox(Run(media), NotFound("M:\\INSTALL.SC_"));
+}
+
+TEST_F(LauncherTest, CompressedAndStoredRecordsOfBothFilesThroughOneDecoderState) {
+  int stored = 0, compressed = 0;
+  ASSERT_TRUE(test::CountRecords(ReadFileBytes(Data("sample.SC_")), &stored, &compressed));
+  EXPECT_GE(stored, 2);
+  EXPECT_GE(compressed, 5);
+  // The installer was packed after the script through one encoder state; it
+  // runs and is byte-exact only if it was expanded after the script through
+  // one decoder state (ExpectCompleteRun compares both files).
+  std::string media = Media("records");
+  ExpectCompleteRun(Run(media), media, "");
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST_F(LauncherTest, MissingPackFilesAreReportedWithMessage1) {
+  std::string both = Media("none", NULL, NULL);
+  ExpectOneBox(Run(both), NotFound(both + "\\INSTALL.SC_"));  // the script is named first
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+
+  std::string noInstaller = Media("noinstaller", "sample.SC_", NULL);
+  ExpectOneBox(Run(noInstaller), NotFound(noInstaller + "\\INSTALL.EX_"));
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+
+  std::string noScript = Media("noscript", NULL, "standin.EX_");
+  ExpectOneBox(Run(noScript), NotFound(noScript + "\\INSTALL.SC_"));
+  EXPECT_FALSE(InstallerRan());
+}
+
+TEST_F(LauncherTest, DirectoriesNamedLikeThePackFilesCountAsMissing) {
+  std::string script = Media("scriptdir", NULL, "standin.EX_");
+  ASSERT_TRUE(CreateDirectoryA((script + "\\INSTALL.SC_").c_str(), NULL));
+  ExpectOneBox(Run(script), NotFound(script + "\\INSTALL.SC_"));
+
+  std::string installer = Media("installerdir", "sample.SC_", NULL);
+  ASSERT_TRUE(CreateDirectoryA((installer + "\\INSTALL.EX_").c_str(), NULL));
+  ExpectOneBox(Run(installer), NotFound(installer + "\\INSTALL.EX_"));
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
+TEST_F(LauncherTest, InstallerThatCannotStartIsReportedWithMessage3) {
+  std::string media = Media("notexe", "notexe.SC_", "notexe.EX_");
+  ExpectOneBox(Run(media), ErrorIn(media + "\\INSTALL.EX_"));
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
+// Fault 1 mended: a failed expansion starts nothing and names the pack file.
+TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
+  std::string installer = ReadFileBytes(Data("standin.EX_"));
+  std::string truncated = Media("truncated", "sample.SC_", NULL);
+  ASSERT_TRUE(test::WriteFileBytes(truncated + "\\INSTALL.EX_", installer.substr(0, installer.size() / 2)));
+  ExpectOneBox(Run(truncated), ErrorIn(truncated + "\\INSTALL.EX_"));
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+
+  std::string script = ReadFileBytes(Data("sample.SC_"));
+  std::string badMagic = Media("badmagic", NULL, "standin.EX_");
+  script[0] = 'X';
+  ASSERT_TRUE(test::WriteFileBytes(badMagic + "\\INSTALL.SC_", script));
+  ExpectOneBox(Run(badMagic), ErrorIn(badMagic + "\\INSTALL.SC_"));
+  EXPECT_FALSE(InstallerRan());
+
+  // A record larger than the buffers (fault 4) fails the expansion too.
+  std::string oversize = Media("oversize", "sample.SC_", NULL);
+  ASSERT_TRUE(test::WriteFileBytes(oversize + "\\INSTALL.EX_",
+                                   test::Record(0, 0xF801, std::string(0xF801, 'M'))));
+  ExpectOneBox(Run(oversize), ErrorIn(oversize + "\\INSTALL.EX_"));
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
+// ---------------------------------------------------------------- clean-up
+
+TEST_F(LauncherTest, CleanUpKeepsOtherFilesAndSubdirectoriesAndThenTheDirectory) {
+  std::string temp = test::TempSetupDir();
+  ASSERT_TRUE(test::MakeDirectories(temp + "\\Install.Sub"));
+  ASSERT_TRUE(test::WriteFileBytes(temp + "\\keep.txt", "keep"));
+  ASSERT_TRUE(test::WriteFileBytes(temp + "\\old install.tmp", "left by an earlier run"));
+  std::string media = Media("cleanup");
+  test::SetupRun run = Run(media);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.boxes.size());
+  // The first clean-up removed the leftover before the installer started.
+  EXPECT_EQ("INSTALL.EXE|INSTALL.SCR|Install.Sub|keep.txt", test::ReadReport(report_)["beside"]);
+  EXPECT_TRUE(test::Exists(temp + "\\keep.txt"));
+  EXPECT_TRUE(test::IsDirectory(temp + "\\Install.Sub"));
+  EXPECT_FALSE(test::Exists(temp + "\\INSTALL.EXE"));
+  EXPECT_FALSE(test::Exists(temp + "\\INSTALL.SCR"));
+
+  // The missing-file path cleans up the same way.
+  ASSERT_TRUE(test::WriteFileBytes(temp + "\\INSTALL.SCR", "stale"));
+  std::string none = Media("cleanup-none", NULL, NULL);
+  ExpectOneBox(Run(none), NotFound(none + "\\INSTALL.SC_"));
+  EXPECT_FALSE(test::Exists(temp + "\\INSTALL.SCR"));
+  EXPECT_TRUE(test::Exists(temp + "\\keep.txt"));
+}
+
+// ---------------------------------------------------------------- the event
+
+TEST_F(LauncherTest, InstallerThatNeverSignalsLeavesTheLauncherWaiting) {
+  std::string media = Media("never");
+  Report("report", "never");
+  test::SetupRun run = Run(media, "", true, 6);
+  EXPECT_FALSE(run.finished);  // ended by the test after 6 s
+  EXPECT_TRUE(InstallerRan());
+  EXPECT_EQ("0", test::ReadReport(report_)["signalled"]);
+  EXPECT_TRUE(test::Exists(Installer()));  // not cleaned up while waiting
+}
+
+TEST_F(LauncherTest, EventThatAlreadyExistsMeansNoWaitAndNoCleanUp) {
+  HANDLE event = CreateEventA(NULL, FALSE, FALSE, kEvent);
+  ASSERT_NE((HANDLE)NULL, event);
+  std::string media = Media("preexisting");
+  Report("report", "late", "3000");
+  test::SetupRun run = Run(media);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ(0u, run.boxes.size());
+  EXPECT_LT(run.seconds, 3.0);  // did not wait for the late signal
+  EXPECT_TRUE(test::Exists(Installer()));
+  EXPECT_TRUE(test::Exists(test::TempSetupDir() + "\\INSTALL.SCR"));
+  // The installer still signals the event it finds.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 20000));
+  CloseHandle(event);
+  Sleep(500);
+}
+
+TEST_F(LauncherTest, SecondLauncherWhileTheFirstWaits) {
+  std::string first = Media("first");
+  std::string firstReport = Report("report-first", "hold");
+  test::Started a = test::StartProgram(first + "\\setup.exe", "\"" + first + "\\setup.exe\"");
+  ASSERT_TRUE(a.ok);
+  for (int i = 0; i < 400 && !test::Exists(firstReport + "\\holding.txt"); ++i) Sleep(50);
+  ASSERT_TRUE(test::Exists(firstReport + "\\holding.txt"));
+
+  // The second finds the event; its first clean-up cannot delete the files
+  // in use, and its script cannot replace INSTALL.SCR, which the first
+  // installer holds open without sharing: it reports the failed expansion
+  // (fault 1 mended) and starts nothing.
+  std::string second = Media("second");
+  Report("report-second", "signal");
+  test::SetupRun b = Run(second);
+  ExpectOneBox(b, ErrorIn(second + "\\INSTALL.SC_"));
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_TRUE(test::Exists(test::TempSetupDir() + "\\INSTALL.SCR"));
+
+  // The first launcher is still waiting; released, it completes.
+  EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(a.process.hProcess, 0));
+  HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StandInRelease");
+  SetEvent(release);
+  report_ = firstReport;
+  test::SetupRun run = test::Finish(a, 60);
+  CloseHandle(release);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_EQ(0u, run.boxes.size());
+  auto report = test::ReadReport(firstReport);
+  EXPECT_EQ("1", report["held"]);
+  EXPECT_EQ("1", report["scr_at_signal"]);
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The launcher's helpers (Part 1.1), under Wine.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "launcher.h"
+#include "test_support.h"
+
+using test::WinPath;
+
+namespace {
+
+std::string Strip(const char* path, uint32_t size = PathBufferSize) {
+  char buffer[PathBufferSize];
+  memset(buffer, 'x', sizeof(buffer));
+  StripLastPathComponent(path, buffer, size);
+  return buffer;
+}
+
+TEST(StripLastPathComponent, CutsAtTheLastBackslash) {
+  EXPECT_EQ("C:\\SETUP", Strip("C:\\SETUP\\SETUP.EXE"));
+  EXPECT_EQ("C:", Strip("C:\\SETUP.EXE"));
+  EXPECT_EQ("", Strip("SETUP.EXE"));
+  EXPECT_EQ("", Strip(""));
+  EXPECT_EQ("C:\\A\\B", Strip("C:\\A\\B\\"));
+}
+
+TEST(StripLastPathComponent, IgnoresMissingArguments) {
+  char buffer[8] = "keep";
+  StripLastPathComponent(NULL, buffer, sizeof(buffer));
+  EXPECT_STREQ("keep", buffer);
+  StripLastPathComponent("C:\\X\\Y", buffer, 0);
+  EXPECT_STREQ("keep", buffer);
+  StripLastPathComponent("C:\\X\\Y", NULL, 8);
+}
+
+TEST(CopyBounded, FillsWithZerosAndAlwaysEnds) {
+  char buffer[8];
+  memset(buffer, 'x', sizeof(buffer));
+  CopyBounded(buffer, "abc", sizeof(buffer));
+  EXPECT_STREQ("abc", buffer);
+  for (int i = 3; i < 8; ++i) EXPECT_EQ('\0', buffer[i]);
+  CopyBounded(buffer, "abcdefghijkl", sizeof(buffer));
+  EXPECT_STREQ("abcdefg", buffer);
+}
+
+TEST(JoinPath, JoinsOrRefusesWhatDoesNotFit) {
+  char buffer[16];
+  EXPECT_EQ(1, JoinPath(buffer, sizeof(buffer), "C:\\DIR", "FILE.EXT"));
+  EXPECT_STREQ("C:\\DIR\\FILE.EXT", buffer);
+  EXPECT_EQ(0, JoinPath(buffer, sizeof(buffer), "C:\\DIRECTORY", "FILE.EXT"));
+  EXPECT_STREQ("", buffer);
+  EXPECT_EQ(0, JoinPath(buffer, sizeof(buffer), "", "FILE.EXT"));
+}
+
+TEST(GetModuleDirectory, IsTheDirectoryOfTheModule) {
+  char name[MAX_PATH];
+  GetModuleFileNameA(NULL, name, MAX_PATH);
+  std::string expected(name);
+  expected = expected.substr(0, expected.find_last_of('\\'));
+  char buffer[PathBufferSize];
+  EXPECT_EQ(1, GetModuleDirectory(NULL, buffer, sizeof(buffer)));
+  EXPECT_EQ(expected, buffer);
+  // A buffer too small for the name gives no directory rather than a cut one.
+  char small[8] = "keep";
+  EXPECT_EQ(0, GetModuleDirectory(NULL, small, sizeof(small)));
+  EXPECT_STREQ("", small);
+  EXPECT_EQ(0, GetModuleDirectory(NULL, NULL, 8));
+}
+
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = WinPath(std::string(TEST_WORK_DIR) + "/unit/" + info->name());
+    test::RemoveTree(dir_);
+    ASSERT_TRUE(test::MakeDirectories(dir_));
+  }
+  std::string dir_;
+};
+
+TEST_F(FilesTest, FileExistsCountsADirectoryAsMissing) {
+  EXPECT_EQ(0, FileExists(NULL));
+  EXPECT_EQ(0, FileExists((dir_ + "\\none").c_str()));
+  EXPECT_EQ(0, FileExists(dir_.c_str()));
+  ASSERT_TRUE(test::WriteFileBytes(dir_ + "\\file", "x"));
+  EXPECT_EQ(1, FileExists((dir_ + "\\file").c_str()));
+}
+
+TEST(IsInstallFile, UpperCasesInPlaceAndFindsInstallAnywhere) {
+  char a[] = "install.scr", b[] = "UNINSTALL.LOG", c[] = "setup.exe", d[] = "Instal.exe";
+  EXPECT_EQ(1, IsInstallFile(a));
+  EXPECT_STREQ("INSTALL.SCR", a);
+  EXPECT_EQ(1, IsInstallFile(b));
+  EXPECT_EQ(0, IsInstallFile(c));
+  EXPECT_STREQ("SETUP.EXE", c);
+  EXPECT_EQ(0, IsInstallFile(d));
+}
+
+std::string g_names;
+int RecordName(char* name) {
+  g_names += std::string(name) + "|";
+  return IsInstallFile(name);
+}
+
+TEST_F(FilesTest, DeleteMatchingFilesDeletesOneLevelOfMatchingFiles) {
+  for (const char* name : {"install.scr", "Keep.txt", "UnInstall.log", "install-long-name.data"}) {
+    ASSERT_TRUE(test::WriteFileBytes(dir_ + "\\" + name, "x"));
+  }
+  ASSERT_TRUE(test::MakeDirectories(dir_ + "\\INSTALL.DIR"));
+  ASSERT_TRUE(test::WriteFileBytes(dir_ + "\\INSTALL.DIR\\INSTALL.EXE", "x"));
+  g_names.clear();
+  DeleteMatchingFiles(dir_.c_str(), RecordName);
+  EXPECT_FALSE(test::Exists(dir_ + "\\install.scr"));
+  EXPECT_FALSE(test::Exists(dir_ + "\\UnInstall.log"));
+  EXPECT_FALSE(test::Exists(dir_ + "\\install-long-name.data"));
+  EXPECT_TRUE(test::Exists(dir_ + "\\Keep.txt"));
+  EXPECT_TRUE(test::Exists(dir_ + "\\INSTALL.DIR\\INSTALL.EXE"));
+  // Long names reach the predicate; directories (and . and ..) do not.
+  EXPECT_NE(std::string::npos, g_names.find("install-long-name.data|"));
+  EXPECT_EQ(std::string::npos, g_names.find("INSTALL.DIR"));
+  EXPECT_EQ(std::string::npos, g_names.find(".|"));
+}
+
+TEST_F(FilesTest, DeleteMatchingFilesIgnoresMissingArguments) {
+  ASSERT_TRUE(test::WriteFileBytes(dir_ + "\\INSTALL.EXE", "x"));
+  DeleteMatchingFiles(NULL, IsInstallFile);
+  DeleteMatchingFiles("", IsInstallFile);
+  DeleteMatchingFiles(dir_.c_str(), NULL);
+  EXPECT_TRUE(test::Exists(dir_ + "\\INSTALL.EXE"));
+}
+
+// A code page 932 style test: 0x81-0x9F and 0xE0-0xFC lead a pair.
+int Cp932Lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+TEST(CommandTail, SkipsTheProgramNameAndTheBlanksAfterIt) {
+  EXPECT_STREQ("/Q /X", CommandTail("\"C:\\My Setup\\setup.exe\" /Q /X", NULL));
+  EXPECT_STREQ("/Q /X", CommandTail("\"C:\\My Setup\\setup.exe\"/Q /X", NULL));
+  EXPECT_STREQ("/Q", CommandTail("C:\\SETUP\\setup.exe /Q", NULL));
+  EXPECT_STREQ("", CommandTail("setup.exe", NULL));
+  EXPECT_STREQ("", CommandTail("\"setup.exe\"", NULL));
+  EXPECT_STREQ("", CommandTail("\"C:\\unterminated", NULL));
+  EXPECT_STREQ("/Q  x", CommandTail("setup.exe \t\x01\x1f /Q  x", NULL));
+  EXPECT_STREQ("/Q", CommandTail("setup.exe\t/Q", NULL));
+  EXPECT_STREQ("", CommandTail("", NULL));
+}
+
+TEST(CommandTail, ALeadByteInAQuotedNameTakesTheNextByteAlong) {
+  const char* line = "\"C:\\\x81\"dir\\setup.exe\" /Q";
+  EXPECT_STREQ("/Q", CommandTail(line, Cp932Lead));
+  EXPECT_STREQ("dir\\setup.exe\" /Q", CommandTail(line, NULL));
+  // A lead byte at the very end does not run past the terminator.
+  EXPECT_STREQ("", CommandTail("\"abc\x81", Cp932Lead));
+}
+
+TEST(CommandTail, OfThisProcessIsASuffixOfItsCommandLine) {
+  std::string line = GetCommandLineA();
+  std::string tail = ProcessCommandTail();
+  ASSERT_LE(tail.size(), line.size());
+  EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
+  EXPECT_TRUE(tail.empty() || (unsigned char)tail[0] > ' ');
+}
+
+TEST(InstallerArguments, QuoteTheSourceDirectoryAndAppendTheTail) {
+  char buffer[ArgumentsBufferSize];
+  EXPECT_EQ(1, BuildInstallerArguments(buffer, sizeof(buffer), "D:\\SETUP", ""));
+  EXPECT_STREQ("\"D:\\SETUP\"", buffer);
+  EXPECT_EQ(1, BuildInstallerArguments(buffer, sizeof(buffer), "D:", NULL));
+  EXPECT_STREQ("\"D:\"", buffer);
+  EXPECT_EQ(1, BuildInstallerArguments(buffer, sizeof(buffer), "D:\\My Setup", "/Q /X"));
+  EXPECT_STREQ("\"D:\\My Setup\" /Q /X", buffer);
+  EXPECT_EQ(0, BuildInstallerArguments(buffer, 8, "D:\\SETUP", "/Q"));
+}
+
+TEST(InstallerCommand, IsQuotedOnlyWhenThePathHoldsABlank) {
+  char buffer[CommandBufferSize];
+  EXPECT_EQ(1, BuildInstallerCommand(buffer, sizeof(buffer), "C:\\WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE", "\"D:\" /Q"));
+  EXPECT_STREQ("C:\\WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE \"D:\" /Q", buffer);
+  EXPECT_EQ(1, BuildInstallerCommand(buffer, sizeof(buffer), "C:\\MY WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE", "\"D:\""));
+  EXPECT_STREQ("\"C:\\MY WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE\" \"D:\"", buffer);
+  EXPECT_EQ(0, BuildInstallerCommand(buffer, 10, "C:\\INSTALL.EXE", "\"D:\""));
+}
+
+// ShowMessage shows a real box; a second thread finds it, reads it and presses OK.
+struct Shown {
+  int result;
+  std::vector<test::MessageBoxSeen> boxes;
+};
+Shown Show(const char* text, UINT textId, UINT captionId) {
+  LauncherInstance = GetModuleHandleA(NULL);
+  Shown shown;
+  std::thread watcher([&] { shown.boxes = test::AnswerBoxes(GetCurrentProcessId(), 10.0, 1); });
+  shown.result = ShowMessage(NULL, text, textId, captionId, MB_ICONHAND);
+  watcher.join();
+  return shown;
+}
+
+TEST(ShowMessage, FormatsTheStringWithTheText) {
+  Shown shown = Show("D:\\INSTALL.SC_", IDS_FILE_NOT_FOUND, IDS_SETUP_CAPTION);
+  EXPECT_EQ(IDOK, shown.result);
+  ASSERT_EQ(1u, shown.boxes.size());
+  EXPECT_EQ("Setup", shown.boxes[0].caption);
+  EXPECT_EQ("File D:\\INSTALL.SC_ is not found. Further installation not possible.", shown.boxes[0].text);
+}
+
+TEST(ShowMessage, ShowsTheTextAloneOrTheStringAlone) {
+  Shown shown = Show("plain text", 0, IDS_SETUP_CAPTION);
+  ASSERT_EQ(1u, shown.boxes.size());
+  EXPECT_EQ("plain text", shown.boxes[0].text);
+  shown = Show(NULL, IDS_FILE_ERROR, IDS_SETUP_CAPTION);
+  ASSERT_EQ(1u, shown.boxes.size());
+  EXPECT_EQ("Error in %s file. Further installation not possible.", shown.boxes[0].text);
+}
+
+TEST(ShowMessage, ShowsNothingWithoutTextOrId) {
+  LauncherInstance = GetModuleHandleA(NULL);
+  EXPECT_EQ(0, ShowMessage(NULL, NULL, 0, IDS_SETUP_CAPTION, MB_ICONHAND));
+}
+
+}  // namespace

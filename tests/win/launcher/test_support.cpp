@@ -1,0 +1,251 @@
+#include "test_support.h"
+
+#include <string.h>
+
+namespace test {
+
+std::string WinPath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string ReadFileBytes(const std::string& path, bool* ok) {
+  std::string bytes;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (ok) *ok = file != INVALID_HANDLE_VALUE;
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &got, NULL) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, NULL);
+  CloseHandle(file);
+  return ok && written == bytes.size();
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::string& path) {
+  if (!IsDirectory(path)) {
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = entry.cFileName;
+      if (name != "." && name != "..") RemoveTree(path + "\\" + name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (IsDirectory(path)) return true;
+  size_t slash = path.find_last_of('\\');
+  if (slash != std::string::npos && slash > 2) MakeDirectories(path.substr(0, slash));
+  return CreateDirectoryA(path.c_str(), NULL) || IsDirectory(path);
+}
+
+static void PutLE32(std::string* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back((char)((value >> (8 * i)) & 0xFF));
+}
+
+std::string Record(uint32_t packedSize, uint32_t expandedSize, const std::string& body) {
+  std::string out = "PACKDAT$";
+  PutLE32(&out, packedSize);
+  PutLE32(&out, expandedSize);
+  return out + body;
+}
+
+std::string StoredRecord(const std::string& body) {
+  return Record(0, (uint32_t)body.size(), body);
+}
+
+bool CountRecords(const std::string& pack, int* stored, int* compressed) {
+  *stored = *compressed = 0;
+  size_t at = 0;
+  while (at < pack.size()) {
+    if (pack.size() - at < 16 || pack.compare(at, 8, "PACKDAT$") != 0) return false;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pack.data() + at);
+    uint32_t packed = p[8] | p[9] << 8 | p[10] << 16 | (uint32_t)p[11] << 24;
+    uint32_t expanded = p[12] | p[13] << 8 | p[14] << 16 | (uint32_t)p[15] << 24;
+    if (packed != 0) {
+      ++*compressed;
+      at += 16 + (size_t)packed;
+    } else {
+      ++*stored;
+      at += 16 + (size_t)expanded;
+    }
+  }
+  return at == pack.size();
+}
+
+std::map<std::string, std::string> ReadReport(const std::string& directory) {
+  std::map<std::string, std::string> values;
+  bool ok = false;
+  std::string text = ReadFileBytes(directory + "\\report.txt", &ok);
+  size_t at = 0;
+  while (ok && at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    size_t equals = line.find('=');
+    if (equals != std::string::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
+    at = end + 1;
+  }
+  return values;
+}
+
+std::string WindowsDirectory() {
+  char buffer[MAX_PATH];
+  UINT n = GetWindowsDirectoryA(buffer, MAX_PATH);
+  return std::string(buffer, n);
+}
+
+std::string TempSetupDir() { return WindowsDirectory() + "\\ZIMRO~SE.TUP"; }
+
+namespace {
+
+struct Search {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
+  Search* search = reinterpret_cast<Search*>(lParam);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+  char className[64];
+  GetClassNameA(window, className, sizeof(className));
+  if (strcmp(className, "#32770") == 0) search->found.push_back(window);
+  return TRUE;
+}
+
+std::string WindowText(HWND window) {
+  char text[4096] = {0};
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
+                           &length)) {
+    return std::string();
+  }
+  return std::string(text);
+}
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM lParam) {
+  std::string* out = reinterpret_cast<std::string*>(lParam);
+  char className[64];
+  GetClassNameA(child, className, sizeof(className));
+  if (_stricmp(className, "Static") == 0) {
+    std::string text = WindowText(child);
+    if (!text.empty() && out->empty()) *out = text;
+  }
+  return TRUE;
+}
+
+// Reads one box and presses its OK button; false when the box is not ready.
+bool AnswerBox(HWND box, MessageBoxSeen* seen) {
+  HWND ok = GetDlgItem(box, IDOK);
+  if (ok == NULL) return false;
+  seen->caption = WindowText(box);
+  seen->text.clear();
+  EnumChildWindows(box, CollectStaticText, (LPARAM)&seen->text);
+  SendMessageTimeoutA(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, NULL);
+  return true;
+}
+
+}  // namespace
+
+std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t stopAfter) {
+  std::vector<MessageBoxSeen> boxes;
+  DWORD start = GetTickCount();
+  while ((GetTickCount() - start) < seconds * 1000) {
+    Search search{processId, {}};
+    EnumWindows(CollectBox, (LPARAM)&search);
+    for (HWND box : search.found) {
+      MessageBoxSeen seen;
+      if (AnswerBox(box, &seen)) {
+        boxes.push_back(seen);
+        // Wait until it is gone, so that it is not read twice.
+        for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(50);
+        if (stopAfter != 0 && boxes.size() >= stopAfter) return boxes;
+      }
+    }
+    Sleep(50);
+  }
+  return boxes;
+}
+
+Started StartProgram(const std::string& program, const std::string& commandLine) {
+  Started started;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  started.startTicks = GetTickCount();
+  started.ok = CreateProcessA(program.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL,
+                              &startup, &started.process) != 0;
+  return started;
+}
+
+SetupRun Finish(Started& started, double timeoutSeconds) {
+  SetupRun run;
+  run.started = started.ok;
+  if (!started.ok) return run;
+  HANDLE process = started.process.hProcess;
+  while (true) {
+    if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0) {
+      run.finished = true;
+      break;
+    }
+    if ((GetTickCount() - started.startTicks) > timeoutSeconds * 1000) break;
+    Search search{started.process.dwProcessId, {}};
+    EnumWindows(CollectBox, (LPARAM)&search);
+    for (HWND box : search.found) {
+      MessageBoxSeen seen;
+      if (AnswerBox(box, &seen)) {
+        run.boxes.push_back(seen);
+        for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(50);
+      }
+    }
+  }
+  run.seconds = (GetTickCount() - started.startTicks) / 1000.0;
+  if (!run.finished) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 10000);
+  }
+  GetExitCodeProcess(process, &run.exitCode);
+  CloseHandle(started.process.hThread);
+  CloseHandle(process);
+  started.ok = false;
+  return run;
+}
+
+SetupRun RunProgram(const std::string& program, const std::string& commandLine,
+                    double timeoutSeconds) {
+  Started started = StartProgram(program, commandLine);
+  return Finish(started, timeoutSeconds);
+}
+
+}  // namespace test

@@ -1,0 +1,73 @@
+// Helpers of the launcher tests under Wine: files, pack files with stored
+// records, Unix build paths seen from Windows, running setup.exe and watching
+// its message boxes for real.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "launcher_test_config.h"
+
+namespace test {
+
+// A Unix path of the build as the prefix sees it (drive Z:).
+std::string WinPath(const std::string& unixPath);
+
+std::string ReadFileBytes(const std::string& path, bool* ok = nullptr);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool Exists(const std::string& path);        // file or directory
+bool IsDirectory(const std::string& path);
+void RemoveTree(const std::string& path);    // files and directories below, then path
+bool MakeDirectories(const std::string& path);
+
+// A pack record: "PACKDAT$", packed size, expanded size, then the body.
+std::string Record(uint32_t packedSize, uint32_t expandedSize, const std::string& body);
+std::string StoredRecord(const std::string& body);
+
+// Counts the records of a pack file's bytes; false when they do not parse.
+bool CountRecords(const std::string& pack, int* stored, int* compressed);
+
+// key=value lines of the stand-in's report.txt.
+std::map<std::string, std::string> ReadReport(const std::string& directory);
+
+std::string WindowsDirectory();
+std::string TempSetupDir();  // the launcher's C:\windows\ZIMRO~SE.TUP
+
+struct MessageBoxSeen {
+  std::string caption;
+  std::string text;
+};
+
+struct SetupRun {
+  bool started = false;
+  bool finished = false;   // ended on its own within the time limit
+  DWORD exitCode = 0xFFFFFFFF;
+  double seconds = 0;
+  std::vector<MessageBoxSeen> boxes;
+};
+
+// Starts program with commandLine (the whole command line, program name
+// included) and waits up to timeoutSeconds, answering every message box of the
+// process: it finds the window, reads caption and text and presses OK. A
+// process still running at the limit is ended (finished stays false).
+SetupRun RunProgram(const std::string& program, const std::string& commandLine,
+                    double timeoutSeconds = 60);
+
+// The same, started without waiting; Finish does the waiting part.
+struct Started {
+  PROCESS_INFORMATION process{};
+  DWORD startTicks = 0;
+  bool ok = false;
+};
+Started StartProgram(const std::string& program, const std::string& commandLine);
+SetupRun Finish(Started& started, double timeoutSeconds);
+// Answers the message boxes of a running process for up to seconds (or until
+// stopAfter boxes were answered, when it is not 0); returns those seen.
+std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t stopAfter = 0);
+
+}  // namespace test
