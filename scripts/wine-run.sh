@@ -29,7 +29,11 @@
 #                         size 1024x768, for xdotool-driven tests (XTest keys
 #                         reach GetAsyncKeyState there). The exit code is then
 #                         explorer's, not the program's: have the program
-#                         report through a file.
+#                         report through a file. The desktop is hosted by
+#                         the 64-bit explorer also for --win32 (the 32-bit
+#                         explorer crashes under QEMU); a 32-bit program that
+#                         enters a desktop by itself must likewise start
+#                         C:\windows\sysnative\explorer.exe, not explorer.exe.
 #   --timeout SECS        kill the program (and every process of the prefix)
 #                         after SECS seconds and exit 124; default
 #                         $WINE_RUN_TIMEOUT or 300.
