@@ -166,9 +166,12 @@ start_display() {
 # The private layout of the note: Wine 8.0 finds its 32-bit loader next to
 # realpath(/proc/self/exe), so wine64 must be a real copy inside the layout.
 make_layout() {
-  [ -f "$layout/.complete" ] && return 0
-  [ -x /usr/lib/wine/wine64 ] || die "wine64 is missing (scripts/install-deps.sh)"
   local w=$layout/lib/wine
+  # A layout made before the 32-bit parts were installed is made again.
+  if [ -f "$layout/.complete" ] && { [ "${1:-}" != win32 ] || [ -x "$w/wine" ]; }; then
+    return 0
+  fi
+  [ -x /usr/lib/wine/wine64 ] || die "wine64 is missing (scripts/install-deps.sh)"
   rm -rf "$layout"
   mkdir -p "$w" || die "cannot create $w"
   cp /usr/lib/wine/wine64 "$w/wine64"
