@@ -48,6 +48,14 @@ void CopyFileToStream(const std::string& path, FILE* stream) {
     std::fflush(stream);
 }
 
+// The native explorer: a 32-bit program would otherwise get the 32-bit one,
+// which does not run where the 32-bit Wine loader is emulated by QEMU.
+std::string ExplorerPath() {
+    BOOL emulated = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &emulated) && emulated) return "C:\\windows\\sysnative\\explorer.exe";
+    return "explorer.exe";
+}
+
 int RunInsideVirtualDesktop(int argc, char** argv) {
     std::string resultFile = TemporaryFileName("dtr");
     std::string outputFile = TemporaryFileName("dto");
@@ -58,7 +66,7 @@ int RunInsideVirtualDesktop(int argc, char** argv) {
     GetModuleFileNameA(NULL, program, MAX_PATH);
     // A desktop name of our own: a second explorer for an existing desktop
     // would hand the program over and return at once.
-    std::string commandLine = "explorer.exe /desktop=dialog-tests-" + std::to_string(GetCurrentProcessId()) +
+    std::string commandLine = ExplorerPath() + " /desktop=dialog-tests-" + std::to_string(GetCurrentProcessId()) +
                               ",1024x768 " + QuoteArgument(program);
     for (int index = 1; index < argc; ++index) commandLine += " " + QuoteArgument(argv[index]);
 
