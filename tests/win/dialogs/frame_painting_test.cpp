@@ -216,3 +216,59 @@ TEST_F(EnableRepaint, DisablingAndEnablingRepaintsAtOnceWithoutErasing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A window of a CS_OWNDC class keeps one device context across paints, so
+// what a paint leaves selected in it can be read afterwards.
+const char kOwnDcClassName[] = "DialogTestOwnDc";
+
+class PenHousekeeping : public DialogTest {
+protected:
+    HWND OwnDcWindow() {
+        WNDCLASSA ownDcClass = {};
+        if (!GetClassInfoA(GetModuleHandleA(NULL), kOwnDcClassName, &ownDcClass)) {
+            ownDcClass.style = CS_OWNDC;
+            ownDcClass.lpfnWndProc = ProbeProc;
+            ownDcClass.hInstance = GetModuleHandleA(NULL);
+            ownDcClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+            ownDcClass.lpszClassName = kOwnDcClassName;
+            EXPECT_NE(0, RegisterClassA(&ownDcClass));
+        }
+        return OwnWindow(CreateWindowExA(0, kOwnDcClassName, "", WS_POPUP | WS_VISIBLE, 40, 40, 60, 40, NULL, NULL,
+                                         GetModuleHandleA(NULL), NULL));
+    }
+
+    void ExpectPenSelectedBackAfterPainting(WNDPROC frameProc) {
+        HWND window = OwnDcWindow();
+        ASSERT_NE(nullptr, window);
+        HPEN marker = CreatePen(PS_SOLID, 0, RGB(1, 2, 3));
+        HDC dc = GetDC(window);
+        SelectObject(dc, marker);
+        ReleaseDC(window, dc);
+        ASSERT_TRUE(SubclassWindow(window, frameProc));
+
+        for (int paint = 0; paint < 3; ++paint) {
+            InvalidateRect(window, NULL, TRUE);
+            UpdateWindow(window);
+        }
+
+        dc = GetDC(window);
+        EXPECT_EQ(marker, GetCurrentObject(dc, OBJ_PEN));
+        // The frame really was painted into this context.
+        EXPECT_EQ(GetSysColor(COLOR_BTNSHADOW), GetPixel(dc, 0, 0));
+        ReleaseDC(window, dc);
+        DestroyWindow(window);
+        DeleteObject(marker);
+    }
+};
+
+TEST_F(PenHousekeeping, SunkenFrameSelectsThePreviousPenBack) {
+    ExpectPenSelectedBackAfterPainting(GroupBoxFrameProc);
+}
+
+TEST_F(PenHousekeeping, EtchedLineSelectsThePreviousPenBack) {
+    ExpectPenSelectedBackAfterPainting(StaticFrameProc);
+}
+
+}  // namespace
