@@ -217,6 +217,35 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
+// Part 1.1's edge case with fault 1 mended: when TempSetupDir cannot be
+// created (here a file holds its name), the script's expansion fails first and
+// is named; nothing is started.
+TEST_F(LauncherTest, TempSetupDirThatCannotBeCreatedFailsTheScriptsExpansion) {
+  std::string temp = test::TempSetupDir();
+  ASSERT_TRUE(test::WriteFileBytes(temp, "a file, not a directory"));
+  std::string media = Media("nodir");
+  test::SetupRun run = Run(media);
+  DWORD attributes = GetFileAttributesA(temp.c_str());
+  test::RemoveTree(temp);
+  ExpectOneBox(run, ErrorIn(media + "\\INSTALL.SC_"));
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+  EXPECT_FALSE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Fault 2 mended: arguments that do not fit their 1,024 bytes are not passed
+// on cut; the start counts as failed (message 3) and everything is cleaned up.
+TEST_F(LauncherTest, TailTooLongForTheArgumentsStartsNothing) {
+  std::string media = Media("longtail");
+  std::string tail = " /" + std::string(1100 - media.size(), 'T');
+  ExpectOneBox(Run(media, tail), ErrorIn(media + "\\INSTALL.EX_"));
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+  // One that just fits is passed on whole.
+  std::string fits = " /" + std::string(1024 - 1 - (media.size() + 2) - 2, 'T');
+  ExpectCompleteRun(Run(media, fits), media, fits);
+}
+
 // ---------------------------------------------------------------- clean-up
 
 TEST_F(LauncherTest, CleanUpKeepsOtherFilesAndSubdirectoriesAndThenTheDirectory) {
