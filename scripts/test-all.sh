@@ -25,7 +25,12 @@ run_preset() {
   cmake --preset "$preset" >/dev/null || return 1
   cmake --build "build/$preset" -j"$jobs" >"build/$preset.build.log" 2>&1 || { tail -40 "build/$preset.build.log"; return 1; }
   echo "=== $preset: test"
-  ctest --test-dir "build/$preset" --output-on-failure --timeout 900 </dev/null
+  ctest --test-dir "build/$preset" --output-on-failure --timeout 900 </dev/null || return 1
+  if [ "$preset" = win32 ]; then
+    # The product's imports, string table and size, in the log.
+    bash tests/win/launcher/check_setup_exe.sh i686-w64-mingw32-objdump i686-w64-mingw32-windres \
+      build/win32/launcher/setup.exe
+  fi
 }
 
 for preset in "${presets[@]}"; do

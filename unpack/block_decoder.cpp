@@ -2,8 +2,6 @@
 
 namespace {
 
-DecoderState ProcessDecoder;  // zero-initialised: the ring starts as 4096 zero tokens
-
 // The bit stream of one block: bytes from index 0, most significant bit
 // first. Bytes are loaded into a 32-bit window ahead of need; bytes past the
 // packed bytes read as 0 and are never fetched from memory.
@@ -80,7 +78,7 @@ void ResetDecoderState(DecoderState* state) {
   for (uint32_t i = 0; i < RingSize; ++i) state->TokenRing[i] = 0;
 }
 
-uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expandedSize,
+uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize,
                          const uint8_t* input, uint32_t packedSize) {
   BitReader bits = {input, packedSize, 0, 0, 0, 0};
   CodeTree* tree = &state->tree;
@@ -128,9 +126,4 @@ uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expanded
   uint32_t fetched = bits.BytesFetchedByNarrowReader();
   if (fetched > packedSize && fetched - packedSize > 1) result |= DecodeInputOverrun;
   return result;
-}
-
-uint32_t DecodeBlock(uint8_t* output, uint32_t expandedSize, const uint8_t* input,
-                     uint32_t packedSize) {
-  return DecodeBlockWith(&ProcessDecoder, output, expandedSize, input, packedSize);
 }

@@ -30,16 +30,13 @@ enum DecodeResult {
   DecodeOutputOverflow = 2,
 };
 
-// Resets a state to the one a process starts with: an all-zero ring.
+// Resets a state to the one a process starts with: an all-zero ring. (A
+// zero-initialised static DecoderState starts that way too.)
 void ResetDecoderState(DecoderState* state);
 
 // Expands `packedSize` bytes of `input` until at least `expandedSize` bytes
 // are produced. `output` must hold BlockBufferSize bytes; the block's last
 // symbol may write past `expandedSize` (those bytes are not part of the file).
 // Returns a combination of DecodeResult flags.
-uint32_t DecodeBlockWith(DecoderState* state, uint8_t* output, uint32_t expandedSize,
-                         const uint8_t* input, uint32_t packedSize);
-
-// The same through the one process-wide state that all pack files share.
-uint32_t DecodeBlock(uint8_t* output, uint32_t expandedSize, const uint8_t* input,
-                     uint32_t packedSize);
+uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize,
+                     const uint8_t* input, uint32_t packedSize);

@@ -66,7 +66,7 @@ int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize,
         return 0;
       }
       Pump(io);
-      uint32_t decoded = DecodeBlockWith(decoder, outputBuffer, expandedSize, inputBuffer, packedSize);
+      uint32_t decoded = DecodeBlock(decoder, outputBuffer, expandedSize, inputBuffer, packedSize);
       Pump(io);
       if (decoded != DecodeOk) {
         FormatBounded(errorText, errorSize, "Pack data damaged (block of %d bytes)", packedSize);

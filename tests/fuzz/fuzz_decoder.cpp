@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   memcpy(packed, data + 2, packedSize);
   static uint8_t output[BlockBufferSize];
   static DecoderState state;  // the ring carries over between inputs, as in a process
-  DecodeBlockWith(&state, output, expanded, packed, (uint32_t)packedSize);
+  DecodeBlock(&state, output, expanded, packed, (uint32_t)packedSize);
   free(packed);
   return 0;
 }

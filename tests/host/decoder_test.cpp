@@ -22,7 +22,7 @@ struct Decoded {
 
 Decoded Decode(DecoderState* state, const std::vector<uint8_t>& packed, uint32_t expanded) {
   Decoded out;
-  out.result = DecodeBlockWith(state, out.buffer.data(), expanded, packed.data(), (uint32_t)packed.size());
+  out.result = DecodeBlock(state, out.buffer.data(), expanded, packed.data(), (uint32_t)packed.size());
   return out;
 }
 
@@ -286,7 +286,7 @@ TEST_F(DecoderTest, OneByteOfReadAheadIsNormalMoreIsAnOverrun) {
 TEST_F(DecoderTest, EmptyInputReadsAsZeroBitsWithoutTouchingMemory) {
   // A null input with packed size 0 must not be dereferenced.
   std::vector<uint8_t> out(BlockBufferSize);
-  uint32_t result = DecodeBlockWith(&state_, out.data(), 4, nullptr, 0);
+  uint32_t result = DecodeBlock(&state_, out.data(), 4, nullptr, 0);
   EXPECT_EQ(result & DecodeInputOverrun, (uint32_t)DecodeInputOverrun);
   // All-zero bits: the first symbol is 't' in the fresh tree.
   EXPECT_EQ(out[0], 't');
@@ -319,7 +319,7 @@ TEST(DecoderAgainstReference, RandomBlocksGiveTheSameBytesRingAndFlags) {
     }
     uint32_t expanded = rng() % (trial % 5 == 0 ? BlockBufferSize : 4000);
     std::vector<uint8_t> expect = reference->Decode(packed.data(), packedSize, expanded);
-    uint32_t result = DecodeBlockWith(state.get(), out.data(), expanded, packed.data(), packedSize);
+    uint32_t result = DecodeBlock(state.get(), out.data(), expanded, packed.data(), packedSize);
 
     bool overrun = reference->fetched > packedSize + 1;
     bool overflow = expect.size() > BlockBufferSize;

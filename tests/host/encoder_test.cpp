@@ -121,7 +121,7 @@ TEST(EncoderRecords, NoBlockLetsItsLastSymbolPassTheExpandedSize) {
   for (const ListedRecord& r : listed) {
     if (r.packedSize == 0) continue;
     std::fill(out.begin(), out.end(), 0xA5);
-    uint32_t result = DecodeBlockWith(decoder.get(), out.data(), r.expandedSize,
+    uint32_t result = DecodeBlock(decoder.get(), out.data(), r.expandedSize,
                                       packed.data() + r.offset + PackHeaderSize, r.packedSize);
     EXPECT_EQ(result, (uint32_t)DecodeOk);
     if (r.expandedSize < BlockBufferSize) {
