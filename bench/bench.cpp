@@ -224,6 +224,7 @@ int main(int argc, char** argv) {
   fast.parsePasses = 1;
   best.chainLimit = 4096;
   best.parsePasses = 5;
+  best.splitBlocks = true;
   struct Row {
     const char* name;
     PackFigures f;

@@ -289,6 +289,41 @@ uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bo
   return size;
 }
 
+namespace {
+
+// Encodes the next block of at most maxSize bytes. With splitBlocks it also
+// tries a block half as long followed by one for the rest, and keeps the
+// half when the pair codes the same bytes in fewer bits: a fresh code tree
+// can pay off where the data changes character.
+uint32_t EncodeNextBlock(EncoderState* state, const uint8_t* data, uint32_t maxSize, bool isLast,
+                         std::vector<uint8_t>* body) {
+  const uint32_t MinSplitSize = 8192;
+  if (!state->options.splitBlocks || maxSize < 2 * MinSplitSize) {
+    return EncodeBlock(state, data, maxSize, isLast, body);
+  }
+  std::vector<uint32_t> before(state->TokenRing, state->TokenRing + RingSize);
+  uint32_t whole = EncodeBlock(state, data, maxSize, isLast, body);
+  std::vector<uint32_t> afterWhole(state->TokenRing, state->TokenRing + RingSize);
+
+  std::copy(before.begin(), before.end(), state->TokenRing);
+  std::vector<uint8_t> first, second;
+  uint32_t half = EncodeBlock(state, data, maxSize / 2, false, &first);
+  std::vector<uint32_t> afterHalf(state->TokenRing, state->TokenRing + RingSize);
+  uint32_t rest = EncodeBlock(state, data + half, maxSize - half, isLast, &second);
+
+  double wholeCost = (double)(body->size() + PackHeaderSize) / whole;
+  double splitCost = (double)(first.size() + second.size() + 2 * PackHeaderSize) / (half + rest);
+  if (splitCost < wholeCost && first.size() < half) {
+    std::copy(afterHalf.begin(), afterHalf.end(), state->TokenRing);
+    body->swap(first);
+    return half;
+  }
+  std::copy(afterWhole.begin(), afterWhole.end(), state->TokenRing);
+  return whole;
+}
+
+}  // namespace
+
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                 std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total)) {
   std::vector<uint8_t> body;
@@ -297,7 +332,7 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     uint32_t chunk = (uint32_t)std::min<size_t>(size - at, BlockBufferSize);
     memcpy(savedRing, state->TokenRing, sizeof savedRing);
     body.clear();
-    chunk = EncodeBlock(state, data + at, chunk, at + chunk == size, &body);
+    chunk = EncodeNextBlock(state, data + at, chunk, at + chunk == size, &body);
 
     RecordInfo info;
     if (body.size() >= chunk) {

@@ -27,6 +27,8 @@ struct EncoderOptions {
   uint32_t chainLimit = 256;
   // Cost-model refinements of the parse per block (at least 1).
   uint32_t parsePasses = 3;
+  // Try ending blocks halfway as well, and keep what codes smaller (slower).
+  bool splitBlocks = false;
 };
 
 struct EncoderState {

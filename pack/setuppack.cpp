@@ -151,6 +151,7 @@ int main(int argc, char** argv) {
     } else if (a == "--best") {
       options.chainLimit = 4096;
       options.parsePasses = 5;
+      options.splitBlocks = true;
     } else if (command.empty()) {
       if (a.size() > 1 && a[0] == '-') return UsageError("unknown option '" + a + "'");
       command = a;

@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state->options.runThreshold = data[0] % 12;
   state->options.chainLimit = 1 + data[1] % 64;
   state->options.parsePasses = 1 + data[1] % 3;
+  state->options.splitBlocks = (data[0] & 0x80) != 0;
   size_t split = size / 3;
   std::vector<uint8_t> first(data + 2, data + 2 + (split > 2 ? split - 2 : 0));
   std::vector<uint8_t> second(data + 2 + first.size(), data + size);

@@ -68,6 +68,24 @@ TEST(EncoderRoundTrip, EverySettingAndRunThreshold) {
   }
 }
 
+TEST(EncoderRoundTrip, BestSettingWithBlockSplitting) {
+  // Text then binary in one file: the split search has a reason to end a
+  // block early, and the ring must follow whichever choice it makes.
+  std::vector<uint8_t> data = ReadFileBytes("/usr/share/common-licenses/GPL-2");
+  std::vector<uint8_t> binary = RealBinary("version.dll");
+  data.insert(data.end(), binary.begin(), binary.end());
+  EncoderOptions best;
+  best.chainLimit = 4096;
+  best.parsePasses = 5;
+  best.splitBlocks = true;
+  ExpectRoundTrip({MixedBytes(70000, 8), data}, best);
+
+  auto plain = std::make_unique<EncoderState>();
+  auto split = std::make_unique<EncoderState>();
+  split->options = best;
+  EXPECT_LE(Pack(split.get(), data).size(), Pack(plain.get(), data).size());
+}
+
 TEST(EncoderRoundTrip, RunsOfEveryLengthAroundTheRunLimits) {
   // Runs of 1 to 700 bytes, each cut by a different byte: every way of
   // splitting a long run into run tokens of 4 to 316 bytes.
