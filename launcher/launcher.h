@@ -26,8 +26,11 @@ static const uint32_t MessageCaptionSize = 256;
 #define SETUP_INSTALLER_NAME "INSTALL.EXE"
 #define SETUP_COMPLETION_EVENT "TalvenorFinishComplete"
 
-// String table ids (resources/setup.rc).
+// Resource ids (resources/setup.rc).
 enum {
+  IDD_PLEASE_WAIT = 4001,  // the please-wait dialog template
+  IDI_SETUP = 5001,        // the icon group
+
   IDS_FILE_NOT_FOUND = 1,  // "File %s is not found. Further installation not possible."
   IDS_SETUP_CAPTION = 2,   // "Setup"
   IDS_FILE_ERROR = 3,      // "Error in %s file. Further installation not possible."
@@ -70,6 +73,12 @@ int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirec
 // does not fit.
 int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath,
                           const char* arguments);
+
+// The please-wait dialog (please_wait_dialog.cpp). Its title buffer is
+// process-wide and receives string IDS_SETUP_CAPTION at WM_INITDIALOG.
+static const uint32_t PleaseWaitTitleSize = 256;
+extern char PleaseWaitTitle[PleaseWaitTitleSize];
+INT_PTR CALLBACK PleaseWaitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // A message box with the string table's texts (Part 1.1).
 int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style);

@@ -78,8 +78,12 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   char installerDestination[PathBufferSize];
   int installerDestinationWhole =
       JoinPath(installerDestination, PathBufferSize, tempSetupDir, SETUP_INSTALLER_NAME);
-  // Step 7: the please-wait dialog (Part 1.2) is created here; it stays until
-  // step 13. (Not yet part of the flow: the dialog issue adds it.)
+  // The please-wait dialog stays up while the files expand; the draining of
+  // messages inside UnpackFile keeps it painted and answering. Nothing below
+  // depends on it: one that cannot be created (NULL) changes nothing else.
+  // Modeless, no owner, creation parameter 0.
+  HWND pleaseWait = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
+                                       PleaseWaitDialogProc, 0);
 
   // 8. Fault 1 mended: a failed expansion starts nothing. The script is
   // expanded first; when it fails, the installer is not expanded.
@@ -92,7 +96,8 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
     failedPack = SETUP_INSTALLER_SOURCE_NAME;
   }
   if (failedPack != NULL) {
-    // Step 13 (destroy the please-wait dialog) belongs here too.
+    // The dialog goes before the message box, which has no owner.
+    if (pleaseWait != NULL) DestroyWindow(pleaseWait);
     ReportPackFile(IDS_FILE_ERROR, sourceDir, failedPack);
     RemoveTempSetupDir(tempSetupDir);
     return 0;
@@ -125,7 +130,8 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
     started = WinExec(command, SW_SHOW) > 31 ? 1 : 0;
   }
 
-  // 13. Step 13: the please-wait dialog (Part 1.2) is destroyed here.
+  // 13. The installer has started (or failed to): the dialog goes.
+  if (pleaseWait != NULL) DestroyWindow(pleaseWait);
 
   if (!started) {
     // 14.

@@ -1,7 +1,8 @@
 // Message boxes built from the string table (Part 1.1).
 #include "launcher.h"
 
-HINSTANCE LauncherInstance;
+// In .bss by name, as PleaseWaitTitle: zero at start, not stored in the file.
+__attribute__((section(".bss"))) HINSTANCE LauncherInstance;
 
 int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style) {
   if (text == NULL && textId == 0) return 0;

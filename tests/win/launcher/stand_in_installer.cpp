@@ -16,7 +16,11 @@
 // report.txt holds key=value lines: cmdline, cwd, exe, beside (the names in
 // its own directory, '|'-separated, sorted), scr_exists, scr_size,
 // scr_at_signal (INSTALL.SCR still there just before signalling), signalled
-// (the event was opened and is set right after report.txt is written).
+// (the event was opened and is set right after report.txt is written),
+// setup_dialog_at_start (a top-level window of class #32770 titled "Setup",
+// the launcher's please-wait dialog, existed when the stand-in started) and
+// setup_dialog_gone_ms (how long after the start it was gone, looked for
+// every 10 ms for up to 10 s; -1 if it stayed).
 #include <windows.h>
 
 #include <algorithm>
@@ -45,9 +49,13 @@ void WriteText(const std::string& path, const std::string& text) {
   CloseHandle(file);
 }
 
+bool SetupDialogExists() { return FindWindowA("#32770", "Setup") != NULL; }
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  DWORD startTicks = GetTickCount();
+  bool dialogAtStart = SetupDialogExists();
   // Wait on the message queue once, so that the system counts the program
   // as ready for input and WinExec in the launcher returns at once.
   MSG message;
@@ -58,8 +66,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::string mode = Env("STANDIN_MODE", "signal");
   int exitCode = atoi(Env("STANDIN_EXIT", "0").c_str());
 
+  // The launcher destroys its dialog once WinExec has returned, which is
+  // after the wait on the queue above.
+  long dialogGoneMs = -1;
+  while (GetTickCount() - startTicks < 10000) {
+    if (!SetupDialogExists()) {
+      dialogGoneMs = (long)(GetTickCount() - startTicks);
+      break;
+    }
+    Sleep(10);
+  }
+
   char buffer[MAX_PATH * 2];
   std::string text = "cmdline=" + std::string(GetCommandLineA()) + "\n";
+  text += std::string("setup_dialog_at_start=") + (dialogAtStart ? "1" : "0") + "\n";
+  text += "setup_dialog_gone_ms=" + std::to_string(dialogGoneMs) + "\n";
   DWORD n = GetCurrentDirectoryA(sizeof(buffer), buffer);
   text += "cwd=" + std::string(buffer, n) + "\n";
   n = GetModuleFileNameA(NULL, buffer, sizeof(buffer));
