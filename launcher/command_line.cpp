@@ -1,4 +1,4 @@
-// The command tail, the installer's arguments and its command (Part 1.1).
+// The command tail, the installer's arguments and its command.
 #include "launcher.h"
 
 const char* CommandTail(const char* commandLine, int (*isLeadByte)(unsigned char byte)) {
@@ -41,6 +41,6 @@ int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath
     if (*p == ' ') blank = 1;
   }
   // Quoted only when it holds a blank, so that WinExec cannot take a shorter
-  // prefix of it for the program; otherwise byte for byte as Part 1.1 builds it.
+  // prefix of it for the program; otherwise unquoted, as the installer expects.
   return FormatBounded(buffer, size, blank ? "\"%s\" %s" : "%s %s", installerPath, arguments);
 }

@@ -1,8 +1,8 @@
-// The launcher (Part 1.1): LauncherMain and its helpers.
+// The launcher: LauncherMain and its helpers.
 //
 // Every text joined from parts goes through FormatBounded, which never passes
 // its buffer and says when a text was cut; a path that was cut is never used
-// to create, delete or start anything (issue 3, fault 2).
+// to create, delete or start anything.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 #include "bounded_format.h"  // CopyBounded
 
-// Fixed sizes of Part 1.1.
+// Fixed buffer sizes.
 static const uint32_t PathBufferSize = 512;
 static const uint32_t ArgumentsBufferSize = 1024;
 static const uint32_t CommandBufferSize = 2048;
@@ -42,7 +42,7 @@ extern HINSTANCE LauncherInstance;
 // The whole life of the process; returns 0 on every path.
 int LauncherMain(HINSTANCE instance, const char* commandTail);
 
-// The tail of a command line after the program name (Part 1.1): a name that
+// The tail of a command line after the program name: a name that
 // begins with a double quote runs to the next double quote (a lead byte of a
 // double-byte character takes the byte after it along), any other name ends
 // before the first character of code 32 or less; the characters of code 1 to
@@ -69,7 +69,8 @@ int JoinPath(char* buffer, uint32_t size, const char* directory, const char* nam
 int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirectory,
                             const char* tail);
 // Installer command: "%s %s" of installer path and arguments; the path is put
-// in double quotes when it contains a blank (issue 3, fault 3). 0 when it
+// in double quotes when it contains a blank, so that WinExec cannot start a
+// shorter prefix of it. 0 when it
 // does not fit.
 int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath,
                           const char* arguments);
@@ -80,5 +81,5 @@ static const uint32_t PleaseWaitTitleSize = 256;
 extern char PleaseWaitTitle[PleaseWaitTitleSize];
 INT_PTR CALLBACK PleaseWaitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A message box with the string table's texts (Part 1.1).
+// A message box with the string table's texts, no owner unless given.
 int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style);

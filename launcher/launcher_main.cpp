@@ -1,4 +1,4 @@
-// LauncherMain (Part 1.1): the single pass from entry to exit.
+// LauncherMain: the single pass from entry to exit.
 #include "launcher.h"
 
 #include "unpack_file.h"
@@ -14,7 +14,7 @@ void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory
                 name);
 }
 
-// Step 17 and the mended fault 1: beep, then message textId naming the pack
+// A missing or damaged pack file: beep, then message textId naming the pack
 // file in SourceDir, caption "Setup".
 void ReportPackFile(UINT textId, const char* sourceDirectory, const char* name) {
   char shown[ArgumentsBufferSize];
@@ -53,7 +53,7 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // 4. Whatever a previous run left.
   DeleteMatchingFiles(tempSetupDir, IsInstallFile);
 
-  // 5. A pack path that does not fit is reported missing (fault 2).
+  // 5. A pack path that does not fit is reported missing, never used cut.
   char scriptSource[PathBufferSize];
   if (!JoinPath(scriptSource, PathBufferSize, sourceDir, SETUP_SCRIPT_SOURCE_NAME) ||
       !FileExists(scriptSource)) {
@@ -85,7 +85,8 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   HWND pleaseWait = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
                                        PleaseWaitDialogProc, 0);
 
-  // 8. Fault 1 mended: a failed expansion starts nothing. The script is
+  // 8. A failed expansion starts nothing: a partly written installer or
+  // script must never run. The script is
   // expanded first; when it fails, the installer is not expanded.
   const char* failedPack = NULL;
   if (!scriptDestinationWhole ||

@@ -1,4 +1,4 @@
-// Message boxes built from the string table (Part 1.1).
+// Message boxes built from the string table.
 #include "launcher.h"
 
 // In .bss by name, as PleaseWaitTitle: zero at start, not stored in the file.

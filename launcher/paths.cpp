@@ -1,4 +1,4 @@
-// Path operations and the clean-up of the temporary directory (Part 1.1).
+// Path operations and the clean-up of the temporary directory.
 #include "launcher.h"
 
 int JoinPath(char* buffer, uint32_t size, const char* directory, const char* name) {

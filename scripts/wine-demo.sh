@@ -17,7 +17,7 @@
 # (scripts/wine-run.sh) with the command tail TAIL (default: /Q /X), and prints
 # what happened: the files expanded (byte-compared with their sources), the
 # installer's command line and current directory, and the clean-up of
-# C:\windows\ZIMRO~SE.TUP. Exit code 0 when all of it is as Part 1.1 says.
+# C:\windows\ZIMRO~SE.TUP. Exit code 0 when every check passed.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -113,6 +113,6 @@ else
   echo "C:\\windows\\ZIMRO~SE.TUP removed after the signal"
 fi
 [ "$rc" = 0 ] || { echo "FAIL: exit code $rc"; ok=0; }
-[ $ok = 1 ] && echo "demo: all as specified" || echo "demo: FAILED"
+[ $ok = 1 ] && echo "demo: all checks passed" || echo "demo: FAILED"
 "$here/wine-run.sh" --$arch --stop
 [ $ok = 1 ]

@@ -1,4 +1,4 @@
-// Drains the calling thread's message queue without waiting (Part 2.1), so
+// Drains the calling thread's message queue without waiting, so
 // that a modeless dialog keeps painting and taking input during long work.
 #pragma once
 

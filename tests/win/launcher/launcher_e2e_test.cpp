@@ -1,4 +1,4 @@
-// setup.exe end to end under Wine (issue 3): media folders holding setup.exe,
+// setup.exe end to end under Wine: media folders holding setup.exe,
 // INSTALL.SC_ and INSTALL.EX_ (the stand-in installer packed by setuppack),
 // message boxes found, read and answered for real.
 #include <gtest/gtest.h>
@@ -192,7 +192,7 @@ TEST_F(LauncherTest, InstallerThatCannotStartIsReportedWithMessage3) {
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
-// Fault 1 mended: a failed expansion starts nothing and names the pack file.
+// A failed expansion starts nothing and names the pack file.
 TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
   std::string installer = ReadFileBytes(Data("standin.EX_"));
   std::string truncated = Media("truncated", "sample.SC_", NULL);
@@ -208,7 +208,7 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
   ExpectOneBox(Run(badMagic), ErrorIn(badMagic + "\\INSTALL.SC_"));
   EXPECT_FALSE(InstallerRan());
 
-  // A record larger than the buffers (fault 4) fails the expansion too.
+  // A record larger than the buffers fails the expansion too.
   std::string oversize = Media("oversize", "sample.SC_", NULL);
   ASSERT_TRUE(test::WriteFileBytes(oversize + "\\INSTALL.EX_",
                                    test::Record(0, 0xF801, std::string(0xF801, 'M'))));
@@ -217,9 +217,8 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
-// Part 1.1's edge case with fault 1 mended: when TempSetupDir cannot be
-// created (here a file holds its name), the script's expansion fails first and
-// is named; nothing is started.
+// When TempSetupDir cannot be created (here a file holds its name), the
+// script's expansion fails first and is named; nothing is started.
 TEST_F(LauncherTest, TempSetupDirThatCannotBeCreatedFailsTheScriptsExpansion) {
   std::string temp = test::TempSetupDir();
   ASSERT_TRUE(test::WriteFileBytes(temp, "a file, not a directory"));
@@ -233,7 +232,7 @@ TEST_F(LauncherTest, TempSetupDirThatCannotBeCreatedFailsTheScriptsExpansion) {
   EXPECT_FALSE(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Fault 2 mended: arguments that do not fit their 1,024 bytes are not passed
+// Arguments that do not fit their 1,024 bytes are not passed
 // on cut; the start counts as failed (message 3) and everything is cleaned up.
 TEST_F(LauncherTest, TailTooLongForTheArgumentsStartsNothing) {
   std::string media = Media("longtail");
@@ -313,7 +312,7 @@ TEST_F(LauncherTest, SecondLauncherWhileTheFirstWaits) {
   // The second finds the event; its first clean-up cannot delete the files
   // in use, and its script cannot replace INSTALL.SCR, which the first
   // installer holds open without sharing: it reports the failed expansion
-  // (fault 1 mended) and starts nothing.
+  // and starts nothing.
   std::string second = Media("second");
   Report("report-second", "signal");
   test::SetupRun b = Run(second);

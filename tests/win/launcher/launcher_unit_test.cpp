@@ -1,4 +1,4 @@
-// The launcher's helpers (Part 1.1), under Wine.
+// The launcher's helpers, under Wine.
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -1,18 +1,18 @@
 // A stand-in for INSTALL.EXE: packed into INSTALL.EX_ for the launcher tests.
 //
 // It records what the launcher handed it, then signals the completion event
-// "TalvenorFinishComplete" as the protocol of Part 1.1 asks. Configured
+// "TalvenorFinishComplete" as a real installer must. Configured
 // through its environment (inherited from setup.exe, which inherits it from
 // the test):
 //   STANDIN_REPORT    directory for report.txt and copies of INSTALL.SCR and
 //                     of itself (INSTALL.SCR.copy, INSTALL.EXE.copy);
 //                     without it nothing is written
 //   STANDIN_MODE      signal (default): signal at once
-//                     late: wait STANDIN_DELAY_MS (default 1500), then signal
+//                     late: wait STANDIN_DELAY_MS (1500 when unset), then signal
 //                     never: exit without signalling
 //                     hold: keep INSTALL.SCR open without sharing until the
 //                     event "StandInRelease" is set (at most 60 s), then signal
-//   STANDIN_EXIT      exit code (default 0)
+//   STANDIN_EXIT      exit code (0 when unset)
 // report.txt holds key=value lines: cmdline, cwd, exe, beside (the names in
 // its own directory, '|'-separated, sorted), scr_exists, scr_size,
 // scr_at_signal (INSTALL.SCR still there just before signalling), signalled

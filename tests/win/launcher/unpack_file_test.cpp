@@ -1,4 +1,4 @@
-// UnpackFile and PumpMessages on the real Win32 calls (Part 2.1), under Wine.
+// UnpackFile and PumpMessages on the real Win32 calls, under Wine.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -152,7 +152,7 @@ TEST_F(UnpackFileTest, ShortCompressedBodyReportsWhatWasRead) {
   EXPECT_STREQ("Read source error (120 of 300 bytes)", LastErrorText);
 }
 
-// Fault 4: sizes beyond the buffers are refused, nothing is read past them.
+// Sizes beyond the buffers are refused, nothing is read past them.
 TEST_F(UnpackFileTest, RecordLargerThanTheBuffersFails) {
   EXPECT_EQ(0, UnpackBytes(StoredRecord("ok") + Record(0, BlockBufferSize + 1, std::string(BlockBufferSize + 1, 'q'))));
   EXPECT_EQ(0u, std::string(LastErrorText).find("Pack record size error"));
@@ -161,7 +161,7 @@ TEST_F(UnpackFileTest, RecordLargerThanTheBuffersFails) {
   EXPECT_EQ(0u, std::string(LastErrorText).find("Pack record size error"));
 }
 
-// Fault 4: a block that reads far past its packed bytes is damaged.
+// A block that reads far past its packed bytes is damaged.
 TEST_F(UnpackFileTest, BlockReadingPastItsBytesFails) {
   EXPECT_EQ(0, UnpackBytes(Record(2, 60000, "\xFF\xFF")));
   EXPECT_EQ(0u, std::string(LastErrorText).find("Pack data damaged"));
