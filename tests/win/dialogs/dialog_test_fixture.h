@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <list>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@ protected:
         }
         EXPECT_EQ(0, SubclassTableCapacity());
         EXPECT_FALSE(IsTabKeyHookInstalled());
+        EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << "the process heap is damaged";
     }
 
     // Creates the dialog, enhanced by EnhanceDialog unless the test says
@@ -43,5 +45,13 @@ protected:
         return window;
     }
 
+    // Dialog records owned by the fixture: the dialog procedure still writes
+    // into them (focus notifications) while TearDown destroys the windows.
+    TestDialog& NewDialog() {
+        dialogs_.emplace_back();
+        return dialogs_.back();
+    }
+
+    std::list<TestDialog> dialogs_;
     std::vector<HWND> windows_;
 };

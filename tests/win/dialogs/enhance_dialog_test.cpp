@@ -219,7 +219,7 @@ TEST_F(ChildSelection, NullDialogDoesNothing) {
 TEST_F(ChildSelection, PleaseWaitLayoutEntersOnlyTheDialog) {
     DialogTemplate layout(WS_POPUP | WS_CAPTION | WS_VISIBLE | DS_MODALFRAME, 180, 60);
     layout.Add(L"STATIC", 0x50020001, 10, 20, 160, 10, 100, L"Please wait");
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     dialog.enhance = EnhanceDialog;
     HWND window = OpenDialog(layout, &dialog);
 

@@ -155,7 +155,7 @@ TEST_F(WorkAreaPlacement, HandleOfNoWindowIsIgnored) {
 TEST_F(WorkAreaPlacement, RealDialogIsCentredInWinesWorkArea) {
     DialogTemplate layout(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE | DS_MODALFRAME, 180, 60);
     layout.Add(L"STATIC", 0x50020001, 10, 20, 160, 10, 100, L"Please wait");
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     dialog.enhance = EnhanceDialog;
     HWND window = OpenDialog(layout, &dialog);
     ASSERT_NE(nullptr, window);

@@ -65,6 +65,7 @@ protected:
         // Every entered window has been destroyed: the table must be gone.
         EXPECT_EQ(0, SubclassTableCapacity());
         EXPECT_FALSE(IsTabKeyHookInstalled());
+        EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << "the process heap is damaged";
     }
 
     HWND Probe(DWORD style = WS_POPUP, HWND parent = NULL) {

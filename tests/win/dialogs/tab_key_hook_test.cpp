@@ -3,6 +3,7 @@
 // hook's GetAsyncKeyState sees Ctrl and Shift exactly as a user holds them.
 #include <windows.h>
 
+#include <list>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -55,6 +56,7 @@ protected:
         }
         EXPECT_EQ(0, SubclassTableCapacity());
         EXPECT_FALSE(IsTabKeyHookInstalled());
+        EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << "the process heap is damaged";
     }
 
     // A dialog holding an edit and, as a direct child, a "BookMark" control;
@@ -78,12 +80,20 @@ protected:
         EXPECT_EQ(edit, GetFocus());
     }
 
+    // Owned by the fixture: the dialog procedure still records into them
+    // while TearDown destroys the windows.
+    TestDialog& NewDialog() {
+        dialogs_.emplace_back();
+        return dialogs_.back();
+    }
+
+    std::list<TestDialog> dialogs_;
     std::vector<HWND> windows_;
     MessageLog editLog_;
 };
 
 TEST_F(TabKeyHookKeystrokes, CtrlTabPostsRightArrowToTheBookmarkAndGivesItTheFocus) {
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND window = CreateBookmarkDialog(&dialog);
     HWND edit = GetDlgItem(window, kEditId);
     HWND bookmark = GetDlgItem(window, kBookmarkId);
@@ -109,7 +119,7 @@ TEST_F(TabKeyHookKeystrokes, CtrlTabPostsRightArrowToTheBookmarkAndGivesItTheFoc
 }
 
 TEST_F(TabKeyHookKeystrokes, CtrlShiftTabPostsLeftArrow) {
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND window = CreateBookmarkDialog(&dialog);
     HWND bookmark = GetDlgItem(window, kBookmarkId);
     ASSERT_TRUE(ActivateForKeys(window, GetDlgItem(window, kEditId)));
@@ -124,7 +134,7 @@ TEST_F(TabKeyHookKeystrokes, CtrlShiftTabPostsLeftArrow) {
 }
 
 TEST_F(TabKeyHookKeystrokes, HoldingCtrlTabRepeatsTheSwitchWithEveryAutoRepeat) {
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND window = CreateBookmarkDialog(&dialog);
     HWND bookmark = GetDlgItem(window, kBookmarkId);
     ASSERT_TRUE(ActivateForKeys(window, GetDlgItem(window, kEditId)));
@@ -140,7 +150,7 @@ TEST_F(TabKeyHookKeystrokes, HoldingCtrlTabRepeatsTheSwitchWithEveryAutoRepeat) 
 }
 
 TEST_F(TabKeyHookKeystrokes, TabAloneIsPassedOn) {
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND window = CreateBookmarkDialog(&dialog);
     HWND edit = GetDlgItem(window, kEditId);
     ASSERT_TRUE(ActivateForKeys(window, edit));
@@ -152,7 +162,7 @@ TEST_F(TabKeyHookKeystrokes, TabAloneIsPassedOn) {
 }
 
 TEST_F(TabKeyHookKeystrokes, BookmarkThatIsAGrandchildIsNotFound) {
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND grandchild = NULL;
     DialogTemplate layout(WS_POPUP | WS_CAPTION | WS_VISIBLE | DS_MODALFRAME, 200, 100);
     layout.Add(L"EDIT", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 10, 10, 100, 14, kEditId);
@@ -193,7 +203,7 @@ TEST_F(TabKeyHookKeystrokes, FocusInATopLevelWindowWithoutPopupStyleIsPassedOn) 
 }
 
 TEST_F(TabKeyHookKeystrokes, OnlyTheKeyDownOfTabWithCtrlHeldIsUsed) {
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND window = CreateBookmarkDialog(&dialog);
     HWND edit = GetDlgItem(window, kEditId);
     HWND bookmark = GetDlgItem(window, kBookmarkId);
@@ -229,7 +239,7 @@ TEST_F(TabKeyHookKeystrokes, HookLivesExactlyAsLongAsTheTableHoldsEntries) {
     HWND entered = CreateProbeWindow(WS_POPUP);
     windows_.push_back(entered);
     ASSERT_TRUE(SubclassWindow(entered, PassThroughProc));
-    TestDialog dialog;
+    TestDialog& dialog = NewDialog();
     HWND typing = CreateBookmarkDialog(&dialog, nullptr);
     HWND edit = GetDlgItem(typing, kEditId);
     HWND bookmark = GetDlgItem(typing, kBookmarkId);
