@@ -92,6 +92,19 @@ case "$(value cmdline)" in
 esac
 
 echo
+echo "== the please-wait dialog"
+gone_ms=$(value setup_dialog_gone_ms)
+case "$(value setup_dialog_at_start)" in
+  1) echo "still there when the installer started (WinExec had not returned yet)" ;;
+  *) echo "already gone when the installer started" ;;
+esac
+if [ -n "$gone_ms" ] && [ "$gone_ms" -ge 0 ]; then
+  echo "gone $gone_ms ms after the installer started, while it ran"
+else
+  echo "FAIL: the dialog stayed while the installer ran"; ok=0
+fi
+
+echo
 echo "== files expanded"
 if cmp -s "$out/report/INSTALL.SCR.copy" "$out/INSTALL.SCR.source"; then
   echo "INSTALL.SCR: $(stat -c %s "$out/INSTALL.SCR.source") bytes, identical to the script"
