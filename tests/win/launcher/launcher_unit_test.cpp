@@ -220,3 +220,90 @@ TEST(ShowMessage, ShowsNothingWithoutTextOrId) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- the please-wait dialog
+// Created from this program's own copy of the resources (setup.rc), the way
+// the launcher creates it: modeless, no owner, parameter 0.
+
+#include "subclass_registry.h"
+
+namespace {
+
+HWND CreatePleaseWait() {
+  LauncherInstance = GetModuleHandleA(NULL);
+  return CreateDialogParamA(LauncherInstance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
+                            PleaseWaitDialogProc, 0);
+}
+
+std::string TextOf(HWND window) {
+  char text[256] = {0};
+  GetWindowTextA(window, text, sizeof(text));
+  return text;
+}
+
+}  // namespace
+
+TEST(PleaseWaitDialog, IsTitledFromTheStringTableAndCentredInTheWorkArea) {
+  PleaseWaitTitle[0] = '\0';
+  HWND dialog = CreatePleaseWait();
+  ASSERT_NE((HWND)NULL, dialog);
+  EXPECT_STREQ("Setup", PleaseWaitTitle);
+  EXPECT_EQ("Setup", TextOf(dialog));
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  EXPECT_EQ((HWND)NULL, GetWindow(dialog, GW_OWNER));
+
+  RECT work, placed;
+  ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+  ASSERT_TRUE(GetWindowRect(dialog, &placed));
+  EXPECT_EQ(work.left + MulDiv((work.right - work.left) - (placed.right - placed.left), 50, 100),
+            placed.left);
+  EXPECT_EQ(work.top + MulDiv((work.bottom - work.top) - (placed.bottom - placed.top), 50, 100),
+            placed.top);
+
+  HWND text = GetWindow(dialog, GW_CHILD);
+  ASSERT_NE((HWND)NULL, text);
+  EXPECT_EQ("Setup is initializing, please wait...", TextOf(text));
+  EXPECT_EQ((HWND)NULL, GetWindow(text, GW_HWNDNEXT));
+  DestroyWindow(dialog);
+}
+
+TEST(PleaseWaitDialog, OnlyTheDialogIsSubclassedAndDestroyingItEndsTheSubclass) {
+  ASSERT_FALSE(IsTabKeyHookInstalled());
+  HWND dialog = CreatePleaseWait();
+  ASSERT_NE((HWND)NULL, dialog);
+  HWND text = GetWindow(dialog, GW_CHILD);
+  EXPECT_GE(SubclassSlotOfWindow(dialog), 0);
+  EXPECT_EQ(-1, SubclassSlotOfWindow(text));  // SS_CENTER does not qualify
+  EXPECT_TRUE(IsTabKeyHookInstalled());
+  DestroyWindow(dialog);
+  EXPECT_EQ(-1, SubclassSlotOfWindow(dialog));
+  EXPECT_FALSE(IsTabKeyHookInstalled());
+}
+
+TEST(PleaseWaitDialog, HandlesNoCommand) {
+  HWND dialog = CreatePleaseWait();
+  ASSERT_NE((HWND)NULL, dialog);
+  // The procedure answers 0 to every message, WM_INITDIALOG included (so the
+  // system does not move the focus; a second one only centres again).
+  EXPECT_EQ(0, PleaseWaitDialogProc(dialog, WM_INITDIALOG, 0, 0));
+  EXPECT_EQ(0, PleaseWaitDialogProc(dialog, WM_COMMAND, IDCANCEL, 0));
+  EXPECT_EQ(0, PleaseWaitDialogProc(dialog, WM_CLOSE, 0, 0));
+  EXPECT_EQ(0, PleaseWaitDialogProc(dialog, WM_SYSCOMMAND, SC_CLOSE, 0));
+  // Through the window manager: close, Esc and Cancel leave it open.
+  SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  SendMessageA(dialog, WM_CLOSE, 0, 0);
+  SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+  MSG escape = {dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {0, 0}};
+  IsDialogMessageA(dialog, &escape);
+  MSG message;
+  while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    if (!IsDialogMessageA(dialog, &message)) DispatchMessageA(&message);
+  }
+  EXPECT_TRUE(IsWindow(dialog));
+  EXPECT_TRUE(IsWindowVisible(dialog));
+  DestroyWindow(dialog);
+}
+
+TEST(PleaseWaitDialog, TitleBufferHolds256Bytes) {
+  EXPECT_EQ(256u, sizeof(PleaseWaitTitle));
+}

@@ -300,6 +300,60 @@ TEST_F(PleaseWaitTest, GoneBeforeTheMessageOfAFailedExpansion) {
 
 // ---------------------------------------------------------------- no dialog
 
+// A setup.exe whose dialog template is renumbered (4001 -> 4002 in the
+// resource directory) cannot create the dialog; everything else goes on.
+TEST_F(PleaseWaitTest, WithoutItsDialogTheLauncherDoesEverythingElse) {
+  std::string exe = ReadFileBytes(WinPath(TEST_SETUP_EXE));
+  // The resource section's place in the file.
+  ASSERT_GT(exe.size(), 0x400u);
+  auto dword = [&exe](size_t at) { DWORD value; memcpy(&value, &exe[at], 4); return value; };
+  size_t pe = dword(0x3C);
+  size_t sections = static_cast<unsigned char>(exe[pe + 6]) | (static_cast<unsigned char>(exe[pe + 7]) << 8);
+  size_t optionalSize = static_cast<unsigned char>(exe[pe + 20]) | (static_cast<unsigned char>(exe[pe + 21]) << 8);
+  size_t rsrcStart = 0, rsrcEnd = 0;
+  for (size_t i = 0; i < sections; ++i) {
+    size_t header = pe + 24 + optionalSize + 40 * i;
+    if (exe.compare(header, 6, ".rsrc\0", 6) == 0) {
+      rsrcStart = dword(header + 20);
+      rsrcEnd = rsrcStart + dword(header + 16);
+    }
+  }
+  ASSERT_NE(0u, rsrcStart);
+  // The directory entry: id 4001, then the offset of its subdirectory (high bit set).
+  const std::string id("\xA1\x0F\x00\x00", 4);
+  size_t entry = std::string::npos;
+  for (size_t at = exe.find(id, rsrcStart); at != std::string::npos && at + 8 <= rsrcEnd;
+       at = exe.find(id, at + 1)) {
+    if (at % 4 == 0 && at + 8 <= exe.size() && (static_cast<unsigned char>(exe[at + 7]) & 0x80)) {
+      ASSERT_EQ(std::string::npos, entry) << "two candidate entries";
+      entry = at;
+    }
+  }
+  ASSERT_NE(std::string::npos, entry);
+  exe[entry] = '\xA2';
+
+  std::string media = Media(ReadFileBytes(Data("standin.EX_")));
+  ASSERT_TRUE(test::WriteFileBytes(media + "\\setup.exe", exe));
+  test::Started started = Start(media);
+  ASSERT_TRUE(started.ok);
+  bool dialogSeen = false;
+  DWORD start = GetTickCount();
+  while (WaitForSingleObject(started.process.hProcess, 5) == WAIT_TIMEOUT &&
+         GetTickCount() - start < 60000) {
+    if (PleaseWaitOf(started.process.dwProcessId) != NULL) dialogSeen = true;
+    if (MessageBoxOf(started.process.dwProcessId) != NULL) break;
+  }
+  test::SetupRun run = test::Finish(started, 60);
+  EXPECT_FALSE(dialogSeen);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.boxes.size()) << (run.boxes.empty() ? "" : run.boxes[0].text);
+  auto report = test::ReadReport(report_);
+  EXPECT_EQ("1", report["signalled"]);
+  EXPECT_EQ("0", report["setup_dialog_at_start"]);
+  EXPECT_TRUE(ReadFileBytes(report_ + "\\INSTALL.EXE.copy") == ReadFileBytes(Data("standin.exe")));
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
 TEST_F(PleaseWaitTest, NotShownWhenAPackFileIsMissing) {
   std::string media = base_ + "\\missing";
   ASSERT_TRUE(test::MakeDirectories(media));
