@@ -78,16 +78,16 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   char installerDestination[PathBufferSize];
   int installerDestinationWhole =
       JoinPath(installerDestination, PathBufferSize, tempSetupDir, SETUP_INSTALLER_NAME);
-  // The please-wait dialog stays up while the files expand; the draining of
-  // messages inside UnpackFile keeps it painted and answering. Nothing below
-  // depends on it: one that cannot be created (NULL) changes nothing else.
-  // Modeless, no owner, creation parameter 0.
+  // The please-wait dialog (modeless, no owner, creation parameter 0) stays
+  // up while the files expand; the draining of messages inside UnpackFile
+  // keeps it painted and answering. Nothing below depends on it: one that
+  // cannot be created (NULL) changes nothing else.
   HWND pleaseWait = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
                                        PleaseWaitDialogProc, 0);
 
   // 8. A failed expansion starts nothing: a partly written installer or
-  // script must never run. The script is
-  // expanded first; when it fails, the installer is not expanded.
+  // script must never run. The script is expanded first; when it fails, the
+  // installer is not expanded.
   const char* failedPack = NULL;
   if (!scriptDestinationWhole ||
       !UnpackFile(scriptDestination, scriptSource, 0, NULL, 0, 0)) {
