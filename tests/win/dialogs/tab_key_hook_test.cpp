@@ -8,8 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "subclass_registry.h"
-#include "test_windows.h"
+#include "dialog_test_fixture.h"
 
 namespace {
 
@@ -38,25 +37,14 @@ int KeyDownsOf(HWND window) {
     return count;
 }
 
-class TabKeyHookKeystrokes : public testing::Test {
+class TabKeyHookKeystrokes : public DialogTest {
 protected:
     void SetUp() override {
+        DialogTest::SetUp();
+        if (HasFatalFailure()) return;
         RegisterProbeClass(kBookmarkClassName);
-        RegisterProbeClass();
-        ProbeLog().clear();
-        ASSERT_EQ(0, SubclassTableCapacity()) << "an earlier test left windows entered";
         ASSERT_EQ(0, GetFileAttributesA("Z:\\usr\\bin\\xdotool") == INVALID_FILE_ATTRIBUTES)
             << "xdotool is missing (scripts/install-deps.sh)";
-    }
-
-    void TearDown() override {
-        ReleaseModifierKeys();
-        for (HWND window : windows_) {
-            if (IsWindow(window)) DestroyWindow(window);
-        }
-        EXPECT_EQ(0, SubclassTableCapacity());
-        EXPECT_FALSE(IsTabKeyHookInstalled());
-        EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr)) << "the process heap is damaged";
     }
 
     // A dialog holding an edit and, as a direct child, a "BookMark" control;
@@ -80,15 +68,6 @@ protected:
         EXPECT_EQ(edit, GetFocus());
     }
 
-    // Owned by the fixture: the dialog procedure still records into them
-    // while TearDown destroys the windows.
-    TestDialog& NewDialog() {
-        dialogs_.emplace_back();
-        return dialogs_.back();
-    }
-
-    std::list<TestDialog> dialogs_;
-    std::vector<HWND> windows_;
     MessageLog editLog_;
 };
 
