@@ -58,6 +58,7 @@ echo "== packing with setuppack"
 "$setuppack" media --script "$out/INSTALL.SCR.source" --installer "$stand_in" \
   --setup "$setup_exe" -o "$out/media" || exit 1
 ls -l "$out/media"
+"$setuppack" list "$out/media/INSTALL.SC_" "$out/media/INSTALL.EX_" || exit 1
 
 winpath() { echo "Z:$1" | tr / '\\'; }
 eval "$("$here/wine-run.sh" --$arch --env)" || exit 1
