@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 wine32:i386 wine32-preloader:i386 libwine:i386 qemu-user-static
+  wine wine64 wine64-preloader wine32:i386 wine32-preloader:i386 libwine:i386 fonts-wine qemu-user-static
   xvfb xdotool x11-utils imagemagick
   gzip xz-utils python3
 )
