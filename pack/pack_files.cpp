@@ -12,8 +12,10 @@
 
 namespace {
 
+// The unpacker's own wording ("Open source file '%s' error"), with the
+// system's reason after it.
 std::string SystemError(const std::string& what, const std::string& path) {
-  return what + " '" + path + "': " + strerror(errno);
+  return what + " '" + path + "' error (" + strerror(errno) + ")";
 }
 
 // A record source and sink over memory, for the shared record loop.
@@ -77,7 +79,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   bool failed = ferror(f) != 0;
   fclose(f);
   if (failed) {
-    *error = SystemError("Read source error in", path);
+    *error = SystemError("Read source file", path);
     return false;
   }
   if (data->size() > 0xFFFFFFFFull) {
@@ -97,7 +99,7 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& da
   bool ok = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
   ok = (fclose(f) == 0) && ok;
   if (!ok) {
-    *error = SystemError("Write dest error in", path);
+    *error = SystemError("Write dest file", path);
     remove(temp.c_str());
     return false;
   }

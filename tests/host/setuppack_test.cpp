@@ -93,7 +93,7 @@ TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
 TEST_F(SetuppackTest, UnpackOfAMissingFileIsADataError) {
   Result r = RunTool("unpack " + Path("nothing.pk") + " " + Path("out"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("Open source file '" + Path("nothing.pk") + "'"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Open source file '" + Path("nothing.pk") + "' error"), std::string::npos) << r.output;
 }
 
 TEST_F(SetuppackTest, ListShowsRecordsAndTotals) {
