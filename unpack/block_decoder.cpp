@@ -11,7 +11,6 @@ struct BitReader {
   uint32_t position;  // bytes loaded into the window
   uint32_t window;    // the next bit in bit 31
   uint32_t count;     // valid bits in window
-  uint32_t lastRead;  // width of the most recent read
 
   void Refill() {
     while (count <= 24) {
@@ -33,15 +32,10 @@ struct BitReader {
     uint32_t value = window >> (32 - n);
     window <<= n;
     count -= n;
-    lastRead = n;
     return value;
   }
+  // Bits handed out so far.
   uint32_t Consumed() const { return 8 * position - count; }
-
-  // Bytes a reader that keeps at most 16 bits would have fetched by now: it
-  // takes a byte before a read whenever it holds 8 bits or fewer, which works
-  // out to two bytes past the bits consumed before the last read.
-  uint32_t BytesFetchedByNarrowReader() const { return (Consumed() - lastRead) / 8 + 2; }
 };
 
 // Walks the tree from the root with one bit per level, then counts the symbol.
@@ -49,7 +43,6 @@ inline uint32_t DecodeSymbol(CodeTree* tree, BitReader* bits) {
   if (bits->count < 25) bits->Refill();
   uint32_t v = tree->NodeChild[RootNode];
   while (v < NodeCount) v = tree->NodeChild[v + bits->Bit()];
-  bits->lastRead = 1;
   uint32_t symbol = v - NodeCount;
   UpdateTree(tree, symbol);
   return symbol;
@@ -80,7 +73,7 @@ void ResetDecoderState(DecoderState* state) {
 
 uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize,
                          const uint8_t* input, uint32_t packedSize) {
-  BitReader bits = {input, packedSize, 0, 0, 0, 0};
+  BitReader bits = {input, packedSize, 0, 0, 0};
   CodeTree* tree = &state->tree;
   uint32_t* ring = state->TokenRing;
   uint32_t writeIndex = 0;
@@ -89,6 +82,9 @@ uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize
 
   ResetTree(tree);
   if (expandedSize == 0) return result;
+  // A block that cannot fit the buffer is refused whole; the record reader
+  // never asks for one.
+  if (expandedSize > BlockBufferSize) return DecodeOutputOverflow;
 
   // The end test comes after each whole symbol: a run or a match is never cut
   // short, and all of its tokens reach the ring.
@@ -121,9 +117,8 @@ uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize
     }
   }
 
-  // One byte of read-ahead past the packed bytes is normal; more means the
-  // block's own bits ran out before its expansion was complete.
-  uint32_t fetched = bits.BytesFetchedByNarrowReader();
-  if (fetched > packedSize && fetched - packedSize > 1) result |= DecodeInputOverrun;
+  // The bytes past the packed bytes read as 0; a block whose symbols took
+  // any of those bits ran out of data before its expansion was complete.
+  if (bits.Consumed() > 8ull * packedSize) result |= DecodeInputOverrun;
   return result;
 }

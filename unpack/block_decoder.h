@@ -22,8 +22,7 @@ struct DecoderState {
 // to be trusted, although every symbol it carried out stored its tokens.
 enum DecodeResult {
   DecodeOk = 0,
-  // The block used bits beyond its packed bytes (it fetched more than the one
-  // byte of read-ahead past them); those bytes were read as 0.
+  // The block's symbols took bits beyond its packed bytes (which read as 0).
   DecodeInputOverrun = 1,
   // The expansion, with the overshoot of its last symbol, passed the
   // BlockBufferSize bytes of the output buffer; the excess was dropped.
@@ -37,6 +36,7 @@ void ResetDecoderState(DecoderState* state);
 // Expands `packedSize` bytes of `input` until at least `expandedSize` bytes
 // are produced. `output` must hold BlockBufferSize bytes; the block's last
 // symbol may write past `expandedSize` (those bytes are not part of the file).
-// Returns a combination of DecodeResult flags.
+// An `expandedSize` above BlockBufferSize decodes nothing and returns
+// DecodeOutputOverflow. Returns a combination of DecodeResult flags.
 uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize,
                      const uint8_t* input, uint32_t packedSize);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
 #include <vector>
 
@@ -30,11 +31,43 @@ struct ReferenceDecoder {
     return v;
   }
 
-  void Update(uint32_t s) {
-    uint32_t* f = tree.NodeFreq;
-    uint32_t* c = tree.NodeChild;
-    uint32_t* up = tree.NodeParent;
-    if (f[RootNode] == RebuildLimit) RebuildTree(&tree);
+  // Its own rebuild, step by step: halve the leaves into the bottom
+  // positions, insert each new internal node above those of equal count with
+  // overlapping moves, reconnect the parents.
+  static void Rebuild(CodeTree* t) {
+    uint32_t* f = t->NodeFreq;
+    uint32_t* c = t->NodeChild;
+    uint32_t j = 0;
+    for (uint32_t i = 0; i < NodeCount; ++i) {
+      if (c[i] >= NodeCount) {
+        f[j] = (f[i] + 1) / 2;
+        c[j] = c[i];
+        ++j;
+      }
+    }
+    for (j = SymbolCount; j < NodeCount; ++j) {
+      uint32_t i = 2 * (j - SymbolCount);
+      uint32_t sum = f[i] + f[i + 1];
+      uint32_t k = j - 1;
+      while (sum < f[k]) --k;
+      ++k;
+      memmove(f + k + 1, f + k, (j - k) * sizeof(uint32_t));
+      f[k] = sum;
+      memmove(c + k + 1, c + k, (j - k) * sizeof(uint32_t));
+      c[k] = i;
+    }
+    for (uint32_t i = 0; i < NodeCount; ++i) {
+      uint32_t y = c[i];
+      t->NodeParent[y] = i;
+      if (y < NodeCount) t->NodeParent[y + 1] = i;
+    }
+  }
+
+  static void Update(CodeTree* t, uint32_t s) {
+    uint32_t* f = t->NodeFreq;
+    uint32_t* c = t->NodeChild;
+    uint32_t* up = t->NodeParent;
+    if (f[RootNode] == RebuildLimit) Rebuild(t);
     uint32_t p = up[NodeCount + s];
     do {
       uint32_t k = ++f[p];
@@ -57,10 +90,13 @@ struct ReferenceDecoder {
     } while (p != 0);
   }
 
+  // Bits taken from the stream so far.
+  uint32_t Consumed() const { return 8 * fetched - count; }
+
   uint32_t Symbol() {
     uint32_t v = tree.NodeChild[RootNode];
     while (v < NodeCount) v = tree.NodeChild[v + Read(1)];
-    Update(v - NodeCount);
+    Update(&tree, v - NodeCount);
     return v - NodeCount;
   }
 
