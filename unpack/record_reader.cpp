@@ -17,11 +17,12 @@ bool HasMagic(const uint8_t* header) {
 
 void ReportProgress(const RecordProgress* progress, uint32_t consumed, uint32_t total) {
   if (!progress || progress->target == 0 || !progress->callback || total == 0) return;
-  int32_t span = progress->end - progress->start;
+  // Formed in 64 bits: no range overflows, and sources beyond 42,949,672
+  // bytes report correctly.
+  int64_t span = (int64_t)progress->end - progress->start;
   if (span <= 0 || span > 100) span = 100;
-  // Formed in 64 bits so that sources beyond 42,949,672 bytes report correctly.
-  uint32_t part = (uint32_t)(((uint64_t)(uint32_t)span * consumed) / total);
-  progress->callback(progress->target, progress->start + (int32_t)part);
+  int64_t part = (int64_t)(((uint64_t)span * consumed) / total);
+  progress->callback(progress->target, (int32_t)(uint32_t)(progress->start + part));
 }
 
 }  // namespace

@@ -211,6 +211,12 @@ TEST(RecordReaderProgress, ReversedOrOversizedRangeCountsAsAHundred) {
   wide.source = h.source;
   EXPECT_EQ(wide.Run(0, 500), 1);
   EXPECT_EQ(wide.progress.back(), 100);
+
+  // A range wider than 32 bits can hold (UBSan watches the arithmetic).
+  Harness extreme;
+  extreme.source = h.source;
+  EXPECT_EQ(extreme.Run(INT32_MIN, 100), 1);
+  EXPECT_EQ(extreme.progress.back(), INT32_MIN + 100);
 }
 
 }  // namespace
