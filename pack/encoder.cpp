@@ -229,8 +229,9 @@ uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bo
   const EncoderOptions& options = state->options;
   std::vector<uint32_t> tokens;
   Tokenize(data, size, options.runThreshold, &tokens);
-  // End the block after a whole number of ring turns, so that the next block
-  // finds the ring in order and overwrites the oldest tokens first.
+  // End the block after a whole number of ring turns. Any end would decode
+  // correctly; this one packs better, since the next block then finds the
+  // ring in order and overwrites the oldest tokens first.
   if (!isLast && tokens.size() > RingSize) {
     size_t keep = tokens.size() / RingSize * RingSize;
     if (keep < tokens.size()) {

@@ -47,8 +47,10 @@ struct RecordInfo {
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                 std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total));
 
-// Encodes one block of at most BlockBufferSize bytes as a compressed body
-// (appended to packed) and advances the ring as the decoder would. Exposed
-// for tests; PackBuffer decides between this and a stored record.
+// Encodes a block of at most `size` (<= BlockBufferSize) bytes of data as a
+// compressed body appended to packed, and advances the ring as the decoder
+// would. Returns the number of bytes the block covers: fewer than `size`
+// when it ends on a whole ring turn (unless isLast). PackBuffer decides
+// between this and a stored record.
 uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bool isLast,
                      std::vector<uint8_t>* packed);

@@ -56,12 +56,12 @@ bool ExpandOne(DecoderState* decoder, const std::vector<uint8_t>& packed, std::v
   return true;
 }
 
-void ShowProgress(size_t done, size_t total) {
+}  // namespace
+
+void ShowPackProgress(size_t done, size_t total) {
   fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);
   if (done == total) fprintf(stderr, "\n");
 }
-
-}  // namespace
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -120,7 +120,7 @@ bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options
     if (!ReadWholeFile(pair.from, &data, error)) return false;
     bool progress = showProgress && data.size() >= 4 * BlockBufferSize;
     if (progress) fprintf(stderr, "%s\n", pair.from.c_str());
-    PackBuffer(state.get(), data.data(), data.size(), &packed, nullptr, progress ? ShowProgress : nullptr);
+    PackBuffer(state.get(), data.data(), data.size(), &packed, nullptr, progress ? ShowPackProgress : nullptr);
     if (!WriteFileAtomically(pair.to, packed, error)) return false;
   }
   return true;
@@ -166,6 +166,12 @@ bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* 
       return false;
     }
     ListedRecord r = {(uint32_t)at, ReadLE32(header + 8), ReadLE32(header + 12)};
+    if (r.packedSize > BlockBufferSize || r.expandedSize > BlockBufferSize) {
+      *error = "record " + std::to_string(records->size()) + " at offset " + std::to_string(at) +
+               ": Pack record size error (" + std::to_string(r.packedSize) + " packed, " +
+               std::to_string(r.expandedSize) + " expanded bytes; at most " + std::to_string(BlockBufferSize) + ")";
+      return false;
+    }
     size_t available = packed.size() - std::min(packed.size(), at + PackHeaderSize);
     uint32_t body = r.packedSize != 0 ? r.packedSize : r.expandedSize;
     if (available < body) {

@@ -15,6 +15,9 @@ struct FilePair {
   std::string to;
 };
 
+// The progress line of large inputs: "  42% of N bytes" on standard error.
+void ShowPackProgress(size_t done, size_t total);
+
 // Reads a whole file; fails for files of 4 GB or more (pack sizes are 32-bit).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
 

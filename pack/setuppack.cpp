@@ -1,9 +1,11 @@
 // setuppack: makes the pack files that setup.exe expands, and reads them back.
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,7 @@ const int ExitData = 1;   // bad or unreadable data, failed verification
 const int ExitUsage = 2;  // the command line itself is wrong
 
 const char Usage[] =
-    "usage: setuppack [--fast|--best] pack SOURCE PACKED [SOURCE PACKED]...\n"
+    "usage: setuppack [--fast|--best] [--] pack SOURCE PACKED [SOURCE PACKED]...\n"
     "       setuppack unpack PACKED DEST [PACKED DEST]...\n"
     "       setuppack list PACKED...\n"
     "       setuppack [--fast|--best] media --script FILE --installer FILE [--setup EXE] -o DIR\n"
@@ -111,22 +113,26 @@ int Media(const std::vector<std::string>& args, const EncoderOptions& options) {
   if (!setup.empty() && !ReadWholeFile(setup, &setupData, &error)) return DataError(error);
 
   // The launcher expands the script first, then the installer, through one
-  // decoder state: pack them in that order through one encoder state.
-  if (!PackFiles({{script, packedScript}, {installer, packedInstaller}}, options, isatty(2), &error)) {
+  // decoder state: pack them in that order through one encoder state. Both
+  // are verified before anything is written, so a failure leaves DIR as it was.
+  auto state = std::make_unique<EncoderState>();
+  state->options = options;
+  std::vector<std::vector<uint8_t>> packed(2), expanded;
+  PackBuffer(state.get(), scriptData.data(), scriptData.size(), &packed[0], nullptr, nullptr);
+  PackBuffer(state.get(), installerData.data(), installerData.size(), &packed[1], nullptr,
+             isatty(2) && installerData.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
+  if (!ExpandPackedData(packed, &expanded, &error)) return DataError("verification failed: " + error);
+  if (expanded[0] != scriptData || expanded[1] != installerData) {
+    return DataError("verification failed: the pack files do not expand to their sources");
+  }
+
+  if (!WriteFileAtomically(packedScript, packed[0], &error) ||
+      !WriteFileAtomically(packedInstaller, packed[1], &error)) {
     return DataError(error);
   }
   if (!setup.empty() && !SameFile(setup, dir + "/setup.exe") &&
       !WriteFileAtomically(dir + "/setup.exe", setupData, &error)) {
     return DataError(error);
-  }
-
-  std::vector<std::vector<uint8_t>> packed(2), expanded;
-  if (!ReadWholeFile(packedScript, &packed[0], &error) || !ReadWholeFile(packedInstaller, &packed[1], &error)) {
-    return DataError(error);
-  }
-  if (!ExpandPackedData(packed, &expanded, &error)) return DataError("verification failed: " + error);
-  if (expanded[0] != scriptData || expanded[1] != installerData) {
-    return DataError("verification failed: the pack files do not expand to their sources");
   }
   printf("%s: %zu -> %zu bytes\n%s: %zu -> %zu bytes\nverified: both expand to their sources\n",
          packedScript.c_str(), scriptData.size(), packed[0].size(), packedInstaller.c_str(),
@@ -140,9 +146,15 @@ int main(int argc, char** argv) {
   EncoderOptions options;
   std::vector<std::string> args;
   std::string command;
-  for (int i = 1; i < argc; ++i) {
+  // Options come before the command; "--" ends them, so that a file may be
+  // called "--best".
+  int i = 1;
+  for (; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
+    if (a == "--") {
+      ++i;
+      break;
+    } else if (a == "--help" || a == "-h") {
       fputs(Usage, stdout);
       return 0;
     } else if (a == "--fast") {
@@ -152,14 +164,28 @@ int main(int argc, char** argv) {
       options.chainLimit = 4096;
       options.parsePasses = 5;
       options.splitBlocks = true;
-    } else if (command.empty()) {
-      if (a.size() > 1 && a[0] == '-') return UsageError("unknown option '" + a + "'");
-      command = a;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return UsageError("unknown option '" + a + "'");
     } else {
-      args.push_back(a);
+      break;
     }
   }
+  bool optionsEnded = i > 1 && std::string(argv[i - 1]) == "--";
+  if (i < argc) command = argv[i++];
   if (command.empty()) return UsageError("no command given");
+  for (; i < argc; ++i) {
+    std::string a = argv[i];
+    // media takes its own flags; the file commands take names only, and an
+    // option placed after them is a mistake, not a file to open.
+    if (command != "media" && !optionsEnded && a.size() > 1 && a[0] == '-') {
+      if (a == "--") {
+        optionsEnded = true;
+        continue;
+      }
+      return UsageError("'" + a + "': options go before the command");
+    }
+    args.push_back(a);
+  }
 
   std::string error;
   std::vector<FilePair> pairs;
@@ -169,6 +195,9 @@ int main(int argc, char** argv) {
       if (SameFile(p.from, p.to)) return UsageError("'" + p.to + "' would overwrite its own source");
     }
     return PackFiles(pairs, options, isatty(2), &error) ? 0 : DataError(error);
+  }
+  if ((command == "unpack" || command == "list") && options.chainLimit != EncoderOptions().chainLimit) {
+    return UsageError("--fast and --best apply to pack and media only");
   }
   if (command == "unpack") {
     if (!Pairs(args, &pairs)) return UsageError("unpack needs PACKED DEST pairs");

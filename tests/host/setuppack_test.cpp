@@ -17,8 +17,8 @@ struct Result {
   std::string output;  // stdout and stderr together
 };
 
-Result RunTool(const std::string& args) {
-  std::string command = std::string(SETUPPACK_PATH) + " " + args + " 2>&1";
+Result RunTool(const std::string& args, const std::string& directory = ".") {
+  std::string command = "cd '" + directory + "' && " + std::string(SETUPPACK_PATH) + " " + args + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   Result r{-1, ""};
   char buffer[4096];
@@ -83,7 +83,6 @@ TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
   EXPECT_NE(r.output.find("Read source error ("), std::string::npos) << r.output;
   EXPECT_FALSE(Exists("out"));
   // Nothing partial either.
-  Result ls = {0, ""};
   std::system(("ls " + dir_ + " > " + Path("listing")).c_str());
   std::ifstream listing(Path("listing"));
   std::string name;
@@ -110,6 +109,19 @@ TEST_F(SetuppackTest, ListShowsRecordsAndTotals) {
   EXPECT_NE(r.output.find("         0  stored     "), std::string::npos) << r.output;
 }
 
+TEST_F(SetuppackTest, ListRejectsWhatUnpackRejects) {
+  std::vector<uint8_t> oversized;
+  AppendRecordHeader(&oversized, 0, 70000);
+  oversized.resize(oversized.size() + 70000, 'x');
+  Write("big.pk", oversized);
+  Result list = RunTool("list " + Path("big.pk"));
+  EXPECT_EQ(list.status, 1);
+  EXPECT_NE(list.output.find("Pack record size error"), std::string::npos) << list.output;
+  Result unpack = RunTool("unpack " + Path("big.pk") + " " + Path("out"));
+  EXPECT_EQ(unpack.status, 1);
+  EXPECT_NE(unpack.output.find("Pack record size error"), std::string::npos) << unpack.output;
+}
+
 TEST_F(SetuppackTest, MediaWritesVerifiedPackFilesAndTheLauncher) {
   Write("install.scr", MixedBytes(9000, 4));
   Write("install.exe", RealBinary("version.dll"));
@@ -132,12 +144,22 @@ TEST_F(SetuppackTest, UsageErrorsExitWithTwoAndSayWhy) {
   for (const std::string& args :
        {std::string(""), std::string("frobnicate"), std::string("pack"), "pack " + Path("f"),
         std::string("--turbo pack a b"), std::string("media -o x"), "pack " + Path("f") + " " + Path("f"),
-        std::string("unpack a b c"), std::string("list")}) {
+        std::string("unpack a b c"), std::string("list"), "pack " + Path("f") + " --best " + Path("g"),
+        "--best list " + Path("f"), "pack -h " + Path("f")}) {
     Result r = RunTool(args);
     EXPECT_EQ(r.status, 2) << "'" << args << "': " << r.output;
     EXPECT_NE(r.output.find("setuppack: "), std::string::npos) << r.output;
   }
   EXPECT_TRUE(ReadFileBytes(Path("f")) == std::vector<uint8_t>({1, 2, 3}));  // not packed onto itself
+  EXPECT_FALSE(Exists("g"));
+  // "--" ends the options, before or after the command: a file may be
+  // called --best.
+  Write("--best", {7, 7, 7, 7, 7, 7});
+  Result before = RunTool("-- pack --best d1.pk", dir_);
+  EXPECT_EQ(before.status, 0) << before.output;
+  Result after = RunTool("pack -- --best d2.pk", dir_);
+  EXPECT_EQ(after.status, 0) << after.output;
+  EXPECT_TRUE(Exists("d1.pk") && Exists("d2.pk"));
   Result help = RunTool("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("usage: setuppack"), std::string::npos);
