@@ -58,6 +58,7 @@ struct MemorySource {
   const std::vector<uint8_t>* data;
   size_t at;
   uint8_t* out;
+  size_t capacity;
   size_t written;
 };
 
@@ -71,9 +72,11 @@ uint32_t ReadMemory(void* c, uint8_t* buffer, uint32_t size) {
 
 uint32_t WriteMemory(void* c, const uint8_t* buffer, uint32_t size) {
   MemorySource* s = static_cast<MemorySource*>(c);
-  memcpy(s->out + s->written, buffer, size);
-  s->written += size;
-  return size;
+  size_t room = s->capacity - s->written;
+  uint32_t n = size < room ? size : (uint32_t)room;  // a short write fails the record
+  memcpy(s->out + s->written, buffer, n);
+  s->written += n;
+  return n;
 }
 
 PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const EncoderOptions& options, int repeat) {
@@ -99,7 +102,7 @@ PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const Encode
     for (size_t i = 0; i < corpus.size(); ++i) {
       std::vector<uint8_t> out(corpus[i].data.size() + 1);
       auto decoder = std::make_unique<DecoderState>();
-      MemorySource source = {&packed[i], 0, out.data(), 0};
+      MemorySource source = {&packed[i], 0, out.data(), out.size(), 0};
       RecordIo io = {&source, ReadMemory, WriteMemory, nullptr};
       char error[256];
       double start = Now();
@@ -138,24 +141,31 @@ bool HaveCommand(const char* name) {
 }
 
 // One process packs every file (each into a member of its own, as if packed
-// alone) and one process unpacks them all, so that starting processes does
-// not count against the peer.
+// alone) and one process unpacks them all; the cost of starting the tool
+// (measured on an empty input) is taken off, so that only the work counts.
 PackFigures MeasurePeer(const std::vector<CorpusFile>& corpus, const char* tool, const char* level,
                         const std::string& scratch, int repeat) {
   std::string files;
   for (const auto& file : corpus) files += " '" + file.path + "'";
   std::string packedPath = scratch + "/" + tool + ".packed";
+  // What starting the tool costs by itself, taken off its times.
+  double startup = 1e9;
+  for (int r = 0; r < repeat + 2; ++r) {
+    double seconds = 0;
+    RunCounting(std::string(tool) + " -c /dev/null", &seconds);
+    startup = std::min(startup, seconds);
+  }
   PackFigures f;
   for (int r = 0; r < repeat; ++r) {
     double seconds = 0;
     f.packed = RunCounting(std::string(tool) + " " + level + " -c" + files, &seconds);
-    f.packSeconds = std::min(f.packSeconds, seconds);
+    f.packSeconds = std::min(f.packSeconds, seconds - startup);
   }
   system((std::string(tool) + " " + level + " -c" + files + " > " + packedPath).c_str());
   for (int r = 0; r < repeat; ++r) {
     double seconds = 0;
     RunCounting(std::string(tool) + " -d -c " + packedPath, &seconds);
-    f.unpackSeconds = std::min(f.unpackSeconds, seconds);
+    f.unpackSeconds = std::min(f.unpackSeconds, seconds - startup);
   }
   return f;
 }
