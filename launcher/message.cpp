@@ -1,8 +1,7 @@
 // Message boxes built from the string table.
 #include "launcher.h"
 
-// In .bss by name, as PleaseWaitTitle: zero at start, not stored in the file.
-__attribute__((section(".bss"))) HINSTANCE LauncherInstance;
+HINSTANCE LauncherInstance;
 
 int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style) {
   if (text == NULL && textId == 0) return 0;

@@ -5,9 +5,8 @@
 
 #include "control_enhancements.h"
 
-// Receives the dialog's title, string IDS_SETUP_CAPTION. Placed in .bss by
-// name: with -fdata-sections MinGW would store it in the file as .data.
-__attribute__((section(".bss"))) char PleaseWaitTitle[PleaseWaitTitleSize];
+// Receives the dialog's title, string IDS_SETUP_CAPTION.
+char PleaseWaitTitle[PleaseWaitTitleSize];
 
 INT_PTR CALLBACK PleaseWaitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)wParam;

@@ -119,6 +119,6 @@ uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize
 
   // The bytes past the packed bytes read as 0; a block whose symbols took
   // any of those bits ran out of data before its expansion was complete.
-  if (bits.Consumed() > 8ull * packedSize) result |= DecodeInputOverrun;
+  if ((bits.Consumed() + 7) / 8 > packedSize) result |= DecodeInputOverrun;
   return result;
 }

@@ -5,18 +5,14 @@
 #include "bounded_format.h"
 #include "pump_messages.h"
 
-// Zero-initialised data is placed in .bss by name: with -fdata-sections
-// MinGW would give it a .data$ section of its own, stored in the file.
-#define SETUP_BSS __attribute__((section(".bss")))
-
-SETUP_BSS char LastErrorText[LastErrorTextSize];
+char LastErrorText[LastErrorTextSize];
 
 namespace {
 
 // Zero-initialised like a process's first state: the ring starts as 4096 zero
 // tokens and is never cleared, so the script's blocks and then the
 // installer's pass through one history.
-SETUP_BSS DecoderState ProcessUnpackDecoder;
+DecoderState ProcessUnpackDecoder;
 
 struct FileIo {
   HANDLE source;
