@@ -29,6 +29,16 @@ void RemoveTempSetupDir(const char* tempSetupDir) {
   RemoveDirectoryA(tempSetupDir);  // only if empty; a failure is ignored
 }
 
+// Builds the path of a pack file in SourceDir into path (PathBufferSize
+// bytes). When it does not fit or no such file is there (step 17): beep,
+// message 1 naming it, clean-up, and 0, so that the launcher returns.
+int FindPackFile(char* path, const char* sourceDirectory, const char* name, const char* tempSetupDir) {
+  if (JoinPath(path, PathBufferSize, sourceDirectory, name) && FileExists(path)) return 1;
+  ReportPackFile(IDS_FILE_NOT_FOUND, sourceDirectory, name);
+  RemoveTempSetupDir(tempSetupDir);
+  return 0;
+}
+
 }  // namespace
 
 int LauncherMain(HINSTANCE instance, const char* commandTail) {
@@ -55,24 +65,14 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
 
   // 5. A pack path that does not fit is reported missing, never used cut.
   char scriptSource[PathBufferSize];
-  if (!JoinPath(scriptSource, PathBufferSize, sourceDir, SETUP_SCRIPT_SOURCE_NAME) ||
-      !FileExists(scriptSource)) {
-    ReportPackFile(IDS_FILE_NOT_FOUND, sourceDir, SETUP_SCRIPT_SOURCE_NAME);  // 17.
-    RemoveTempSetupDir(tempSetupDir);
-    return 0;
-  }
+  if (!FindPackFile(scriptSource, sourceDir, SETUP_SCRIPT_SOURCE_NAME, tempSetupDir)) return 0;
 
   // 6.
   char scriptDestination[PathBufferSize];
   int scriptDestinationWhole =
       JoinPath(scriptDestination, PathBufferSize, tempSetupDir, SETUP_SCRIPT_NAME);
   char installerSource[PathBufferSize];
-  if (!JoinPath(installerSource, PathBufferSize, sourceDir, SETUP_INSTALLER_SOURCE_NAME) ||
-      !FileExists(installerSource)) {
-    ReportPackFile(IDS_FILE_NOT_FOUND, sourceDir, SETUP_INSTALLER_SOURCE_NAME);  // 17.
-    RemoveTempSetupDir(tempSetupDir);
-    return 0;
-  }
+  if (!FindPackFile(installerSource, sourceDir, SETUP_INSTALLER_SOURCE_NAME, tempSetupDir)) return 0;
 
   // 7.
   char installerDestination[PathBufferSize];
