@@ -266,24 +266,30 @@ uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bo
   CodeTree tree;
   ResetTree(&tree);
   BitSink sink(packed);
+  std::vector<uint16_t>* log = state->symbolLog;
+  auto put = [&](uint32_t symbol) {
+    PutSymbol(&tree, &sink, symbol);
+    if (log) log->push_back((uint16_t)symbol);
+  };
   for (uint32_t i = 0; i < tokens.size();) {
     uint32_t len = choice[i];
     if (len == 1) {
       uint32_t t = tokens[i];
       if (TokenCount(t) == 0) {
-        PutSymbol(&tree, &sink, t);
+        put(t);
       } else {
-        PutSymbol(&tree, &sink, RunSymbol);
-        PutSymbol(&tree, &sink, TokenByte(t));
-        PutSymbol(&tree, &sink, TokenCount(t));
+        put(RunSymbol);
+        put(TokenByte(t));
+        put(TokenCount(t));
       }
     } else {
-      PutSymbol(&tree, &sink, len + MatchSymbolBias);
+      put(len + MatchSymbolBias);
       sink.Put(distance[i], DistanceBits);
     }
     i += len;
   }
   sink.Finish();
+  if (log) log->push_back(SymbolLogBlockEnd);
 
   // The decoder stores every token at write indexes 0, 1, 2, ... of the ring.
   for (uint32_t i = 0; i < tokens.size(); ++i) state->TokenRing[i & RingMask] = tokens[i];
@@ -303,14 +309,24 @@ uint32_t EncodeNextBlock(EncoderState* state, const uint8_t* data, uint32_t maxS
     return EncodeBlock(state, data, maxSize, isLast, body);
   }
   std::vector<uint32_t> before(state->TokenRing, state->TokenRing + RingSize);
+  std::vector<uint16_t>* log = state->symbolLog;
+  size_t logStart = log ? log->size() : 0;
   uint32_t whole = EncodeBlock(state, data, maxSize, isLast, body);
   std::vector<uint32_t> afterWhole(state->TokenRing, state->TokenRing + RingSize);
+  std::vector<uint16_t> wholeSymbols;
+  if (log) {
+    wholeSymbols.assign(log->begin() + logStart, log->end());
+    log->resize(logStart);
+  }
 
   std::copy(before.begin(), before.end(), state->TokenRing);
   std::vector<uint8_t> first, second;
   uint32_t half = EncodeBlock(state, data, maxSize / 2, false, &first);
   std::vector<uint32_t> afterHalf(state->TokenRing, state->TokenRing + RingSize);
+  size_t halfEnd = log ? log->size() : 0;
   uint32_t rest = EncodeBlock(state, data + half, maxSize - half, isLast, &second);
+  // The rest is only a trial: it is encoded again as the next block.
+  if (log) log->resize(halfEnd);
 
   double wholeCost = (double)(body->size() + PackHeaderSize) / whole;
   double splitCost = (double)(first.size() + second.size() + 2 * PackHeaderSize) / (half + rest);
@@ -320,6 +336,10 @@ uint32_t EncodeNextBlock(EncoderState* state, const uint8_t* data, uint32_t maxS
     return half;
   }
   std::copy(afterWhole.begin(), afterWhole.end(), state->TokenRing);
+  if (log) {
+    log->resize(logStart);
+    log->insert(log->end(), wholeSymbols.begin(), wholeSymbols.end());
+  }
   return whole;
 }
 
@@ -332,6 +352,7 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
   for (size_t at = 0; at < size;) {
     uint32_t chunk = (uint32_t)std::min<size_t>(size - at, BlockBufferSize);
     memcpy(savedRing, state->TokenRing, sizeof savedRing);
+    size_t logStart = state->symbolLog ? state->symbolLog->size() : 0;
     body.clear();
     chunk = EncodeNextBlock(state, data + at, chunk, at + chunk == size, &body);
 
@@ -339,6 +360,7 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     if (body.size() >= chunk) {
       // Stored records leave the decoder's ring alone.
       memcpy(state->TokenRing, savedRing, sizeof savedRing);
+      if (state->symbolLog) state->symbolLog->resize(logStart);
       info = {0, chunk};
     } else {
       info = {(uint32_t)body.size(), chunk};

@@ -31,9 +31,15 @@ struct EncoderOptions {
   bool splitBlocks = false;
 };
 
+// Marks the end of a compressed block in a symbol log.
+static const uint16_t SymbolLogBlockEnd = 0xFFFF;
+
 struct EncoderState {
   uint32_t TokenRing[RingSize] = {};  // what the decoder's ring holds now
   EncoderOptions options;
+  // When set, PackBuffer appends every symbol of every compressed record it
+  // writes, each record's followed by SymbolLogBlockEnd (for measurements).
+  std::vector<uint16_t>* symbolLog = nullptr;
 };
 
 // Sizes of one record as written.

@@ -7,6 +7,7 @@
 #include "block_decoder.h"
 #include "encoder.h"
 #include "pack_files.h"
+#include "reference_decoder.h"
 #include "test_data.h"
 
 namespace {
@@ -145,6 +146,44 @@ TEST(EncoderRecords, NoBlockLetsItsLastSymbolPassTheExpandedSize) {
     if (r.expandedSize < BlockBufferSize) {
       EXPECT_EQ(out[r.expandedSize], 0xA5) << r.offset;
     }
+  }
+}
+
+TEST(EncoderSymbolLog, HoldsExactlyTheSymbolsOfEveryCompressedRecord) {
+  // A real binary, a random stretch that must be stored, then text: the log
+  // must list what a decoder reads from each compressed record, in order,
+  // and nothing of stored records or of the block-splitting trials.
+  std::vector<uint8_t> data = RealBinary("attrib.exe");
+  std::vector<uint8_t> noise = RandomBytes(140000, 4);
+  std::vector<uint8_t> text = MixedBytes(150000, 11);
+  data.insert(data.end(), noise.begin(), noise.end());
+  data.insert(data.end(), text.begin(), text.end());
+  for (bool split : {false, true}) {
+    SCOPED_TRACE(split ? "with block splitting" : "default");
+    auto state = std::make_unique<EncoderState>();
+    state->options.splitBlocks = split;
+    std::vector<uint16_t> log;
+    state->symbolLog = &log;
+    std::vector<uint8_t> packed = Pack(state.get(), data);
+
+    std::vector<ListedRecord> listed;
+    std::string error;
+    ASSERT_TRUE(ListRecords(packed, &listed, &error)) << error;
+    ReferenceDecoder reference;
+    std::vector<uint16_t> decoded;
+    reference.trace = &decoded;
+    size_t stored = 0;
+    for (const ListedRecord& r : listed) {
+      if (r.packedSize == 0) {
+        ++stored;
+        continue;
+      }
+      reference.Decode(packed.data() + r.offset + PackHeaderSize, r.packedSize, r.expandedSize);
+      decoded.push_back(SymbolLogBlockEnd);
+    }
+    EXPECT_GE(stored, 1u);
+    ASSERT_EQ(log.size(), decoded.size());
+    EXPECT_TRUE(log == decoded);
   }
 }
 

@@ -18,6 +18,7 @@ struct ReferenceDecoder {
   uint32_t packedSize = 0;
   uint32_t fetched = 0;
   uint32_t buffer = 0, count = 0;
+  std::vector<uint16_t>* trace = nullptr;  // when set, every decoded symbol is appended
 
   uint32_t Read(uint32_t n) {
     if (count <= 8) {
@@ -97,6 +98,7 @@ struct ReferenceDecoder {
     uint32_t v = tree.NodeChild[RootNode];
     while (v < NodeCount) v = tree.NodeChild[v + Read(1)];
     Update(&tree, v - NodeCount);
+    if (trace) trace->push_back((uint16_t)(v - NodeCount));
     return v - NodeCount;
   }
 
