@@ -123,14 +123,15 @@ PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const Encode
 
 // --- bounds of the format ----------------------------------------------------
 
-// Two figures that no encoder or decoder of this format can improve on with
-// the parse the default setting chooses:
-//  - oracleBytes: the records as a code that knew each compressed record's
-//    symbol counts for free would write them (the counts' entropy, 12 bits
-//    per match distance, the 16-byte headers; stored records as they are);
-//  - modelSeconds: the code-model updates of every record alone, replayed from
-//    the symbol log with no bit reading and no output; every decoder of the
-//    format has to make them, one after another.
+// Two figures that show how far the format itself lets the default setting go:
+//  - oracleBytes: the records of its parse as a code that knew each compressed
+//    record's symbol counts for free would write them (the counts' entropy,
+//    12 bits per match distance, the 16-byte headers; stored records as they
+//    are). No code for these symbols can be shorter; the format's adaptive
+//    code has to learn the counts as it goes.
+//  - modelSeconds: the code-model updates of every record alone (UpdateTree,
+//    as the decoder runs it), replayed from the symbol log with no bit
+//    reading and no output. Every decoder must make these updates in order.
 struct FormatBounds {
   double oracleBytes = 0;
   double modelSeconds = 1e9;
