@@ -15,7 +15,7 @@ namespace {
 
 const char kEvent[] = "TalvenorFinishComplete";
 
-std::string Data(const char* name) { return WinPath(std::string(TEST_DATA_DIR) + "/" + name); }
+using test::Data;
 
 std::string Lower(std::string s) {
   for (char& c : s) c = (char)tolower((unsigned char)c);
@@ -25,10 +25,8 @@ std::string Lower(std::string s) {
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    base_ = WinPath(std::string(TEST_WORK_DIR) + "/e2e/" + info->name());
-    test::RemoveTree(base_);
-    ASSERT_TRUE(test::MakeDirectories(base_));
+    base_ = test::FreshTestFolder("e2e");
+    ASSERT_FALSE(base_.empty());
     test::RemoveTree(test::TempSetupDir());
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, kEvent);
     if (event) CloseHandle(event);

@@ -73,10 +73,8 @@ TEST(GetModuleDirectory, IsTheDirectoryOfTheModule) {
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = WinPath(std::string(TEST_WORK_DIR) + "/unit/" + info->name());
-    test::RemoveTree(dir_);
-    ASSERT_TRUE(test::MakeDirectories(dir_));
+    dir_ = test::FreshTestFolder("unit");
+    ASSERT_FALSE(dir_.empty());
   }
   std::string dir_;
 };

@@ -21,7 +21,7 @@ using test::WinPath;
 
 namespace {
 
-std::string Data(const char* name) { return WinPath(std::string(TEST_DATA_DIR) + "/" + name); }
+using test::Data;
 
 double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
   LARGE_INTEGER frequency;
@@ -98,10 +98,8 @@ double AnswerTime(HWND dialog) {
 class PleaseWaitTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    base_ = WinPath(std::string(TEST_WORK_DIR) + "/please_wait/" + info->name());
-    test::RemoveTree(base_);
-    ASSERT_TRUE(test::MakeDirectories(base_));
+    base_ = test::FreshTestFolder("please_wait");
+    ASSERT_FALSE(base_.empty());
     test::RemoveTree(test::TempSetupDir());
     report_ = base_ + "\\report";
     ASSERT_TRUE(test::MakeDirectories(report_));

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <gtest/gtest.h>
+
 namespace test {
 
 std::string WinPath(const std::string& unixPath) {
@@ -10,6 +12,15 @@ std::string WinPath(const std::string& unixPath) {
     if (c == '/') c = '\\';
   }
   return path;
+}
+
+std::string Data(const char* name) { return WinPath(std::string(TEST_DATA_DIR) + "/" + name); }
+
+std::string FreshTestFolder(const char* group) {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string folder = WinPath(std::string(TEST_WORK_DIR) + "/" + group + "/" + info->name());
+  RemoveTree(folder);
+  return MakeDirectories(folder) ? folder : std::string();
 }
 
 std::string ReadFileBytes(const std::string& path, bool* ok) {

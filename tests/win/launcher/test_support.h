@@ -18,6 +18,13 @@ namespace test {
 // A Unix path of the build as the prefix sees it (drive Z:).
 std::string WinPath(const std::string& unixPath);
 
+// A file the build generated for the tests (TEST_DATA_DIR/name).
+std::string Data(const char* name);
+
+// An empty folder of the running test, TEST_WORK_DIR/group/<test name>,
+// removed and made anew; "" when it cannot be made.
+std::string FreshTestFolder(const char* group);
+
 std::string ReadFileBytes(const std::string& path, bool* ok = nullptr);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);        // file or directory

@@ -27,15 +27,13 @@ int Unpack(const std::string& destination, const std::string& source) {
   return UnpackFile(destination.c_str(), source.c_str(), 0, NULL, 0, 0);
 }
 
-std::string Data(const char* name) { return WinPath(std::string(TEST_DATA_DIR) + "/" + name); }
+using test::Data;
 
 class UnpackFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = WinPath(std::string(TEST_WORK_DIR) + "/unpack/" + info->name());
-    test::RemoveTree(dir_);
-    ASSERT_TRUE(test::MakeDirectories(dir_));
+    dir_ = test::FreshTestFolder("unpack");
+    ASSERT_FALSE(dir_.empty());
     source_ = dir_ + "\\source.pk";
     destination_ = dir_ + "\\dest.bin";
   }
