@@ -168,10 +168,11 @@ FormatBounds MeasureBounds(const std::vector<CorpusFile>& corpus, int repeat) {
     }
   }
   for (int r = 0; r < repeat; ++r) {
+    // Every record's symbols end with the mark, where the next record starts afresh.
     CodeTree tree;
     double start = Now();
+    ResetTree(&tree);
     for (const auto& log : logs) {
-      ResetTree(&tree);
       for (uint16_t s : log) {
         if (s == SymbolLogBlockEnd) {
           ResetTree(&tree);
