@@ -80,7 +80,8 @@ uint32_t WriteMemory(void* c, const uint8_t* buffer, uint32_t size) {
   return n;
 }
 
-PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const EncoderOptions& options, int repeat) {
+PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const EncoderOptions& options,
+                             int repeat) {
   PackFigures f;
   std::vector<std::vector<uint8_t>> packed(corpus.size());
   for (int r = 0; r < repeat; ++r) {
@@ -107,8 +108,8 @@ PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const Encode
       RecordIo io = {&source, ReadMemory, WriteMemory, nullptr};
       char error[256];
       double start = Now();
-      int ok = ReadRecords(decoder.get(), &io, (uint32_t)packed[i].size(), input.data(), output.data(), nullptr,
-                           error, sizeof error, nullptr);
+      int ok = ReadRecords(decoder.get(), &io, (uint32_t)packed[i].size(), input.data(), output.data(),
+                           nullptr, error, sizeof error, nullptr);
       total += Now() - start;
       if (!ok || source.written != corpus[i].data.size() ||
           memcmp(out.data(), corpus[i].data.data(), source.written) != 0) {
@@ -287,7 +288,8 @@ int main(int argc, char** argv) {
   if (!mkdtemp(scratch)) return 1;
 
   printf("corpus: %s, %zu files, %zu bytes, each packed on its own; best of %d runs\n",
-         standard ? "standard (Wine binaries, wine.inf, GPL-2)" : "given files", corpus.size(), bytes, repeat);
+         standard ? "standard (Wine binaries, wine.inf, GPL-2)" : "given files", corpus.size(), bytes,
+         repeat);
 
   EncoderOptions normal, fast, best;
   fast.chainLimit = 32;
@@ -303,14 +305,16 @@ int main(int argc, char** argv) {
                            {"setuppack --fast", MeasureSetuppack(corpus, fast, repeat)},
                            {"setuppack --best", MeasureSetuppack(corpus, best, repeat)}};
   PackFigures gzip, xz;
-  if (HaveCommand("gzip")) rows.push_back({"gzip -9", gzip = MeasurePeer(corpus, "gzip", "-9", scratch, repeat)});
+  if (HaveCommand("gzip"))
+    rows.push_back({"gzip -9", gzip = MeasurePeer(corpus, "gzip", "-9", scratch, repeat)});
   if (HaveCommand("xz")) rows.push_back({"xz -9", xz = MeasurePeer(corpus, "xz", "-9", scratch, repeat)});
   system((std::string("rm -rf ") + scratch).c_str());
   double memcpySeconds = MemcpySeconds(corpus, repeat);
   FormatBounds bounds = MeasureBounds(corpus, repeat);
 
   double mb = bytes / 1e6;
-  printf("\n%-18s %10s %7s %9s %10s %12s\n", "packer", "packed", "ratio", "vs gzip", "pack MB/s", "unpack MB/s");
+  printf("\n%-18s %10s %7s %9s %10s %12s\n", "packer", "packed", "ratio", "vs gzip", "pack MB/s",
+         "unpack MB/s");
   for (const Row& r : rows) {
     printf("%-18s %10zu %7.4f %9s %10.2f %12.1f\n", r.name, r.f.packed, (double)r.f.packed / bytes,
            gzip.packed ? (std::to_string((double)r.f.packed / gzip.packed).substr(0, 5)).c_str() : "-",
@@ -324,10 +328,14 @@ int main(int argc, char** argv) {
     double packSpeed = (mb / s.packSeconds) / (mb / gzip.packSeconds);
     double unpackSpeed = (mb / s.unpackSeconds) / (mb / gzip.unpackSeconds);
     printf("\ntargets (default setting against gzip, same run):\n");
-    printf("  packed size   <= 1.15 x gzip -9 (format core)   : %.4f  %s\n", sizeRatio, sizeRatio <= 1.15 ? "met" : "NOT met");
-    printf("  packed size   <= 1.08 x gzip -9 (best-in-class) : %.4f  %s\n", sizeRatio, sizeRatio <= 1.08 ? "met" : "NOT met");
-    printf("  pack speed    >= 1.00 x gzip -9                 : %.2f    %s\n", packSpeed, packSpeed >= 1.0 ? "met" : "NOT met");
-    printf("  unpack speed  >= 0.60 x gzip -d                 : %.2f    %s\n", unpackSpeed, unpackSpeed >= 0.6 ? "met" : "NOT met");
+    printf("  packed size   <= 1.15 x gzip -9 (format core)   : %.4f  %s\n", sizeRatio,
+           sizeRatio <= 1.15 ? "met" : "NOT met");
+    printf("  packed size   <= 1.08 x gzip -9 (best-in-class) : %.4f  %s\n", sizeRatio,
+           sizeRatio <= 1.08 ? "met" : "NOT met");
+    printf("  pack speed    >= 1.00 x gzip -9                 : %.2f    %s\n", packSpeed,
+           packSpeed >= 1.0 ? "met" : "NOT met");
+    printf("  unpack speed  >= 0.60 x gzip -d                 : %.2f    %s\n", unpackSpeed,
+           unpackSpeed >= 0.6 ? "met" : "NOT met");
     printf("  best setting: %.4f x gzip -9\n", (double)rows[2].f.packed / gzip.packed);
     printf("\nbounds of the format (default parse, same run):\n");
     printf("  oracle code of the records      : %.0f bytes = %.4f x gzip -9\n", bounds.oracleBytes,

@@ -14,218 +14,214 @@ const LONG_PTR kStaticFrameStyleBit = 0x0004;  // rectangles, frames and the typ
 const LONG_PTR kButtonTypeMask = 0x000F;
 
 BOOL SameText(const char* left, const char* right) {
-    while (*left != '\0' && *left == *right) {
-        ++left;
-        ++right;
-    }
-    return *left == *right;
+  while (*left != '\0' && *left == *right) {
+    ++left;
+    ++right;
+  }
+  return *left == *right;
 }
 
-BOOL IsKeyDownNow(int virtualKey) {
-    return (GetAsyncKeyState(virtualKey) & 0x8000) != 0;
-}
+BOOL IsKeyDownNow(int virtualKey) { return (GetAsyncKeyState(virtualKey) & 0x8000) != 0; }
 
 // The replacement procedure a direct child of a dialog gets, or NULL.
 WNDPROC EnhancementFor(HWND child) {
-    char className[kClassNameBufferSize];
-    className[0] = '\0';
-    GetClassNameA(child, className, kClassNameBufferSize);
-    CharUpperA(className);
-    LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+  char className[kClassNameBufferSize];
+  className[0] = '\0';
+  GetClassNameA(child, className, kClassNameBufferSize);
+  CharUpperA(className);
+  LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
 
-    if (SameText(className, "STATIC")) {
-        return (style & kStaticFrameStyleBit) != 0 ? StaticFrameProc : NULL;
-    }
-    if (SameText(className, "BUTTON")) {
-        BOOL untitledGroupBox = (style & kButtonTypeMask) == BS_GROUPBOX && GetWindowTextLengthA(child) == 0;
-        return untitledGroupBox ? GroupBoxFrameProc : NULL;
-    }
-    if (SameText(className, "COMBOBOX")) return ComboClearProc;
-    if (SameText(className, "EDIT")) {
-        return (style & ES_MULTILINE) != 0 ? MultiLineEditProc : NULL;
-    }
-    return NULL;
+  if (SameText(className, "STATIC")) {
+    return (style & kStaticFrameStyleBit) != 0 ? StaticFrameProc : NULL;
+  }
+  if (SameText(className, "BUTTON")) {
+    BOOL untitledGroupBox = (style & kButtonTypeMask) == BS_GROUPBOX && GetWindowTextLengthA(child) == 0;
+    return untitledGroupBox ? GroupBoxFrameProc : NULL;
+  }
+  if (SameText(className, "COMBOBOX")) return ComboClearProc;
+  if (SameText(className, "EDIT")) {
+    return (style & ES_MULTILINE) != 0 ? MultiLineEditProc : NULL;
+  }
+  return NULL;
 }
 
 // The desktop work area; the primary screen when the work area cannot be
 // read or comes back empty. FALSE when neither is known.
 BOOL ReadWorkArea(RECT* work) {
-    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, work, 0) && work->right > work->left &&
-        work->bottom > work->top) {
-        return TRUE;
-    }
-    work->left = 0;
-    work->top = 0;
-    work->right = GetSystemMetrics(SM_CXSCREEN);
-    work->bottom = GetSystemMetrics(SM_CYSCREEN);
-    return work->right > 0 && work->bottom > 0;
+  if (SystemParametersInfoA(SPI_GETWORKAREA, 0, work, 0) && work->right > work->left &&
+      work->bottom > work->top) {
+    return TRUE;
+  }
+  work->left = 0;
+  work->top = 0;
+  work->right = GetSystemMetrics(SM_CXSCREEN);
+  work->bottom = GetSystemMetrics(SM_CYSCREEN);
+  return work->right > 0 && work->bottom > 0;
 }
 
 // Repaints the control at once, leaving the background as it is.
 void RepaintWithoutErasing(HWND window) {
-    InvalidateRect(window, NULL, FALSE);
-    UpdateWindow(window);
+  InvalidateRect(window, NULL, FALSE);
+  UpdateWindow(window);
 }
 
-HPEN CreateOnePixelPen(int systemColorIndex) {
-    return CreatePen(PS_SOLID, 0, GetSysColor(systemColorIndex));
-}
+HPEN CreateOnePixelPen(int systemColorIndex) { return CreatePen(PS_SOLID, 0, GetSysColor(systemColorIndex)); }
 
 // An etched line two pixels thick along the top edge of a wide control, or
 // along the left edge of a tall or square one: shadow first, highlight beside.
 void PaintEtchedLine(HWND window) {
-    RECT client;
-    GetClientRect(window, &client);
-    int width = client.right - client.left;
-    int height = client.bottom - client.top;
+  RECT client;
+  GetClientRect(window, &client);
+  int width = client.right - client.left;
+  int height = client.bottom - client.top;
 
-    HPEN highlightPen = CreateOnePixelPen(COLOR_BTNHIGHLIGHT);
-    HPEN shadowPen = CreateOnePixelPen(COLOR_BTNSHADOW);
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
+  HPEN highlightPen = CreateOnePixelPen(COLOR_BTNHIGHLIGHT);
+  HPEN shadowPen = CreateOnePixelPen(COLOR_BTNSHADOW);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
 
-    HGDIOBJ previousPen = SelectObject(dc, shadowPen);
-    if (width > height) {
-        MoveToEx(dc, 0, 0, NULL);
-        LineTo(dc, client.right, 0);
-        SelectObject(dc, highlightPen);
-        MoveToEx(dc, 0, 1, NULL);
-        LineTo(dc, client.right, 1);
-    } else {
-        MoveToEx(dc, 0, 0, NULL);
-        LineTo(dc, 0, client.bottom);
-        SelectObject(dc, highlightPen);
-        MoveToEx(dc, 1, 0, NULL);
-        LineTo(dc, 1, client.bottom);
-    }
-    SelectObject(dc, previousPen);
-    EndPaint(window, &paint);
-    DeleteObject(highlightPen);
-    DeleteObject(shadowPen);
+  HGDIOBJ previousPen = SelectObject(dc, shadowPen);
+  if (width > height) {
+    MoveToEx(dc, 0, 0, NULL);
+    LineTo(dc, client.right, 0);
+    SelectObject(dc, highlightPen);
+    MoveToEx(dc, 0, 1, NULL);
+    LineTo(dc, client.right, 1);
+  } else {
+    MoveToEx(dc, 0, 0, NULL);
+    LineTo(dc, 0, client.bottom);
+    SelectObject(dc, highlightPen);
+    MoveToEx(dc, 1, 0, NULL);
+    LineTo(dc, 1, client.bottom);
+  }
+  SelectObject(dc, previousPen);
+  EndPaint(window, &paint);
+  DeleteObject(highlightPen);
+  DeleteObject(shadowPen);
 }
 
 }  // namespace
 
 void EnhanceDialog(HWND dialog) {
-    if (dialog == NULL) return;
-    SubclassWindow(dialog, PassThroughProc);
-    CenterWindowInWorkArea(dialog, 50, 50);
-    // Direct children only: controls inside a child window keep their looks.
-    for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
-        WNDPROC enhancement = EnhancementFor(child);
-        if (enhancement != NULL) SubclassWindow(child, enhancement);
-    }
+  if (dialog == NULL) return;
+  SubclassWindow(dialog, PassThroughProc);
+  CenterWindowInWorkArea(dialog, 50, 50);
+  // Direct children only: controls inside a child window keep their looks.
+  for (HWND child = GetWindow(dialog, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT)) {
+    WNDPROC enhancement = EnhancementFor(child);
+    if (enhancement != NULL) SubclassWindow(child, enhancement);
+  }
 }
 
 void CenterWindowInWorkArea(HWND window, int xPercent, int yPercent) {
-    RECT placed;
-    if (!GetWindowRect(window, &placed)) return;
-    RECT work;
-    if (!ReadWorkArea(&work)) return;
-    // MulDiv rounds halves away from zero, so a negative free space (a window
-    // larger than the work area) overhangs it evenly.
-    int x = work.left + MulDiv((work.right - work.left) - (placed.right - placed.left), xPercent, 100);
-    int y = work.top + MulDiv((work.bottom - work.top) - (placed.bottom - placed.top), yPercent, 100);
-    // Without SWP_NOACTIVATE the move would activate the window, and
-    // activation lifts it to the top of the Z order it is meant to keep.
-    SetWindowPos(window, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT placed;
+  if (!GetWindowRect(window, &placed)) return;
+  RECT work;
+  if (!ReadWorkArea(&work)) return;
+  // MulDiv rounds halves away from zero, so a negative free space (a window
+  // larger than the work area) overhangs it evenly.
+  int x = work.left + MulDiv((work.right - work.left) - (placed.right - placed.left), xPercent, 100);
+  int y = work.top + MulDiv((work.bottom - work.top) - (placed.bottom - placed.top), yPercent, 100);
+  // Without SWP_NOACTIVATE the move would activate the window, and
+  // activation lifts it to the top of the Z order it is meant to keep.
+  SetWindowPos(window, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 LRESULT CALLBACK GroupBoxFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
+  switch (message) {
     case WM_PAINT:
-        PaintSunkenFrame(window);  // the group box's own line is never drawn
-        return 0;
+      PaintSunkenFrame(window);  // the group box's own line is never drawn
+      return 0;
     case WM_ENABLE:
-        RepaintWithoutErasing(window);
-        return 0;
+      RepaintWithoutErasing(window);
+      return 0;
     default:
-        return ForwardSubclassedMessage(window, message, wParam, lParam);
-    }
+      return ForwardSubclassedMessage(window, message, wParam, lParam);
+  }
 }
 
 void PaintSunkenFrame(HWND window) {
-    RECT client;
-    GetClientRect(window, &client);
-    const int left = client.left, top = client.top, right = client.right, bottom = client.bottom;
+  RECT client;
+  GetClientRect(window, &client);
+  const int left = client.left, top = client.top, right = client.right, bottom = client.bottom;
 
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
-    HPEN lightPen = CreateOnePixelPen(COLOR_3DLIGHT);
-    HPEN highlightPen = CreateOnePixelPen(COLOR_BTNHIGHLIGHT);
-    HPEN shadowPen = CreateOnePixelPen(COLOR_BTNSHADOW);
-    HPEN darkShadowPen = CreateOnePixelPen(COLOR_3DDKSHADOW);
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  HPEN lightPen = CreateOnePixelPen(COLOR_3DLIGHT);
+  HPEN highlightPen = CreateOnePixelPen(COLOR_BTNHIGHLIGHT);
+  HPEN shadowPen = CreateOnePixelPen(COLOR_BTNSHADOW);
+  HPEN darkShadowPen = CreateOnePixelPen(COLOR_3DDKSHADOW);
 
-    // Outer ring: shadow along the left and top, highlight along the right
-    // and bottom. LineTo leaves out its end point, and the later run wins the
-    // corner pixels, so the top-right and bottom-left corners are highlight.
-    HGDIOBJ previousPen = SelectObject(dc, shadowPen);
-    MoveToEx(dc, left, bottom - 1, NULL);
-    LineTo(dc, left, top);
-    LineTo(dc, right - 1, top);
-    SelectObject(dc, highlightPen);
-    LineTo(dc, right - 1, bottom - 1);
-    LineTo(dc, left - 1, bottom - 1);
+  // Outer ring: shadow along the left and top, highlight along the right
+  // and bottom. LineTo leaves out its end point, and the later run wins the
+  // corner pixels, so the top-right and bottom-left corners are highlight.
+  HGDIOBJ previousPen = SelectObject(dc, shadowPen);
+  MoveToEx(dc, left, bottom - 1, NULL);
+  LineTo(dc, left, top);
+  LineTo(dc, right - 1, top);
+  SelectObject(dc, highlightPen);
+  LineTo(dc, right - 1, bottom - 1);
+  LineTo(dc, left - 1, bottom - 1);
 
-    // Inner ring: dark shadow along the left and top, light along the right
-    // and bottom.
-    SelectObject(dc, darkShadowPen);
-    MoveToEx(dc, left + 1, bottom - 2, NULL);
-    LineTo(dc, left + 1, top + 1);
-    LineTo(dc, right - 2, top + 1);
-    SelectObject(dc, lightPen);
-    LineTo(dc, right - 2, bottom - 2);
-    LineTo(dc, left, bottom - 2);
+  // Inner ring: dark shadow along the left and top, light along the right
+  // and bottom.
+  SelectObject(dc, darkShadowPen);
+  MoveToEx(dc, left + 1, bottom - 2, NULL);
+  LineTo(dc, left + 1, top + 1);
+  LineTo(dc, right - 2, top + 1);
+  SelectObject(dc, lightPen);
+  LineTo(dc, right - 2, bottom - 2);
+  LineTo(dc, left, bottom - 2);
 
-    SelectObject(dc, previousPen);
-    DeleteObject(lightPen);
-    DeleteObject(highlightPen);
-    DeleteObject(shadowPen);
-    DeleteObject(darkShadowPen);
-    EndPaint(window, &paint);
+  SelectObject(dc, previousPen);
+  DeleteObject(lightPen);
+  DeleteObject(highlightPen);
+  DeleteObject(shadowPen);
+  DeleteObject(darkShadowPen);
+  EndPaint(window, &paint);
 }
 
 LRESULT CALLBACK StaticFrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
+  switch (message) {
     case WM_PAINT:
-        PaintEtchedLine(window);  // the static's text, rectangle or frame is never drawn
-        return 0;
+      PaintEtchedLine(window);  // the static's text, rectangle or frame is never drawn
+      return 0;
     case WM_ENABLE:
-        RepaintWithoutErasing(window);
-        return 0;
+      RepaintWithoutErasing(window);
+      return 0;
     default:
-        return ForwardSubclassedMessage(window, message, wParam, lParam);
-    }
+      return ForwardSubclassedMessage(window, message, wParam, lParam);
+  }
 }
 
 LRESULT CALLBACK ComboClearProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_KEYDOWN && (wParam == VK_DELETE || wParam == VK_BACK) &&
-        (GetWindowLongPtrA(window, GWL_STYLE) & COMBO_KEEP_DELETE_KEY_STYLE) == 0) {
-        SendMessageA(window, CB_SETCURSEL, (WPARAM)-1, 0);
-        SendMessageA(window, CB_SHOWDROPDOWN, FALSE, 0);
-        // The parent learns of the cleared selection as if the user had made
-        // it; both notifications carry lParam 0 rather than the combo box.
-        HWND parent = GetParent(window);
-        WORD controlId = LOWORD(GetDlgCtrlID(window));
-        SendMessageA(parent, WM_COMMAND, MAKEWPARAM(controlId, CBN_SELCHANGE), 0);
-        SendMessageA(parent, WM_COMMAND, MAKEWPARAM(controlId, CBN_SELENDOK), 0);
-    }
-    // The combo box sees the key as well.
-    return ForwardSubclassedMessage(window, message, wParam, lParam);
+  if (message == WM_KEYDOWN && (wParam == VK_DELETE || wParam == VK_BACK) &&
+      (GetWindowLongPtrA(window, GWL_STYLE) & COMBO_KEEP_DELETE_KEY_STYLE) == 0) {
+    SendMessageA(window, CB_SETCURSEL, (WPARAM)-1, 0);
+    SendMessageA(window, CB_SHOWDROPDOWN, FALSE, 0);
+    // The parent learns of the cleared selection as if the user had made
+    // it; both notifications carry lParam 0 rather than the combo box.
+    HWND parent = GetParent(window);
+    WORD controlId = LOWORD(GetDlgCtrlID(window));
+    SendMessageA(parent, WM_COMMAND, MAKEWPARAM(controlId, CBN_SELCHANGE), 0);
+    SendMessageA(parent, WM_COMMAND, MAKEWPARAM(controlId, CBN_SELENDOK), 0);
+  }
+  // The combo box sees the key as well.
+  return ForwardSubclassedMessage(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK MultiLineEditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_KEYDOWN && wParam == VK_TAB && IsKeyDownNow(VK_CONTROL)) {
-        // Ctrl+Tab leaves the edit: wParam 1 moves to the previous control.
-        WPARAM towardsPrevious = IsKeyDownNow(VK_SHIFT) ? 1 : 0;
-        PostMessageA(GetParent(window), WM_NEXTDLGCTL, towardsPrevious, 0);
-        return 0;
+  if (message == WM_KEYDOWN && wParam == VK_TAB && IsKeyDownNow(VK_CONTROL)) {
+    // Ctrl+Tab leaves the edit: wParam 1 moves to the previous control.
+    WPARAM towardsPrevious = IsKeyDownNow(VK_SHIFT) ? 1 : 0;
+    PostMessageA(GetParent(window), WM_NEXTDLGCTL, towardsPrevious, 0);
+    return 0;
+  }
+  if (message == WM_CHAR) {
+    if (wParam == '\t') return 0;
+    if ((wParam == '\r' || wParam == '\n') && (GetWindowLongPtrA(window, GWL_STYLE) & ES_WANTRETURN) == 0) {
+      return 0;
     }
-    if (message == WM_CHAR) {
-        if (wParam == '\t') return 0;
-        if ((wParam == '\r' || wParam == '\n') && (GetWindowLongPtrA(window, GWL_STYLE) & ES_WANTRETURN) == 0) {
-            return 0;
-        }
-    }
-    return ForwardSubclassedMessage(window, message, wParam, lParam);
+  }
+  return ForwardSubclassedMessage(window, message, wParam, lParam);
 }

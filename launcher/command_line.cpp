@@ -26,16 +26,14 @@ int AnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) ? 1 : 0; }
 
 const char* ProcessCommandTail(void) { return CommandTail(GetCommandLineA(), AnsiLeadByte); }
 
-int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirectory,
-                            const char* tail) {
+int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirectory, const char* tail) {
   if (tail != NULL && tail[0] != '\0') {
     return FormatBounded(buffer, size, "\"%s\" %s", sourceDirectory, tail);
   }
   return FormatBounded(buffer, size, "\"%s\"", sourceDirectory);
 }
 
-int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath,
-                          const char* arguments) {
+int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath, const char* arguments) {
   int blank = 0;
   for (const char* p = installerPath; *p != '\0'; ++p) {
     if (*p == ' ') blank = 1;

@@ -66,14 +66,12 @@ int JoinPath(char* buffer, uint32_t size, const char* directory, const char* nam
 
 // Installer arguments: a double quote, sourceDirectory, a double quote and,
 // when tail is not empty, one blank and the tail. 0 when it does not fit.
-int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirectory,
-                            const char* tail);
+int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirectory, const char* tail);
 // Installer command: "%s %s" of installer path and arguments; the path is put
 // in double quotes when it contains a blank, so that WinExec cannot start a
 // shorter prefix of it. 0 when it
 // does not fit.
-int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath,
-                          const char* arguments);
+int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath, const char* arguments);
 
 // The please-wait dialog (please_wait_dialog.cpp). Its title buffer is
 // process-wide and receives string IDS_SETUP_CAPTION at WM_INITDIALOG.

@@ -8,10 +8,8 @@ namespace {
 // The full path of a pack file for a message: the same text as the path the
 // launcher tried, in a buffer large enough for any SourceDir, so that a path
 // too long for its 512-byte buffer is still named whole.
-void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory,
-                        const char* name) {
-  FormatBounded(buffer, size, sourceDirectory[0] != '\0' ? "%s\\%s" : "%s%s", sourceDirectory,
-                name);
+void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory, const char* name) {
+  FormatBounded(buffer, size, sourceDirectory[0] != '\0' ? "%s\\%s" : "%s%s", sourceDirectory, name);
 }
 
 // A missing or damaged pack file: beep, then message textId naming the pack
@@ -69,8 +67,7 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
 
   // 6.
   char scriptDestination[PathBufferSize];
-  int scriptDestinationWhole =
-      JoinPath(scriptDestination, PathBufferSize, tempSetupDir, SETUP_SCRIPT_NAME);
+  int scriptDestinationWhole = JoinPath(scriptDestination, PathBufferSize, tempSetupDir, SETUP_SCRIPT_NAME);
   char installerSource[PathBufferSize];
   if (!FindPackFile(installerSource, sourceDir, SETUP_INSTALLER_SOURCE_NAME, tempSetupDir)) return 0;
 
@@ -82,15 +79,14 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // up while the files expand; the draining of messages inside UnpackFile
   // keeps it painted and answering. Nothing below depends on it: one that
   // cannot be created (NULL) changes nothing else.
-  HWND pleaseWait = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
-                                       PleaseWaitDialogProc, 0);
+  HWND pleaseWait =
+      CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL, PleaseWaitDialogProc, 0);
 
   // 8. A failed expansion starts nothing: a partly written installer or
   // script must never run. The script is expanded first; when it fails, the
   // installer is not expanded.
   const char* failedPack = NULL;
-  if (!scriptDestinationWhole ||
-      !UnpackFile(scriptDestination, scriptSource, 0, NULL, 0, 0)) {
+  if (!scriptDestinationWhole || !UnpackFile(scriptDestination, scriptSource, 0, NULL, 0, 0)) {
     failedPack = SETUP_SCRIPT_SOURCE_NAME;
   } else if (!installerDestinationWhole ||
              !UnpackFile(installerDestination, installerSource, 0, NULL, 0, 0)) {
@@ -106,8 +102,7 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
 
   // 9. Arguments that do not fit are never passed on cut: the start fails.
   char arguments[ArgumentsBufferSize];
-  int argumentsWhole =
-      BuildInstallerArguments(arguments, ArgumentsBufferSize, sourceDir, commandTail);
+  int argumentsWhole = BuildInstallerArguments(arguments, ArgumentsBufferSize, sourceDir, commandTail);
 
   // 10. The completion event.
   HANDLE waitHandle = NULL;
@@ -126,8 +121,7 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // 12. SW_SHOW whatever the launcher's own show state.
   char command[CommandBufferSize];
   int started = 0;
-  if (argumentsWhole &&
-      BuildInstallerCommand(command, CommandBufferSize, installerDestination, arguments)) {
+  if (argumentsWhole && BuildInstallerCommand(command, CommandBufferSize, installerDestination, arguments)) {
     started = WinExec(command, SW_SHOW) > 31 ? 1 : 0;
   }
 

@@ -44,7 +44,7 @@ struct EncoderState {
 
 // Sizes of one record as written.
 struct RecordInfo {
-  uint32_t packedSize;    // 0 for a stored record
+  uint32_t packedSize;  // 0 for a stored record
   uint32_t expandedSize;
 };
 

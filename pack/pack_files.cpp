@@ -120,7 +120,8 @@ bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options
     if (!ReadWholeFile(pair.from, &data, error)) return false;
     bool progress = showProgress && data.size() >= 4 * BlockBufferSize;
     if (progress) fprintf(stderr, "%s\n", pair.from.c_str());
-    PackBuffer(state.get(), data.data(), data.size(), &packed, nullptr, progress ? ShowPackProgress : nullptr);
+    PackBuffer(state.get(), data.data(), data.size(), &packed, nullptr,
+               progress ? ShowPackProgress : nullptr);
     if (!WriteFileAtomically(pair.to, packed, error)) return false;
   }
   return true;
@@ -169,15 +170,16 @@ bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* 
     if (r.packedSize > BlockBufferSize || r.expandedSize > BlockBufferSize) {
       *error = "record " + std::to_string(records->size()) + " at offset " + std::to_string(at) +
                ": Pack record size error (" + std::to_string(r.packedSize) + " packed, " +
-               std::to_string(r.expandedSize) + " expanded bytes; at most " + std::to_string(BlockBufferSize) + ")";
+               std::to_string(r.expandedSize) + " expanded bytes; at most " +
+               std::to_string(BlockBufferSize) + ")";
       return false;
     }
     size_t available = packed.size() - std::min(packed.size(), at + PackHeaderSize);
     uint32_t body = r.packedSize != 0 ? r.packedSize : r.expandedSize;
     if (available < body) {
       *error = "record " + std::to_string(records->size()) + " at offset " + std::to_string(at) +
-               ": Read source error (" + std::to_string(available) + " of " +
-               std::to_string(body) + " bytes)";
+               ": Read source error (" + std::to_string(available) + " of " + std::to_string(body) +
+               " bytes)";
       return false;
     }
     records->push_back(r);

@@ -92,8 +92,11 @@ int Media(const std::vector<std::string>& args, const EncoderOptions& options) {
   std::string script, installer, setup, dir;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    std::string* slot = a == "--script" ? &script : a == "--installer" ? &installer : a == "--setup" ? &setup
-                      : (a == "-o" || a == "--output") ? &dir : nullptr;
+    std::string* slot = a == "--script"                  ? &script
+                        : a == "--installer"             ? &installer
+                        : a == "--setup"                 ? &setup
+                        : (a == "-o" || a == "--output") ? &dir
+                                                         : nullptr;
     if (!slot) return UsageError("media: unknown argument '" + a + "'");
     if (i + 1 >= args.size()) return UsageError("media: " + a + " needs a value");
     *slot = args[++i];

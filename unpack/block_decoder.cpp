@@ -51,8 +51,7 @@ inline uint32_t DecodeSymbol(CodeTree* tree, BitReader* bits) {
 // Writes `length` copies of `byte` at output[*count], dropping what would pass
 // the buffer. The count always advances by the full length, so the block ends
 // exactly where an unbounded decoder would end it.
-inline void EmitBytes(uint8_t* output, uint32_t* count, uint32_t byte, uint32_t length,
-                      uint32_t* result) {
+inline void EmitBytes(uint8_t* output, uint32_t* count, uint32_t byte, uint32_t length, uint32_t* result) {
   uint32_t at = *count;
   uint32_t fit = length;
   if (at >= BlockBufferSize) {
@@ -71,8 +70,8 @@ void ResetDecoderState(DecoderState* state) {
   for (uint32_t i = 0; i < RingSize; ++i) state->TokenRing[i] = 0;
 }
 
-uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize,
-                         const uint8_t* input, uint32_t packedSize) {
+uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize, const uint8_t* input,
+                     uint32_t packedSize) {
   BitReader bits = {input, packedSize, 0, 0, 0};
   CodeTree* tree = &state->tree;
   uint32_t* ring = state->TokenRing;

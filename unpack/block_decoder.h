@@ -38,5 +38,5 @@ void ResetDecoderState(DecoderState* state);
 // symbol may write past `expandedSize` (those bytes are not part of the file).
 // An `expandedSize` above BlockBufferSize decodes nothing and returns
 // DecodeOutputOverflow. Returns a combination of DecodeResult flags.
-uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize,
-                     const uint8_t* input, uint32_t packedSize);
+uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize, const uint8_t* input,
+                     uint32_t packedSize);

@@ -25,7 +25,7 @@ static const uint32_t RebuildLimit = 0xF000;            // root frequency that t
 static const uint32_t FirstMatchSymbol = 256;
 static const uint32_t RunSymbol = 313;
 static const uint32_t MinMatchTokens = 3;
-static const uint32_t MaxMatchTokens = 59;  // RunSymbol - 1 - 253
+static const uint32_t MaxMatchTokens = 59;    // RunSymbol - 1 - 253
 static const uint32_t MatchSymbolBias = 253;  // length = symbol - 253
 
 // Runs: the count symbol n (0-313) writes n + 3 bytes.

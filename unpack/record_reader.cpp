@@ -27,9 +27,9 @@ void ReportProgress(const RecordProgress* progress, uint32_t consumed, uint32_t 
 
 }  // namespace
 
-int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize,
-                uint8_t* inputBuffer, uint8_t* outputBuffer, const RecordProgress* progress,
-                char* errorText, uint32_t errorSize, RecordPosition* failedAt) {
+int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize, uint8_t* inputBuffer,
+                uint8_t* outputBuffer, const RecordProgress* progress, char* errorText, uint32_t errorSize,
+                RecordPosition* failedAt) {
   // 64 bits: a damaged header near the end of a 4 GB source cannot wrap it.
   uint64_t consumed = 0;
   uint32_t index = 0;
@@ -53,8 +53,7 @@ int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize,
     uint32_t packedSize = ReadLE32(header + 8);
     uint32_t expandedSize = ReadLE32(header + 12);
     if (packedSize > BlockBufferSize || expandedSize > BlockBufferSize) {
-      FormatBounded(errorText, errorSize,
-                    "Pack record size error (%u packed, %u expanded bytes; at most %u)",
+      FormatBounded(errorText, errorSize, "Pack record size error (%u packed, %u expanded bytes; at most %u)",
                     packedSize, expandedSize, BlockBufferSize);
       return 0;
     }

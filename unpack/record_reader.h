@@ -37,9 +37,9 @@ struct RecordPosition {
 // Both buffers hold BlockBufferSize bytes. Returns 1 on success; on failure 0,
 // with the message in errorText (errorSize >= 1 bytes) and, when failedAt is
 // not null, the record that failed. Records already written stay written.
-int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize,
-                uint8_t* inputBuffer, uint8_t* outputBuffer, const RecordProgress* progress,
-                char* errorText, uint32_t errorSize, RecordPosition* failedAt);
+int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize, uint8_t* inputBuffer,
+                uint8_t* outputBuffer, const RecordProgress* progress, char* errorText, uint32_t errorSize,
+                RecordPosition* failedAt);
 
 // Reads a little-endian 32-bit value.
 static inline uint32_t ReadLE32(const uint8_t* p) {

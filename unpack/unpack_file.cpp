@@ -57,8 +57,7 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
   }
 
   SetErrorMode(SEM_NOOPENFILEERRORBOX);  // never set back
-  HANDLE destination =
-      CreateFileA(destinationPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  HANDLE destination = CreateFileA(destinationPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (destination == INVALID_HANDLE_VALUE) {
     FormatBounded(LastErrorText, LastErrorTextSize, "Open dest file '%s' error", destinationPath);
     CloseHandle(source);
@@ -67,8 +66,7 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
 
   HANDLE heap = GetProcessHeap();
   uint8_t* output = static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, BlockBufferSize));
-  uint8_t* input =
-      output ? static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, BlockBufferSize)) : NULL;
+  uint8_t* input = output ? static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, BlockBufferSize)) : NULL;
   if (output == NULL || input == NULL) {
     CopyBounded(LastErrorText, "No memory", LastErrorTextSize);
   } else {
@@ -79,8 +77,8 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
       FileIo files = {source, destination};
       RecordIo io = {&files, ReadSource, WriteDestination, Pump};
       RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};
-      result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress,
-                           LastErrorText, LastErrorTextSize, NULL);
+      result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress, LastErrorText,
+                           LastErrorTextSize, NULL);
     }
   }
 

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool overflow = expect.size() > BlockBufferSize;
   if (((result & DecodeInputOverrun) != 0) != overrun) abort();
   if (((result & DecodeOutputOverflow) != 0) != overflow) abort();
-  if (!expect.empty() && memcmp(expect.data(), output, overflow ? BlockBufferSize : expect.size()) != 0) abort();
+  if (!expect.empty() && memcmp(expect.data(), output, overflow ? BlockBufferSize : expect.size()) != 0)
+    abort();
   if (memcmp(reference.ring, state.TokenRing, sizeof state.TokenRing) != 0) abort();
   return 0;
 }

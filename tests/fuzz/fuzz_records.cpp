@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char error[256] = "";
   RecordPosition at;
   int ok = ReadRecords(&decoder, &io, (uint32_t)size, input, output, nullptr, error, sizeof error, &at);
-  if (!ok && error[0] == '\0') abort();             // a failure always says why
-  if (ok && source.at < size) abort();              // success consumed the whole file
+  if (!ok && error[0] == '\0') abort();  // a failure always says why
+  if (ok && source.at < size) abort();   // success consumed the whole file
   free(input);
   free(output);
   return 0;

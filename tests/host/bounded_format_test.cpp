@@ -19,7 +19,7 @@ TEST(FormatBounded, CutsAtTheBufferAndSaysSo) {
   memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(FormatBounded(buffer, 6, "%s", "ABCDEFGH"), 0);
   EXPECT_STREQ(buffer, "ABCDE");
-  EXPECT_EQ(buffer[6], '#');  // nothing past the size given
+  EXPECT_EQ(buffer[6], '#');                        // nothing past the size given
   EXPECT_EQ(FormatBounded(buffer, 6, "ABCDE"), 1);  // exactly fits
   EXPECT_EQ(FormatBounded(buffer, 1, "%d", 5), 0);
   EXPECT_STREQ(buffer, "");

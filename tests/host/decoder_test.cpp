@@ -384,8 +384,9 @@ TEST(DecoderAgainstReference, BlockThatRebuildsItsTree) {
   auto state = std::make_unique<DecoderState>();
   ResetDecoderState(state.get());
   std::vector<uint8_t> mine(BlockBufferSize);
-  EXPECT_EQ(DecodeBlock(state.get(), mine.data(), BlockBufferSize, w.bytes().data(), (uint32_t)w.bytes().size()),
-            (uint32_t)DecodeOk);
+  EXPECT_EQ(
+      DecodeBlock(state.get(), mine.data(), BlockBufferSize, w.bytes().data(), (uint32_t)w.bytes().size()),
+      (uint32_t)DecodeOk);
   EXPECT_TRUE(mine == expect);
 }
 
@@ -408,7 +409,8 @@ TEST(DecoderBounds, ExpandedSizeBeyondTheBufferDecodesNothing) {
   ResetDecoderState(state.get());
   std::vector<uint8_t> out(BlockBufferSize, 0xCC);
   const uint8_t block[] = {0x00, 0x00};
-  EXPECT_EQ(DecodeBlock(state.get(), out.data(), BlockBufferSize + 1, block, 2), (uint32_t)DecodeOutputOverflow);
+  EXPECT_EQ(DecodeBlock(state.get(), out.data(), BlockBufferSize + 1, block, 2),
+            (uint32_t)DecodeOutputOverflow);
   EXPECT_EQ(out[0], 0xCC);
   EXPECT_EQ(state->TokenRing[0], 0u);
 }

@@ -46,7 +46,8 @@ TEST(EncoderRoundTrip, TextAndMixedData) {
 
 TEST(EncoderRoundTrip, EmptyZeroAndIncompressible) {
   ExpectRoundTrip({{}, std::vector<uint8_t>(200000, 0), RandomBytes(150000, 1), {}});
-  ExpectRoundTrip({std::vector<uint8_t>(1, 0x41), std::vector<uint8_t>(3, 0x41), std::vector<uint8_t>(4, 0x41)});
+  ExpectRoundTrip(
+      {std::vector<uint8_t>(1, 0x41), std::vector<uint8_t>(3, 0x41), std::vector<uint8_t>(4, 0x41)});
 }
 
 TEST(EncoderRoundTrip, SizesAroundTheBlockBuffer) {
@@ -119,7 +120,7 @@ TEST(EncoderRecords, StayWithinTheBufferAndStoreWhatDoesNotShrink) {
     expanded += r.expandedSize;
   }
   EXPECT_EQ(expanded, data.size());
-  EXPECT_GE(stored, 1u);                       // the random part
+  EXPECT_GE(stored, 1u);                             // the random part
   EXPECT_LT(packed.size(), data.size() / 2 + 5000);  // the zeros pack to almost nothing
 }
 
@@ -141,7 +142,7 @@ TEST(EncoderRecords, NoBlockLetsItsLastSymbolPassTheExpandedSize) {
     if (r.packedSize == 0) continue;
     std::fill(out.begin(), out.end(), 0xA5);
     uint32_t result = DecodeBlock(decoder.get(), out.data(), r.expandedSize,
-                                      packed.data() + r.offset + PackHeaderSize, r.packedSize);
+                                  packed.data() + r.offset + PackHeaderSize, r.packedSize);
     EXPECT_EQ(result, (uint32_t)DecodeOk);
     if (r.expandedSize < BlockBufferSize) {
       EXPECT_EQ(out[r.expandedSize], 0xA5) << r.offset;

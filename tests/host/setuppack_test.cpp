@@ -38,7 +38,8 @@ class SetuppackTest : public ::testing::Test {
   void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   void Write(const std::string& name, const std::vector<uint8_t>& data) const {
-    std::ofstream(Path(name), std::ios::binary).write(reinterpret_cast<const char*>(data.data()), data.size());
+    std::ofstream(Path(name), std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), data.size());
   }
   bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
   std::string dir_;
@@ -92,7 +93,8 @@ TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
 TEST_F(SetuppackTest, UnpackOfAMissingFileIsADataError) {
   Result r = RunTool("unpack " + Path("nothing.pk") + " " + Path("out"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("Open source file '" + Path("nothing.pk") + "' error"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Open source file '" + Path("nothing.pk") + "' error"), std::string::npos)
+      << r.output;
 }
 
 TEST_F(SetuppackTest, ListShowsRecordsAndTotals) {
@@ -132,8 +134,8 @@ TEST_F(SetuppackTest, MediaWritesVerifiedPackFilesAndTheLauncher) {
   EXPECT_NE(r.output.find("verified"), std::string::npos);
   EXPECT_TRUE(ReadFileBytes(Path("media/setup.exe")) == ReadFileBytes(Path("setup.exe")));
   // The two pack files expand, in the launcher's order, to the two sources.
-  Result u = RunTool("unpack " + Path("media/INSTALL.SC_") + " " + Path("a") + " " + Path("media/INSTALL.EX_") +
-                     " " + Path("b"));
+  Result u = RunTool("unpack " + Path("media/INSTALL.SC_") + " " + Path("a") + " " +
+                     Path("media/INSTALL.EX_") + " " + Path("b"));
   ASSERT_EQ(u.status, 0) << u.output;
   EXPECT_TRUE(ReadFileBytes(Path("a")) == ReadFileBytes(Path("install.scr")));
   EXPECT_TRUE(ReadFileBytes(Path("b")) == ReadFileBytes(Path("install.exe")));

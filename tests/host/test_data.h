@@ -18,7 +18,8 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 // A real Windows binary from the Wine installation, or text when that is not there.
 inline std::vector<uint8_t> RealBinary(const char* name) {
-  std::vector<uint8_t> data = ReadFileBytes(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + name);
+  std::vector<uint8_t> data =
+      ReadFileBytes(std::string("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/") + name);
   if (data.empty()) data = ReadFileBytes("/usr/share/common-licenses/GPL-3");
   return data;
 }

@@ -11,10 +11,10 @@
 #include <vector>
 
 struct RecordedMessage {
-    HWND window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
 };
 
 using MessageLog = std::vector<RecordedMessage>;
@@ -28,8 +28,8 @@ int CountOf(const MessageLog& log, UINT message, WPARAM wParam);
 // and answers the private messages below, so tests can see what reaches a
 // window's previous procedure.
 extern const char kProbeClassName[];
-const UINT kProbeEcho = WM_APP + 1;     // returns lParam ^ wParam
-const UINT kProbeCallback = WM_APP + 2; // runs the window's callback, returns 0x5A5A
+const UINT kProbeEcho = WM_APP + 1;      // returns lParam ^ wParam
+const UINT kProbeCallback = WM_APP + 2;  // runs the window's callback, returns 0x5A5A
 // Registers the probe procedure under this class name (once).
 void RegisterProbeClass(const char* className = kProbeClassName);
 HWND CreateProbeWindow(DWORD style = WS_POPUP, HWND parent = NULL, const char* className = kProbeClassName);
@@ -46,26 +46,26 @@ void InstallSpy(HWND window, MessageLog* log);
 
 // ---- Dialog templates built in memory.
 class DialogTemplate {
-public:
-    DialogTemplate(DWORD style, short cx, short cy);
-    DialogTemplate& Add(const wchar_t* className, DWORD style, short x, short y, short cx, short cy, WORD id,
-                        const wchar_t* text = L"");
-    const DLGTEMPLATE* Data();
+ public:
+  DialogTemplate(DWORD style, short cx, short cy);
+  DialogTemplate& Add(const wchar_t* className, DWORD style, short x, short y, short cx, short cy, WORD id,
+                      const wchar_t* text = L"");
+  const DLGTEMPLATE* Data();
 
-private:
-    void AppendText(const wchar_t* text);
-    void AlignToDword();
-    std::vector<WORD> words_;
-    WORD itemCount_ = 0;
+ private:
+  void AppendText(const wchar_t* text);
+  void AlignToDword();
+  std::vector<WORD> words_;
+  WORD itemCount_ = 0;
 };
 
 // A modeless test dialog: in WM_INITDIALOG `prepare` runs first, then
 // `enhance` when given (EnhanceDialog, say); WM_COMMAND is recorded.
 struct TestDialog {
-    std::function<void(HWND)> prepare;
-    void (*enhance)(HWND) = nullptr;
-    MessageLog commands;
-    HWND window = NULL;
+  std::function<void(HWND)> prepare;
+  void (*enhance)(HWND) = nullptr;
+  MessageLog commands;
+  HWND window = NULL;
 };
 HWND CreateTestDialog(DialogTemplate& dialogTemplate, TestDialog* dialog);
 

@@ -64,8 +64,8 @@ class LauncherTest : public ::testing::Test {
     return dir;
   }
 
-  test::SetupRun Run(const std::string& media, const std::string& tail = "",
-                     bool quoted = true, double timeout = 60) {
+  test::SetupRun Run(const std::string& media, const std::string& tail = "", bool quoted = true,
+                     double timeout = 60) {
     std::string program = media + "\\setup.exe";
     std::string line = quoted ? "\"" + program + "\"" : program;
     if (!tail.empty()) line += tail;
@@ -76,8 +76,7 @@ class LauncherTest : public ::testing::Test {
 
   // The launcher ran to its end without a box, started the stand-in, which
   // found its script expanded byte for byte, and everything was cleaned up.
-  void ExpectCompleteRun(const test::SetupRun& run, const std::string& media,
-                         const std::string& arguments) {
+  void ExpectCompleteRun(const test::SetupRun& run, const std::string& media, const std::string& arguments) {
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(0u, run.boxes.size()) << (run.boxes.empty() ? "" : run.boxes[0].text);
@@ -208,8 +207,8 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
 
   // A record larger than the buffers fails the expansion too.
   std::string oversize = Media("oversize", "sample.SC_", NULL);
-  ASSERT_TRUE(test::WriteFileBytes(oversize + "\\INSTALL.EX_",
-                                   test::Record(0, 0xF801, std::string(0xF801, 'M'))));
+  ASSERT_TRUE(
+      test::WriteFileBytes(oversize + "\\INSTALL.EX_", test::Record(0, 0xF801, std::string(0xF801, 'M'))));
   ExpectOneBox(Run(oversize), ErrorIn(oversize + "\\INSTALL.EX_"));
   EXPECT_FALSE(InstallerRan());
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));

@@ -174,9 +174,11 @@ TEST(InstallerArguments, QuoteTheSourceDirectoryAndAppendTheTail) {
 
 TEST(InstallerCommand, IsQuotedOnlyWhenThePathHoldsABlank) {
   char buffer[CommandBufferSize];
-  EXPECT_EQ(1, BuildInstallerCommand(buffer, sizeof(buffer), "C:\\WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE", "\"D:\" /Q"));
+  EXPECT_EQ(1, BuildInstallerCommand(buffer, sizeof(buffer), "C:\\WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE",
+                                     "\"D:\" /Q"));
   EXPECT_STREQ("C:\\WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE \"D:\" /Q", buffer);
-  EXPECT_EQ(1, BuildInstallerCommand(buffer, sizeof(buffer), "C:\\MY WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE", "\"D:\""));
+  EXPECT_EQ(1, BuildInstallerCommand(buffer, sizeof(buffer), "C:\\MY WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE",
+                                     "\"D:\""));
   EXPECT_STREQ("\"C:\\MY WINDOWS\\ZIMRO~SE.TUP\\INSTALL.EXE\" \"D:\"", buffer);
   EXPECT_EQ(0, BuildInstallerCommand(buffer, 10, "C:\\INSTALL.EXE", "\"D:\""));
 }
@@ -229,8 +231,8 @@ namespace {
 
 HWND CreatePleaseWait() {
   LauncherInstance = GetModuleHandleA(NULL);
-  return CreateDialogParamA(LauncherInstance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
-                            PleaseWaitDialogProc, 0);
+  return CreateDialogParamA(LauncherInstance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL, PleaseWaitDialogProc,
+                            0);
 }
 
 std::string TextOf(HWND window) {
@@ -255,8 +257,7 @@ TEST(PleaseWaitDialog, IsTitledFromTheStringTableAndCentredInTheWorkArea) {
   ASSERT_TRUE(GetWindowRect(dialog, &placed));
   EXPECT_EQ(work.left + MulDiv((work.right - work.left) - (placed.right - placed.left), 50, 100),
             placed.left);
-  EXPECT_EQ(work.top + MulDiv((work.bottom - work.top) - (placed.bottom - placed.top), 50, 100),
-            placed.top);
+  EXPECT_EQ(work.top + MulDiv((work.bottom - work.top) - (placed.bottom - placed.top), 50, 100), placed.top);
 
   HWND text = GetWindow(dialog, GW_CHILD);
   ASSERT_NE((HWND)NULL, text);
@@ -302,6 +303,4 @@ TEST(PleaseWaitDialog, HandlesNoCommand) {
   DestroyWindow(dialog);
 }
 
-TEST(PleaseWaitDialog, TitleBufferHolds256Bytes) {
-  EXPECT_EQ(256u, sizeof(PleaseWaitTitle));
-}
+TEST(PleaseWaitDialog, TitleBufferHolds256Bytes) { EXPECT_EQ(256u, sizeof(PleaseWaitTitle)); }

@@ -71,8 +71,8 @@ HWND MessageBoxOf(DWORD processId) {
 std::string TextOf(HWND window) {
   char text[512] = {0};
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text),
-                           SMTO_ABORTIFHUNG, 5000, &length)) {
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                           5000, &length)) {
     return "<no answer>";
   }
   return text;
@@ -239,10 +239,10 @@ TEST_F(PleaseWaitTest, ShownCentredAndAnsweringWhileALargeInstallerExpands) {
   std::sort(sorted.begin(), sorted.end());
   double median = sorted[sorted.size() / 2];
   double worst = sorted.back();
-  printf("please-wait dialog: shown %.1f s; %zu WM_NULL answered during the expansion "
-         "(INSTALL.EXE at %lld..%lld of %lld bytes): median %.1f ms, worst %.1f ms; %d unanswered\n",
-         dialogSeconds / 1000.0, answers.size(), firstSize, lastSize, expandedSize, median, worst,
-         unanswered);
+  printf(
+      "please-wait dialog: shown %.1f s; %zu WM_NULL answered during the expansion "
+      "(INSTALL.EXE at %lld..%lld of %lld bytes): median %.1f ms, worst %.1f ms; %d unanswered\n",
+      dialogSeconds / 1000.0, answers.size(), firstSize, lastSize, expandedSize, median, worst, unanswered);
   EXPECT_EQ(0, unanswered);
   EXPECT_LT(worst, 1000.0);
   EXPECT_LT(median, 250.0);
@@ -304,10 +304,15 @@ TEST_F(PleaseWaitTest, WithoutItsDialogTheLauncherDoesEverythingElse) {
   std::string exe = ReadFileBytes(WinPath(TEST_SETUP_EXE));
   // The resource section's place in the file.
   ASSERT_GT(exe.size(), 0x400u);
-  auto dword = [&exe](size_t at) { DWORD value; memcpy(&value, &exe[at], 4); return value; };
+  auto dword = [&exe](size_t at) {
+    DWORD value;
+    memcpy(&value, &exe[at], 4);
+    return value;
+  };
   size_t pe = dword(0x3C);
   size_t sections = static_cast<unsigned char>(exe[pe + 6]) | (static_cast<unsigned char>(exe[pe + 7]) << 8);
-  size_t optionalSize = static_cast<unsigned char>(exe[pe + 20]) | (static_cast<unsigned char>(exe[pe + 21]) << 8);
+  size_t optionalSize =
+      static_cast<unsigned char>(exe[pe + 20]) | (static_cast<unsigned char>(exe[pe + 21]) << 8);
   size_t rsrcStart = 0, rsrcEnd = 0;
   for (size_t i = 0; i < sections; ++i) {
     size_t header = pe + 24 + optionalSize + 40 * i;
@@ -336,8 +341,7 @@ TEST_F(PleaseWaitTest, WithoutItsDialogTheLauncherDoesEverythingElse) {
   ASSERT_TRUE(started.ok);
   bool dialogSeen = false;
   DWORD start = GetTickCount();
-  while (WaitForSingleObject(started.process.hProcess, 5) == WAIT_TIMEOUT &&
-         GetTickCount() - start < 60000) {
+  while (WaitForSingleObject(started.process.hProcess, 5) == WAIT_TIMEOUT && GetTickCount() - start < 60000) {
     if (PleaseWaitOf(started.process.dwProcessId) != NULL) dialogSeen = true;
     if (MessageBoxOf(started.process.dwProcessId) != NULL) break;
   }

@@ -44,9 +44,7 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
-bool Exists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsDirectory(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
@@ -89,9 +87,7 @@ std::string Record(uint32_t packedSize, uint32_t expandedSize, const std::string
   return out + body;
 }
 
-std::string StoredRecord(const std::string& body) {
-  return Record(0, (uint32_t)body.size(), body);
-}
+std::string StoredRecord(const std::string& body) { return Record(0, (uint32_t)body.size(), body); }
 
 bool CountRecords(const std::string& pack, int* stored, int* compressed) {
   *stored = *compressed = 0;
@@ -157,8 +153,7 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
 std::string WindowText(HWND window) {
   char text[4096] = {0};
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), (LPARAM)text, SMTO_ABORTIFHUNG, 5000,
-                           &length)) {
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &length)) {
     return std::string();
   }
   return std::string(text);
@@ -215,8 +210,8 @@ Started StartProgram(const std::string& program, const std::string& commandLine)
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   started.startTicks = GetTickCount();
-  started.ok = CreateProcessA(program.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL,
-                              &startup, &started.process) != 0;
+  started.ok = CreateProcessA(program.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                              &started.process) != 0;
   return started;
 }
 
@@ -253,8 +248,7 @@ SetupRun Finish(Started& started, double timeoutSeconds) {
   return run;
 }
 
-SetupRun RunProgram(const std::string& program, const std::string& commandLine,
-                    double timeoutSeconds) {
+SetupRun RunProgram(const std::string& program, const std::string& commandLine, double timeoutSeconds) {
   Started started = StartProgram(program, commandLine);
   return Finish(started, timeoutSeconds);
 }

@@ -27,9 +27,9 @@ std::string FreshTestFolder(const char* group);
 
 std::string ReadFileBytes(const std::string& path, bool* ok = nullptr);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);        // file or directory
+bool Exists(const std::string& path);  // file or directory
 bool IsDirectory(const std::string& path);
-void RemoveTree(const std::string& path);    // files and directories below, then path
+void RemoveTree(const std::string& path);  // files and directories below, then path
 bool MakeDirectories(const std::string& path);
 
 // A pack record: "PACKDAT$", packed size, expanded size, then the body.
@@ -52,7 +52,7 @@ struct MessageBoxSeen {
 
 struct SetupRun {
   bool started = false;
-  bool finished = false;   // ended on its own within the time limit
+  bool finished = false;  // ended on its own within the time limit
   DWORD exitCode = 0xFFFFFFFF;
   double seconds = 0;
   std::vector<MessageBoxSeen> boxes;
@@ -62,8 +62,7 @@ struct SetupRun {
 // included) and waits up to timeoutSeconds, answering every message box of the
 // process: it finds the window, reads caption and text and presses OK. A
 // process still running at the limit is ended (finished stays false).
-SetupRun RunProgram(const std::string& program, const std::string& commandLine,
-                    double timeoutSeconds = 60);
+SetupRun RunProgram(const std::string& program, const std::string& commandLine, double timeoutSeconds = 60);
 
 // The same, started without waiting; Finish does the waiting part.
 struct Started {

@@ -85,8 +85,8 @@ TEST_F(UnpackFileTest, DestinationThatCannotBeCreatedLeavesTheSourceClosed) {
 TEST_F(UnpackFileTest, DestinationInUseFailsWithoutSharing) {
   ASSERT_TRUE(WriteFileBytes(source_, StoredRecord("abc")));
   ASSERT_TRUE(WriteFileBytes(destination_, "in use"));
-  HANDLE held = CreateFileA(destination_.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
-                            OPEN_EXISTING, 0, NULL);
+  HANDLE held =
+      CreateFileA(destination_.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
   EXPECT_EQ(0, Unpack(destination_, source_));
   EXPECT_EQ("Open dest file '" + destination_ + "' error", std::string(LastErrorText));
@@ -152,7 +152,8 @@ TEST_F(UnpackFileTest, ShortCompressedBodyReportsWhatWasRead) {
 
 // Sizes beyond the buffers are refused, nothing is read past them.
 TEST_F(UnpackFileTest, RecordLargerThanTheBuffersFails) {
-  EXPECT_EQ(0, UnpackBytes(StoredRecord("ok") + Record(0, BlockBufferSize + 1, std::string(BlockBufferSize + 1, 'q'))));
+  EXPECT_EQ(0, UnpackBytes(StoredRecord("ok") +
+                           Record(0, BlockBufferSize + 1, std::string(BlockBufferSize + 1, 'q'))));
   EXPECT_EQ(0u, std::string(LastErrorText).find("Pack record size error"));
   EXPECT_EQ("ok", Destination());
   EXPECT_EQ(0, UnpackBytes(Record(BlockBufferSize + 1, 10, std::string(BlockBufferSize + 1, 'q'))));
@@ -272,7 +273,10 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
 
 TEST(PumpMessages, OffersMessagesToTheActivePopupDialog) {
   DialogTemplate t;
-  auto dword = [&](DWORD v) { t.words.push_back(LOWORD(v)); t.words.push_back(HIWORD(v)); };
+  auto dword = [&](DWORD v) {
+    t.words.push_back(LOWORD(v));
+    t.words.push_back(HIWORD(v));
+  };
   dword(WS_POPUP | WS_VISIBLE | WS_CAPTION | DS_MODALFRAME);
   dword(0);
   t.words.push_back(2);  // items
@@ -285,9 +289,8 @@ TEST(PumpMessages, OffersMessagesToTheActivePopupDialog) {
     t.words.insert(t.words.end(), {10, (WORD)(10 + 30 * (id - 101)), 100, 14, id});
     t.words.insert(t.words.end(), {0xFFFF, 0x0081, 0, 0});  // edit class, no text, no data
   }
-  HWND dialog = CreateDialogIndirectParamA(GetModuleHandleA(NULL),
-                                           reinterpret_cast<DLGTEMPLATE*>(t.words.data()), NULL,
-                                           PlainDialogProc, 0);
+  HWND dialog = CreateDialogIndirectParamA(
+      GetModuleHandleA(NULL), reinterpret_cast<DLGTEMPLATE*>(t.words.data()), NULL, PlainDialogProc, 0);
   ASSERT_NE((HWND)NULL, dialog);
   SetForegroundWindow(dialog);
   SetActiveWindow(dialog);
