@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang-14 libclang-rt-14-dev llvm-14
+  cmake ninja-build g++ clang-14 libclang-rt-14-dev llvm-14 clang-format-14
   googletest libgtest-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32

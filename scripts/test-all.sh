@@ -6,6 +6,8 @@
 #   win64      the x86-64 build of setup.exe's sources, tests under wine64
 #   win32      the product setup.exe, tests under Wine with the 32-bit loader
 #              under QEMU user-mode emulation
+# Before the presets, the C++ sources are checked against .clang-format
+# (scripts/check-format.sh).
 # Usage: scripts/test-all.sh [PRESET...]   (default: all of the above, in order)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +21,13 @@ jobs=$(nproc)
 passed=0
 failed=0
 failures=()
+echo "=== format"
+if bash scripts/check-format.sh; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  failures+=(format)
+fi
 run_preset() {
   local preset=$1
   echo "=== $preset: configure and build"
@@ -46,6 +55,6 @@ done
 
 scripts/wine-run.sh --stop >/dev/null 2>&1 || true
 echo
-[ $failed -eq 0 ] || echo "failed presets: ${failures[*]}"
-echo "presets: $passed passed, $failed failed"
+[ $failed -eq 0 ] || echo "failed: ${failures[*]}"
+echo "checks: $passed passed, $failed failed"
 [ $failed -eq 0 ]
