@@ -109,7 +109,7 @@ PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const Encode
       char error[256];
       double start = Now();
       int ok = ReadRecords(decoder.get(), &io, (uint32_t)packed[i].size(), input.data(), output.data(),
-                           nullptr, error, sizeof error, nullptr);
+                           nullptr, error, sizeof error, nullptr, nullptr);
       total += Now() - start;
       if (!ok || source.written != corpus[i].data.size() ||
           memcmp(out.data(), corpus[i].data.data(), source.written) != 0) {

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
+#include "check_record.h"
 #include "code_tree.h"
+#include "crc32.h"
 
 namespace {
 
@@ -343,6 +345,14 @@ uint32_t EncodeNextBlock(EncoderState* state, const uint8_t* data, uint32_t maxS
   return whole;
 }
 
+void AppendRecordHeader(std::vector<uint8_t>* out, uint32_t packedSize, uint32_t expandedSize) {
+  uint8_t header[PackHeaderSize];
+  memcpy(header, PackMagic, PackMagicSize);
+  WriteLE32(header + 8, packedSize);
+  WriteLE32(header + 12, expandedSize);
+  out->insert(out->end(), header, header + PackHeaderSize);
+}
+
 }  // namespace
 
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
@@ -356,8 +366,10 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     body.clear();
     chunk = EncodeNextBlock(state, data + at, chunk, at + chunk == size, &body);
 
+    // A block that does not shrink is stored, and so is one that happens to
+    // begin like a check record, which readers would take for one.
     RecordInfo info;
-    if (body.size() >= chunk) {
+    if (body.size() >= chunk || IsCheckRecordBody(body.data(), (uint32_t)body.size())) {
       // Stored records leave the decoder's ring alone.
       memcpy(state->TokenRing, savedRing, sizeof savedRing);
       if (state->symbolLog) state->symbolLog->resize(logStart);
@@ -365,13 +377,7 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     } else {
       info = {(uint32_t)body.size(), chunk};
     }
-    uint8_t header[PackHeaderSize];
-    memcpy(header, PackMagic, PackMagicSize);
-    for (int b = 0; b < 4; ++b) {
-      header[8 + b] = (uint8_t)(info.packedSize >> (8 * b));
-      header[12 + b] = (uint8_t)(info.expandedSize >> (8 * b));
-    }
-    out->insert(out->end(), header, header + PackHeaderSize);
+    AppendRecordHeader(out, info.packedSize, info.expandedSize);
     if (info.packedSize != 0) {
       out->insert(out->end(), body.begin(), body.end());
     } else {
@@ -381,4 +387,32 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     at += chunk;
     if (progress) progress(at, size);
   }
+}
+
+void PackFile(EncoderState* state, const uint8_t* data, size_t size, bool withCheck,
+              std::vector<uint8_t>* out, void (*progress)(size_t done, size_t total)) {
+  if (!withCheck) {
+    PackBuffer(state, data, size, out, nullptr, progress);
+    return;
+  }
+  std::vector<uint8_t> records;
+  std::vector<RecordInfo> infos;
+  PackBuffer(state, data, size, &records, &infos, progress);
+
+  CheckRecord check = {};
+  std::vector<uint32_t> recordCrcs;
+  size_t at = 0;
+  for (const RecordInfo& info : infos) {
+    recordCrcs.push_back(Crc32Update(0, data + at, info.expandedSize));
+    check.crc = Crc32Update(check.crc, data + at, info.expandedSize);
+    at += info.expandedSize;
+  }
+  check.expandedSize = size;
+  check.listedRecords = infos.size() <= CheckMaxListedRecords ? (uint32_t)infos.size() : 0;
+  std::vector<uint8_t> body(CheckFixedSize + 4 * check.listedRecords);
+  WriteCheckRecord(body.data(), (uint32_t)body.size(), &check, recordCrcs.data());
+
+  AppendRecordHeader(out, (uint32_t)body.size(), 0);
+  out->insert(out->end(), body.begin(), body.end());
+  out->insert(out->end(), records.begin(), records.end());
 }

@@ -53,6 +53,12 @@ struct RecordInfo {
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                 std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total));
 
+// Packs a whole file: as PackBuffer, after a check record (check_record.h)
+// that names the file's size and CRC-32 and the CRC-32 of each record, unless
+// withCheck is false.
+void PackFile(EncoderState* state, const uint8_t* data, size_t size, bool withCheck,
+              std::vector<uint8_t>* out, void (*progress)(size_t done, size_t total));
+
 // Encodes a block of at most `size` (<= BlockBufferSize) bytes of data as a
 // compressed body appended to packed, and advances the ring as the decoder
 // would. Returns the number of bytes the block covers: fewer than `size`

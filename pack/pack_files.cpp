@@ -8,6 +8,8 @@
 #include <memory>
 
 #include "block_decoder.h"
+#include "check_record.h"
+#include "crc32.h"
 #include "record_reader.h"
 
 namespace {
@@ -40,8 +42,49 @@ uint32_t MemoryWrite(void* context, const uint8_t* buffer, uint32_t size) {
   return size;
 }
 
+std::string Hex32(uint32_t value) {
+  char text[9];
+  snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
+
+// Why a file that expanded failed its check, and the first record whose
+// expansion differs from the CRC its check record lists for it.
+std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& expanded,
+                                 const PackCheck& check) {
+  std::string why;
+  if (check.expandedSize != check.expectedSize) {
+    why = "expands to " + std::to_string(check.expandedSize) + " bytes, its check record says " +
+          std::to_string(check.expectedSize);
+  } else if (check.expandedCrc != check.expectedCrc) {
+    why = "expands to bytes of CRC-32 " + Hex32(check.expandedCrc) + ", its check record says " +
+          Hex32(check.expectedCrc);
+  } else {
+    why = "has " + std::to_string(check.dataRecords) + " data records, its check record lists " +
+          std::to_string(check.listedRecords);
+  }
+  std::vector<ListedRecord> records;
+  std::string ignored;
+  if (check.listedRecords == 0 || !ListRecords(packed, &records, &ignored) || records.empty()) return why;
+  CheckRecord listed;
+  if (ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
+    return why;
+  }
+  size_t at = 0;
+  for (uint32_t i = 0; i + 1 < records.size() && i < listed.listedRecords; ++i) {
+    const ListedRecord& r = records[i + 1];
+    if (at + r.expandedSize > expanded.size()) break;
+    if (Crc32Update(0, expanded.data() + at, r.expandedSize) != ReadLE32(listed.recordCrcs + 4 * i)) {
+      return why + "; record " + std::to_string(i + 1) + " at offset " + std::to_string(r.offset) +
+             " is the first that differs";
+    }
+    at += r.expandedSize;
+  }
+  return why;
+}
+
 bool ExpandOne(DecoderState* decoder, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
-               std::string* error) {
+               PackCheck* check, std::string* error) {
   std::unique_ptr<uint8_t[]> input(new uint8_t[BlockBufferSize]());
   std::unique_ptr<uint8_t[]> output(new uint8_t[BlockBufferSize]());
   MemoryIo memory = {&packed, 0, expanded};
@@ -49,8 +92,12 @@ bool ExpandOne(DecoderState* decoder, const std::vector<uint8_t>& packed, std::v
   char text[256];
   RecordPosition at = {0, 0};
   if (!ReadRecords(decoder, &io, (uint32_t)packed.size(), input.get(), output.get(), nullptr, text,
-                   sizeof text, &at)) {
-    *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
+                   sizeof text, &at, check)) {
+    if (check->present && at.offset >= packed.size()) {
+      *error = "damaged: " + DescribeCheckFailure(packed, *expanded, *check);
+    } else {
+      *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
+    }
     return false;
   }
   return true;
@@ -111,8 +158,8 @@ bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& da
   return true;
 }
 
-bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options, bool showProgress,
-               std::string* error) {
+bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options, bool withCheck,
+               bool showProgress, std::string* error) {
   std::unique_ptr<EncoderState> state(new EncoderState());
   state->options = options;
   for (const FilePair& pair : pairs) {
@@ -120,36 +167,44 @@ bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options
     if (!ReadWholeFile(pair.from, &data, error)) return false;
     bool progress = showProgress && data.size() >= 4 * BlockBufferSize;
     if (progress) fprintf(stderr, "%s\n", pair.from.c_str());
-    PackBuffer(state.get(), data.data(), data.size(), &packed, nullptr,
-               progress ? ShowPackProgress : nullptr);
+    PackFile(state.get(), data.data(), data.size(), withCheck, &packed,
+             progress ? ShowPackProgress : nullptr);
     if (!WriteFileAtomically(pair.to, packed, error)) return false;
   }
   return true;
 }
 
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
-                      std::vector<std::vector<uint8_t>>* expanded, std::string* error) {
+                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
+                      size_t* failedFile, std::string* error) {
   std::unique_ptr<DecoderState> decoder(new DecoderState());
   ResetDecoderState(decoder.get());
   expanded->assign(packed.size(), {});
-  for (size_t i = 0; i < packed.size(); ++i) {
-    if (!ExpandOne(decoder.get(), packed[i], &(*expanded)[i], error)) return false;
+  std::vector<PackCheck> found(packed.size(), PackCheck());
+  bool ok = true;
+  for (size_t i = 0; i < packed.size() && ok; ++i) {
+    ok = ExpandOne(decoder.get(), packed[i], &(*expanded)[i], &found[i], error);
+    if (!ok && failedFile) *failedFile = i;
   }
-  return true;
+  if (checks) *checks = found;
+  return ok;
 }
 
 bool UnpackFiles(const std::vector<FilePair>& pairs, std::string* error) {
-  std::unique_ptr<DecoderState> decoder(new DecoderState());
-  ResetDecoderState(decoder.get());
-  for (const FilePair& pair : pairs) {
-    std::vector<uint8_t> packed, expanded;
-    if (!ReadWholeFile(pair.from, &packed, error)) return false;
-    std::string why;
-    if (!ExpandOne(decoder.get(), packed, &expanded, &why)) {
-      *error = pair.from + ": " + why;
-      return false;
-    }
-    if (!WriteFileAtomically(pair.to, expanded, error)) return false;
+  // Every file is read, expanded and checked before any destination is
+  // written, so that damage anywhere writes nothing.
+  std::vector<std::vector<uint8_t>> packed(pairs.size()), expanded;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    if (!ReadWholeFile(pairs[i].from, &packed[i], error)) return false;
+  }
+  size_t failed = 0;
+  std::string why;
+  if (!ExpandPackedData(packed, &expanded, nullptr, &failed, &why)) {
+    *error = pairs[failed].from + ": " + why;
+    return false;
+  }
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    if (!WriteFileAtomically(pairs[i].to, expanded[i], error)) return false;
   }
   return true;
 }
@@ -166,7 +221,7 @@ bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* 
                ": Pack data header error";
       return false;
     }
-    ListedRecord r = {(uint32_t)at, ReadLE32(header + 8), ReadLE32(header + 12)};
+    ListedRecord r = {(uint32_t)at, ReadLE32(header + 8), ReadLE32(header + 12), false};
     if (r.packedSize > BlockBufferSize || r.expandedSize > BlockBufferSize) {
       *error = "record " + std::to_string(records->size()) + " at offset " + std::to_string(at) +
                ": Pack record size error (" + std::to_string(r.packedSize) + " packed, " +
@@ -182,6 +237,7 @@ bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* 
                " bytes)";
       return false;
     }
+    r.isCheck = r.packedSize != 0 && IsCheckRecordBody(packed.data() + at + PackHeaderSize, r.packedSize);
     records->push_back(r);
     at += PackHeaderSize + body;
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "check_record.h"
 #include "pack_files.h"
 
 namespace {
@@ -17,10 +18,11 @@ const int ExitData = 1;   // bad or unreadable data, failed verification
 const int ExitUsage = 2;  // the command line itself is wrong
 
 const char Usage[] =
-    "usage: setuppack [--fast|--best] [--] pack SOURCE PACKED [SOURCE PACKED]...\n"
+    "usage: setuppack [--fast|--best] [--no-check] [--] pack SOURCE PACKED [SOURCE PACKED]...\n"
     "       setuppack unpack PACKED DEST [PACKED DEST]...\n"
     "       setuppack list PACKED...\n"
-    "       setuppack [--fast|--best] media --script FILE --installer FILE [--setup EXE] -o DIR\n"
+    "       setuppack [--fast|--best] [--no-check] media --script FILE --installer FILE [--setup EXE] -o "
+    "DIR\n"
     "\n"
     "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
     "  unpack   expands each PACKED into DEST, in order, through one decoder state,\n"
@@ -29,8 +31,14 @@ const char Usage[] =
     "  media    writes INSTALL.SC_ and INSTALL.EX_ (and copies setup.exe) into DIR\n"
     "           and verifies them by expanding them again\n"
     "\n"
-    "  --fast   quicker, slightly larger output\n"
-    "  --best   slower, smallest output\n"
+    "Each pack file begins with a check record that holds the size and CRC-32\n"
+    "of what it expands to; unpack, media and setup.exe refuse a file that\n"
+    "does not match it.\n"
+    "\n"
+    "  --fast      quicker, slightly larger output\n"
+    "  --best      slower, smallest output\n"
+    "  --no-check  no check record: files as older versions wrote them, which\n"
+    "              expand without their damage being noticed\n"
     "\n"
     "Files are expanded in the order given, and the order matters: a pack file\n"
     "may copy data from the files expanded before it.\n"
@@ -66,17 +74,36 @@ int List(const std::vector<std::string>& files) {
     bool ok = ListRecords(packed, &records, &error);
     printf("%s\n  %10s  %-10s  %10s  %10s\n", path.c_str(), "offset", "type", "packed", "expanded");
     uint64_t expanded = 0;
-    uint32_t compressed = 0;
+    uint32_t compressed = 0, checks = 0;
     for (const ListedRecord& r : records) {
       uint32_t body = r.packedSize ? r.packedSize : r.expandedSize;
-      printf("  %10u  %-10s  %10u  %10u\n", r.offset, r.packedSize ? "compressed" : "stored", body,
-             r.expandedSize);
+      printf("  %10u  %-10s  %10u  %10u\n", r.offset,
+             r.isCheck      ? "check"
+             : r.packedSize ? "compressed"
+                            : "stored",
+             body, r.expandedSize);
       expanded += r.expandedSize;
-      compressed += r.packedSize != 0;
+      compressed += r.packedSize != 0 && !r.isCheck;
+      checks += r.isCheck;
     }
-    printf("  %zu records (%u compressed, %zu stored): %zu bytes packed, %llu expanded, ratio %.4f\n",
-           records.size(), compressed, records.size() - compressed, packed.size(),
-           (unsigned long long)expanded, expanded ? (double)packed.size() / (double)expanded : 0.0);
+    printf(
+        "  %zu records (%u check, %u compressed, %zu stored): %zu bytes packed, %llu expanded, ratio %.4f\n",
+        records.size(), checks, compressed, records.size() - compressed - checks, packed.size(),
+        (unsigned long long)expanded, expanded ? (double)packed.size() / (double)expanded : 0.0);
+    if (!records.empty() && records[0].isCheck) {
+      CheckRecord check;
+      uint32_t state = ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &check);
+      if (state == CheckRecordOk) {
+        printf("  check record: layout %u, expands to %llu bytes of CRC-32 %08x, CRCs of %u records\n",
+               check.version, (unsigned long long)check.expandedSize, check.crc, check.listedRecords);
+      } else if (state == CheckRecordUnknownVersion) {
+        printf("  check record: layout %u, unknown to this setuppack\n", check.version);
+      } else {
+        printf("  check record: damaged\n");
+      }
+    } else if (ok) {
+      printf("  no check record: damage to this file goes unnoticed\n");
+    }
     if (!ok) status = DataError(path + ": " + error);
   }
   return status;
@@ -88,7 +115,7 @@ bool SameFile(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-int Media(const std::vector<std::string>& args, const EncoderOptions& options) {
+int Media(const std::vector<std::string>& args, const EncoderOptions& options, bool withCheck) {
   std::string script, installer, setup, dir;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -121,10 +148,12 @@ int Media(const std::vector<std::string>& args, const EncoderOptions& options) {
   auto state = std::make_unique<EncoderState>();
   state->options = options;
   std::vector<std::vector<uint8_t>> packed(2), expanded;
-  PackBuffer(state.get(), scriptData.data(), scriptData.size(), &packed[0], nullptr, nullptr);
-  PackBuffer(state.get(), installerData.data(), installerData.size(), &packed[1], nullptr,
-             isatty(2) && installerData.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
-  if (!ExpandPackedData(packed, &expanded, &error)) return DataError("verification failed: " + error);
+  PackFile(state.get(), scriptData.data(), scriptData.size(), withCheck, &packed[0], nullptr);
+  PackFile(state.get(), installerData.data(), installerData.size(), withCheck, &packed[1],
+           isatty(2) && installerData.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
+  if (!ExpandPackedData(packed, &expanded, nullptr, nullptr, &error)) {
+    return DataError("verification failed: " + error);
+  }
   if (expanded[0] != scriptData || expanded[1] != installerData) {
     return DataError("verification failed: the pack files do not expand to their sources");
   }
@@ -137,9 +166,10 @@ int Media(const std::vector<std::string>& args, const EncoderOptions& options) {
       !WriteFileAtomically(dir + "/setup.exe", setupData, &error)) {
     return DataError(error);
   }
-  printf("%s: %zu -> %zu bytes\n%s: %zu -> %zu bytes\nverified: both expand to their sources\n",
+  printf("%s: %zu -> %zu bytes\n%s: %zu -> %zu bytes\nverified: both expand to their sources%s\n",
          packedScript.c_str(), scriptData.size(), packed[0].size(), packedInstaller.c_str(),
-         installerData.size(), packed[1].size());
+         installerData.size(), packed[1].size(),
+         withCheck ? ", and each matches its check record (size and CRC-32)" : " (no check records)");
   return 0;
 }
 
@@ -147,6 +177,7 @@ int Media(const std::vector<std::string>& args, const EncoderOptions& options) {
 
 int main(int argc, char** argv) {
   EncoderOptions options;
+  bool withCheck = true;
   std::vector<std::string> args;
   std::string command;
   // Options come before the command; "--" ends them, so that a file may be
@@ -163,6 +194,8 @@ int main(int argc, char** argv) {
     } else if (a == "--fast") {
       options.chainLimit = 32;
       options.parsePasses = 1;
+    } else if (a == "--no-check") {
+      withCheck = false;
     } else if (a == "--best") {
       options.chainLimit = 4096;
       options.parsePasses = 5;
@@ -197,10 +230,11 @@ int main(int argc, char** argv) {
     for (const FilePair& p : pairs) {
       if (SameFile(p.from, p.to)) return UsageError("'" + p.to + "' would overwrite its own source");
     }
-    return PackFiles(pairs, options, isatty(2), &error) ? 0 : DataError(error);
+    return PackFiles(pairs, options, withCheck, isatty(2), &error) ? 0 : DataError(error);
   }
-  if ((command == "unpack" || command == "list") && options.chainLimit != EncoderOptions().chainLimit) {
-    return UsageError("--fast and --best apply to pack and media only");
+  if ((command == "unpack" || command == "list") &&
+      (options.chainLimit != EncoderOptions().chainLimit || !withCheck)) {
+    return UsageError("--fast, --best and --no-check apply to pack and media only");
   }
   if (command == "unpack") {
     if (!Pairs(args, &pairs)) return UsageError("unpack needs PACKED DEST pairs");
@@ -210,6 +244,6 @@ int main(int argc, char** argv) {
     return UnpackFiles(pairs, &error) ? 0 : DataError(error);
   }
   if (command == "list") return List(args);
-  if (command == "media") return Media(args, options);
+  if (command == "media") return Media(args, options, withCheck);
   return UsageError("unknown command '" + command + "'");
 }

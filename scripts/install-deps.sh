@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev llvm-14 clang-format-14
-  googletest libgtest-dev
+  googletest libgtest-dev zlib1g-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64

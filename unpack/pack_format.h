@@ -5,6 +5,14 @@
 
 #include <stdint.h>
 
+// Every integer of the format is little-endian.
+static inline uint32_t ReadLE32(const uint8_t* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+static inline void WriteLE32(uint8_t* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = (uint8_t)(value >> (8 * i));
+}
+
 // Records: a 16-byte header, then the body.
 static const char PackMagic[8] = {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$'};
 static const uint32_t PackHeaderSize = 16;

@@ -33,15 +33,28 @@ struct RecordPosition {
   uint32_t offset;
 };
 
+// What the check record of a file said and what the file expanded to
+// (check_record.h).
+struct PackCheck {
+  uint32_t present;        // the file begins with a check record
+  uint32_t listedRecords;  // data records whose CRCs the check record lists (0: none)
+  uint64_t expectedSize;
+  uint32_t expectedCrc;
+  uint64_t expandedSize;  // what the data records wrote
+  uint32_t expandedCrc;
+  uint32_t dataRecords;
+};
+
 // Expands every record of a source of totalSize bytes through decoder.
 // Both buffers hold BlockBufferSize bytes. Returns 1 on success; on failure 0,
 // with the message in errorText (errorSize >= 1 bytes) and, when failedAt is
 // not null, the record that failed. Records already written stay written.
+//
+// A file that begins with a check record must expand to the size and CRC-32
+// it names, else the call fails once the last record is written (failedAt
+// then names the record after the last). A check record anywhere else, or
+// with an expanded size other than 0, makes the file damaged. When check is
+// not null it receives what was checked.
 int ReadRecords(DecoderState* decoder, const RecordIo* io, uint32_t totalSize, uint8_t* inputBuffer,
                 uint8_t* outputBuffer, const RecordProgress* progress, char* errorText, uint32_t errorSize,
-                RecordPosition* failedAt);
-
-// Reads a little-endian 32-bit value.
-static inline uint32_t ReadLE32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
+                RecordPosition* failedAt, PackCheck* check);

@@ -78,7 +78,7 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
       RecordIo io = {&files, ReadSource, WriteDestination, Pump};
       RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};
       result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress, LastErrorText,
-                           LastErrorTextSize, NULL);
+                           LastErrorTextSize, NULL, NULL);
     }
   }
 

@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RecordIo io = {&source, Read, Write, nullptr};
   char error[256] = "";
   RecordPosition at;
-  int ok = ReadRecords(&decoder, &io, (uint32_t)size, input, output, nullptr, error, sizeof error, &at);
+  int ok =
+      ReadRecords(&decoder, &io, (uint32_t)size, input, output, nullptr, error, sizeof error, &at, nullptr);
   if (!ok && error[0] == '\0') abort();  // a failure always says why
   if (ok && source.at < size) abort();   // success consumed the whole file
   free(input);

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PackBuffer(state.get(), first.data(), first.size(), &packed[0], nullptr, nullptr);
   PackBuffer(state.get(), repeated.data(), repeated.size(), &packed[1], nullptr, nullptr);
   std::string error;
-  if (!ExpandPackedData(packed, &expanded, &error)) abort();
+  if (!ExpandPackedData(packed, &expanded, nullptr, nullptr, &error)) abort();
   if (expanded[0] != first || expanded[1] != repeated) abort();
   return 0;
 }

@@ -27,7 +27,7 @@ void ExpectRoundTrip(const std::vector<std::vector<uint8_t>>& files, EncoderOpti
   std::vector<std::vector<uint8_t>> packed, expanded;
   for (const auto& f : files) packed.push_back(Pack(state.get(), f));
   std::string error;
-  ASSERT_TRUE(ExpandPackedData(packed, &expanded, &error)) << error;
+  ASSERT_TRUE(ExpandPackedData(packed, &expanded, nullptr, nullptr, &error)) << error;
   ASSERT_EQ(expanded.size(), files.size());
   for (size_t i = 0; i < files.size(); ++i) {
     ASSERT_EQ(expanded[i].size(), files[i].size()) << "file " << i;
@@ -204,12 +204,13 @@ TEST(EncoderRing, SecondFileDependsOnTheFirst) {
 
   std::vector<std::vector<uint8_t>> expanded;
   std::string error;
-  ASSERT_TRUE(ExpandPackedData({packedScript, packedInstaller}, &expanded, &error)) << error;
+  ASSERT_TRUE(ExpandPackedData({packedScript, packedInstaller}, &expanded, nullptr, nullptr, &error))
+      << error;
   EXPECT_TRUE(expanded[1] == installer);
 
   // With a fresh ring the same records expand to something else.
   std::vector<std::vector<uint8_t>> fresh;
-  bool ok = ExpandPackedData({packedInstaller}, &fresh, &error);
+  bool ok = ExpandPackedData({packedInstaller}, &fresh, nullptr, nullptr, &error);
   EXPECT_TRUE(!ok || fresh[0] != installer);
 }
 

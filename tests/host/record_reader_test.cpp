@@ -20,6 +20,7 @@ struct Harness {
   std::vector<int32_t> progress;
   char error[256] = "untouched";
   RecordPosition failedAt = {99, 99};
+  PackCheck check = {};
   std::unique_ptr<DecoderState> decoder = std::make_unique<DecoderState>();
 
   static uint32_t Read(void* c, uint8_t* buffer, uint32_t size) {
@@ -49,7 +50,7 @@ struct Harness {
     RecordIo io = {this, Read, Write, Pump};
     RecordProgress p = {0x1234, Progress, start, end};
     return ReadRecords(decoder.get(), &io, (uint32_t)source.size(), in.data(), out.data(), &p, error,
-                       sizeof error, &failedAt);
+                       sizeof error, &failedAt, &check);
   }
 };
 Harness* Harness::current = nullptr;

@@ -61,7 +61,7 @@ TEST_F(SetuppackTest, PackThenUnpackThroughOneStateRestoresEveryFile) {
   EXPECT_TRUE(ReadFileBytes(Path("s.out")) == script);
   EXPECT_TRUE(ReadFileBytes(Path("i.out")) == installer);
   EXPECT_TRUE(Exists("e.out"));
-  EXPECT_TRUE(ReadFileBytes(Path("e.pk")).empty());
+  EXPECT_TRUE(ReadFileBytes(Path("e.out")).empty());
 }
 
 TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
@@ -73,7 +73,7 @@ TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
   Result r = RunTool("unpack " + Path("trailing.pk") + " " + Path("out"));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("trailing.pk"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("record 4"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("record 5"), std::string::npos) << r.output;  // after the check record and 4 blocks
   EXPECT_NE(r.output.find("Pack data header error"), std::string::npos) << r.output;
   EXPECT_FALSE(Exists("out"));
 
@@ -108,7 +108,8 @@ TEST_F(SetuppackTest, ListShowsRecordsAndTotals) {
   EXPECT_NE(r.output.find("stored"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("compressed"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("140000 expanded"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("         0  stored     "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("         0  check      "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("        64  stored     "), std::string::npos) << r.output;
 }
 
 TEST_F(SetuppackTest, ListRejectsWhatUnpackRejects) {
@@ -139,6 +140,43 @@ TEST_F(SetuppackTest, MediaWritesVerifiedPackFilesAndTheLauncher) {
   ASSERT_EQ(u.status, 0) << u.output;
   EXPECT_TRUE(ReadFileBytes(Path("a")) == ReadFileBytes(Path("install.scr")));
   EXPECT_TRUE(ReadFileBytes(Path("b")) == ReadFileBytes(Path("install.exe")));
+}
+
+TEST_F(SetuppackTest, DamagedCheckedMediaAreRefusedWholeAndNoCheckWritesTheOldFormat) {
+  std::vector<uint8_t> script = MixedBytes(9000, 5);
+  std::vector<uint8_t> installer = RealBinary("attrib.exe");
+  Write("s", script);
+  Write("i", installer);
+  ASSERT_EQ(RunTool("pack " + Path("s") + " " + Path("s.pk") + " " + Path("i") + " " + Path("i.pk")).status,
+            0);
+  Result list = RunTool("list " + Path("i.pk"));
+  EXPECT_NE(list.output.find("check record: layout 1, expands to " + std::to_string(installer.size())),
+            std::string::npos)
+      << list.output;
+
+  // One bit in the installer's last block: neither destination is written.
+  std::vector<uint8_t> packed = ReadFileBytes(Path("i.pk"));
+  packed[packed.size() - 2] ^= 0x04;
+  Write("i.pk", packed);
+  Result r =
+      RunTool("unpack " + Path("s.pk") + " " + Path("s.out") + " " + Path("i.pk") + " " + Path("i.out"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find(Path("i.pk") + ": "), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("is the first that differs"), std::string::npos) << r.output;
+  EXPECT_FALSE(Exists("s.out"));
+  EXPECT_FALSE(Exists("i.out"));
+
+  // --no-check: the records alone, as older versions wrote them.
+  ASSERT_EQ(RunTool("--no-check pack " + Path("i") + " " + Path("plain.pk")).status, 0);
+  ASSERT_EQ(RunTool("pack " + Path("i") + " " + Path("alone.pk")).status, 0);
+  std::vector<uint8_t> plain = ReadFileBytes(Path("plain.pk"));
+  std::vector<uint8_t> checked = ReadFileBytes(Path("alone.pk"));
+  ASSERT_EQ(checked.size(), PackHeaderSize + ReadLE32(&checked[8]) + plain.size());
+  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), checked.end() - plain.size()));
+  Result plainList = RunTool("list " + Path("plain.pk"));
+  EXPECT_NE(plainList.output.find("no check record"), std::string::npos) << plainList.output;
+  EXPECT_EQ(RunTool("unpack " + Path("plain.pk") + " " + Path("plain.out")).status, 0);
+  EXPECT_TRUE(ReadFileBytes(Path("plain.out")) == installer);
 }
 
 TEST_F(SetuppackTest, UsageErrorsExitWithTwoAndSayWhy) {
