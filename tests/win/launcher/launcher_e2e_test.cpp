@@ -214,6 +214,33 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
+// Media as setuppack makes them carry check records. One flipped bit that a
+// reader of the format alone would expand without noticing, in the installer
+// and then in the script, starts nothing, names that pack file and leaves no
+// temporary folder.
+TEST_F(LauncherTest, DamageThatOnlyTheCheckRecordNoticesStartsNothing) {
+  std::vector<std::string> packs = {ReadFileBytes(Data("sample.SC_")), ReadFileBytes(Data("standin.EX_"))};
+  for (const std::string& pack : packs) ASSERT_EQ(0, pack.compare(16, 8, "PACKCHK\x1A"));
+  const char* names[] = {"INSTALL.SC_", "INSTALL.EX_"};
+  for (size_t which : {1, 0}) {
+    std::string damaged = test::FlipOnlyTheCheckNotices(packs, which, 4 * packs[which].size());
+    ASSERT_FALSE(damaged.empty()) << names[which];
+    std::string media = Media(std::string("damaged-") + names[which]);
+    ASSERT_TRUE(test::WriteFileBytes(media + "\\" + names[which], damaged));
+    ExpectOneBox(Run(media), ErrorIn(media + "\\" + names[which]));
+    EXPECT_FALSE(InstallerRan()) << names[which];
+    EXPECT_FALSE(test::Exists(test::TempSetupDir())) << names[which];
+  }
+}
+
+TEST_F(LauncherTest, MediaWithoutCheckRecordsRunAsBefore) {
+  std::string plain = ReadFileBytes(Data("standin_plain.EX_"));
+  ASSERT_EQ(0, plain.compare(0, 8, "PACKDAT$"));
+  ASSERT_NE(0, plain.compare(16, 8, "PACKCHK\x1A"));
+  std::string media = Media("plain-media", "sample_plain.SC_", "standin_plain.EX_");
+  ExpectCompleteRun(Run(media), media, "");
+}
+
 // When TempSetupDir cannot be created (here a file holds its name), the
 // script's expansion fails first and is named; nothing is started.
 TEST_F(LauncherTest, TempSetupDirThatCannotBeCreatedFailsTheScriptsExpansion) {

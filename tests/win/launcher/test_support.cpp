@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+
+#include "check_record.h"
+#include "record_reader.h"
+
 namespace test {
 
 std::string WinPath(const std::string& unixPath) {
@@ -106,6 +112,64 @@ bool CountRecords(const std::string& pack, int* stored, int* compressed) {
     }
   }
   return at == pack.size();
+}
+
+namespace {
+
+struct MemoryFile {
+  const std::string* source;
+  size_t at;
+  std::string* sink;
+};
+
+uint32_t ReadMemory(void* context, uint8_t* buffer, uint32_t size) {
+  MemoryFile* f = static_cast<MemoryFile*>(context);
+  uint32_t n = (uint32_t)std::min<size_t>(size, f->source->size() - f->at);
+  memcpy(buffer, f->source->data() + f->at, n);
+  f->at += n;
+  return n;
+}
+
+uint32_t WriteMemory(void* context, const uint8_t* buffer, uint32_t size) {
+  static_cast<MemoryFile*>(context)->sink->append(reinterpret_cast<const char*>(buffer), size);
+  return size;
+}
+
+}  // namespace
+
+bool ExpandIgnoringChecks(const std::vector<std::string>& packs, std::vector<std::string>* expanded) {
+  std::unique_ptr<DecoderState> decoder(new DecoderState());
+  ResetDecoderState(decoder.get());
+  std::vector<uint8_t> input(BlockBufferSize), output(BlockBufferSize);
+  expanded->assign(packs.size(), "");
+  for (size_t i = 0; i < packs.size(); ++i) {
+    std::string pack = packs[i];
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(pack.data());
+    if (pack.size() >= 16 && ReadLE32(p + 12) == 0 && ReadLE32(p + 8) != 0 &&
+        IsCheckRecordBody(p + 16, (uint32_t)std::min<size_t>(ReadLE32(p + 8), pack.size() - 16))) {
+      pack.erase(0, std::min<size_t>(pack.size(), 16 + (size_t)ReadLE32(p + 8)));
+    }
+    MemoryFile file = {&pack, 0, &(*expanded)[i]};
+    RecordIo io = {&file, ReadMemory, WriteMemory, NULL};
+    char error[256];
+    if (!ReadRecords(decoder.get(), &io, (uint32_t)pack.size(), input.data(), output.data(), NULL, error,
+                     sizeof error, NULL, NULL)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FlipOnlyTheCheckNotices(const std::vector<std::string>& packs, size_t which, size_t firstBit) {
+  std::vector<std::string> good;
+  if (!ExpandIgnoringChecks(packs, &good)) return "";
+  for (size_t bit = firstBit; bit < 8 * packs[which].size(); ++bit) {
+    std::vector<std::string> damaged = packs;
+    damaged[which][bit / 8] ^= (char)(1 << (bit % 8));
+    std::vector<std::string> expanded;
+    if (ExpandIgnoringChecks(damaged, &expanded) && expanded[which] != good[which]) return damaged[which];
+  }
+  return "";
 }
 
 std::map<std::string, std::string> ReadReport(const std::string& directory) {

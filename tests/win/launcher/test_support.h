@@ -39,6 +39,16 @@ std::string StoredRecord(const std::string& body);
 // Counts the records of a pack file's bytes; false when they do not parse.
 bool CountRecords(const std::string& pack, int* stored, int* compressed);
 
+// Expands pack files in order through one fresh decoder state as a reader
+// that knows only records and blocks would: a check record at the start is
+// dropped unread. False when a file does not expand.
+bool ExpandIgnoringChecks(const std::vector<std::string>& packs, std::vector<std::string>* expanded);
+
+// packs[which] with one bit flipped, at or after bit firstBit of the file: the
+// first flip that such a reader expands without complaint to other bytes, so
+// that only the check record can notice it. "" when none is found.
+std::string FlipOnlyTheCheckNotices(const std::vector<std::string>& packs, size_t which, size_t firstBit);
+
 // key=value lines of the stand-in's report.txt.
 std::map<std::string, std::string> ReadReport(const std::string& directory);
 

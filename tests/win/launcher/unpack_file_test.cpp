@@ -188,6 +188,24 @@ TEST_F(UnpackFileTest, SampleScriptAndInstallerThroughOneDecoderState) {
   EXPECT_TRUE(ReadFileBytes(dir_ + "\\b") == ReadFileBytes(Data("ring_b.bin")));
 }
 
+// A file whose expansion differs from its check record fails once it is
+// written (the launcher then starts nothing); one with a check record that
+// is not its first record is damaged.
+TEST_F(UnpackFileTest, CheckRecordIsVerified) {
+  std::string pack = ReadFileBytes(Data("sample.SC_"));
+  std::string damaged = test::FlipOnlyTheCheckNotices({pack}, 0, 4 * pack.size());
+  ASSERT_FALSE(damaged.empty());
+  ResetDecoderState(UnpackDecoderState());
+  EXPECT_EQ(0, UnpackBytes(damaged));
+  EXPECT_STREQ("Pack check error (the expansion differs from the check record)", LastErrorText);
+  EXPECT_EQ(ReadFileBytes(Data("script.bin")).size(), Destination().size());
+
+  size_t checkRecord = 16 + (uint8_t)pack[8] + ((uint8_t)pack[9] << 8);
+  EXPECT_EQ(0, UnpackBytes(test::StoredRecord("x") + pack.substr(0, checkRecord)));
+  EXPECT_STREQ("Pack check record error (not the first record)", LastErrorText);
+  EXPECT_EQ("x", Destination());
+}
+
 struct ProgressLog {
   std::vector<int32_t> values;
   uint32_t target = 0;
@@ -202,9 +220,10 @@ TEST_F(UnpackFileTest, ProgressRisesToTheEndOfItsRange) {
   std::string pack = ReadFileBytes(Data("sample.SC_"));
   int stored = 0, compressed = 0;
   ASSERT_TRUE(test::CountRecords(pack, &stored, &compressed));
-  // The ring is not used by the progress values; the bytes are not checked here.
+  // The script expands right (and passes its check) only from a fresh ring.
   g_progress = ProgressLog();
   g_unpacked = true;
+  ResetDecoderState(UnpackDecoderState());
   ASSERT_EQ(1, UnpackFile(destination_.c_str(), Data("sample.SC_").c_str(), 77, RecordProgressValue, 0, 100));
   ASSERT_EQ((size_t)(stored + compressed), g_progress.values.size());
   EXPECT_EQ(77u, g_progress.target);
@@ -214,6 +233,7 @@ TEST_F(UnpackFileTest, ProgressRisesToTheEndOfItsRange) {
   EXPECT_EQ(100, g_progress.values.back());
 
   g_progress = ProgressLog();
+  ResetDecoderState(UnpackDecoderState());
   ASSERT_EQ(1, UnpackFile(destination_.c_str(), Data("sample.SC_").c_str(), 77, RecordProgressValue, 40, 20));
   for (int32_t v : g_progress.values) {
     EXPECT_GE(v, 40);
@@ -222,7 +242,9 @@ TEST_F(UnpackFileTest, ProgressRisesToTheEndOfItsRange) {
   EXPECT_EQ(140, g_progress.values.back());
 
   g_progress = ProgressLog();
+  ResetDecoderState(UnpackDecoderState());
   ASSERT_EQ(1, UnpackFile(destination_.c_str(), Data("sample.SC_").c_str(), 0, RecordProgressValue, 0, 100));
+  ResetDecoderState(UnpackDecoderState());
   ASSERT_EQ(1, UnpackFile(destination_.c_str(), Data("sample.SC_").c_str(), 77, NULL, 0, 100));
   EXPECT_TRUE(g_progress.values.empty());
 }
