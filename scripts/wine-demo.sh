@@ -118,6 +118,15 @@ else
   echo "FAIL: INSTALL.EXE differs from the installer"; ok=0
 fi
 
+for pack in INSTALL.SC_ INSTALL.EX_; do
+  check=$("$setuppack" list "$out/media/$pack" | sed -n 's/^  check record: //p')
+  if [ -n "$check" ]; then
+    echo "$pack: check record verified by setup.exe ($check)"
+  else
+    echo "FAIL: $pack has no check record"; ok=0
+  fi
+done
+
 echo
 echo "== clean-up"
 echo "INSTALL.SCR there when the installer signalled: $(value scr_at_signal)"
