@@ -12,6 +12,11 @@
 #     (win32 and win64 get separate prefixes and wineservers, so their named
 #     events and C:\windows\ZIMRO~SE.TUP never meet);
 #   - a persistent wineserver per prefix, booted with stdio on /dev/null;
+#   - Wine's own fonts (package fonts-wine: Marlett, which the caption buttons
+#     are drawn with, Tahoma, MS Sans Serif...) copied into the prefix's
+#     C:\windows\Fonts, where Windows keeps them: Debian's Wine 8.0 looks for
+#     them at "<data dir>\../fonts", a path its file lookup cannot resolve,
+#     and so finds none of them by itself;
 #   - a private Wine layout, build/wine/layout, as ../shared/notes/wine32-under-qemu.md
 #     describes: lib/wine/ holds a real copy of wine64 (+ its preloader), the
 #     32-bit preloader, a `wine` wrapper that starts the 32-bit loader under
@@ -69,6 +74,10 @@ script_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 project_dir=$(cd "$script_dir/.." && pwd)
 run_dir=${WINE_RUN_DIR:-$project_dir/build/wine}
 layout=$run_dir/layout
+wine_fonts=/usr/share/wine/fonts
+# Written into <prefix>/.complete; a prefix made by an older version of this
+# script (another stamp) is made again.
+prefix_stamp="2 wine-fonts"
 
 arch=""
 mode=run
@@ -245,10 +254,11 @@ make_prefix() {
     stop_server "$arch"
     rm -rf "$prefix"
   fi
-  if [ -f "$prefix/.complete" ]; then
+  if [ -f "$prefix/.complete" ] && [ "$(cat "$prefix/.complete")" = "$prefix_stamp" ]; then
     start_server
     return 0
   fi
+  [ -f "$wine_fonts/marlett.ttf" ] || die "Wine's fonts are missing from $wine_fonts (package fonts-wine)"
   stop_server "$arch"
   rm -rf "$prefix"
   mkdir -p "$prefix"
@@ -262,7 +272,11 @@ make_prefix() {
   # No crash dialog (it would wait for a click that never comes).
   setsid "$layout/lib/wine/wine64" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     </dev/null >/dev/null 2>&1
-  touch "$prefix/.complete"
+  # Wine's fonts where Windows has its own (see the top): the TrueType faces
+  # load from there, and the registry's bitmap fonts (sserife.fon for MS Sans
+  # Serif, vgasys.fon...) are looked for there by name.
+  cp "$wine_fonts"/* "$prefix/drive_c/windows/Fonts/" || die "cannot copy $wine_fonts into the prefix"
+  echo "$prefix_stamp" >"$prefix/.complete"
 }
 
 setup() {
