@@ -20,6 +20,7 @@
 
 #include "block_decoder.h"
 #include "encoder.h"
+#include "file_io.h"
 #include "pack_files.h"
 #include "record_reader.h"
 

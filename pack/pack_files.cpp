@@ -1,9 +1,7 @@
 #include "pack_files.h"
 
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <memory>
 
@@ -13,12 +11,6 @@
 #include "record_reader.h"
 
 namespace {
-
-// The unpacker's own wording ("Open source file '%s' error"), with the
-// system's reason after it.
-std::string SystemError(const std::string& what, const std::string& path) {
-  return what + " '" + path + "' error (" + strerror(errno) + ")";
-}
 
 // A record source and sink over memory, for the shared record loop.
 struct MemoryIo {
@@ -110,70 +102,6 @@ void ShowPackProgress(size_t done, size_t total) {
   if (done == total) fprintf(stderr, "\n");
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = SystemError("Open source file", path);
-    return false;
-  }
-  data->clear();
-  uint8_t buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
-    data->insert(data->end(), buffer, buffer + n);
-    if (data->size() > 0xFFFFFFFFull) break;
-  }
-  bool failed = ferror(f) != 0;
-  fclose(f);
-  if (failed) {
-    *error = SystemError("Read source file", path);
-    return false;
-  }
-  if (data->size() > 0xFFFFFFFFull) {
-    *error = "'" + path + "' is 4 GB or larger; pack files measure sizes in 32 bits";
-    return false;
-  }
-  return true;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& data, std::string* error) {
-  std::string temp = path + ".partial-" + std::to_string(getpid());
-  FILE* f = fopen(temp.c_str(), "wb");
-  if (!f) {
-    *error = SystemError("Open dest file", path);
-    return false;
-  }
-  bool ok = data.empty() || fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = (fclose(f) == 0) && ok;
-  if (!ok) {
-    *error = SystemError("Write dest file", path);
-    remove(temp.c_str());
-    return false;
-  }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    *error = SystemError("Open dest file", path);
-    remove(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool PackFiles(const std::vector<FilePair>& pairs, const EncoderOptions& options, bool withCheck,
-               bool showProgress, std::string* error) {
-  std::unique_ptr<EncoderState> state(new EncoderState());
-  state->options = options;
-  for (const FilePair& pair : pairs) {
-    std::vector<uint8_t> data, packed;
-    if (!ReadWholeFile(pair.from, &data, error)) return false;
-    bool progress = showProgress && data.size() >= 4 * BlockBufferSize;
-    if (progress) fprintf(stderr, "%s\n", pair.from.c_str());
-    PackFile(state.get(), data.data(), data.size(), withCheck, &packed,
-             progress ? ShowPackProgress : nullptr);
-    if (!WriteFileAtomically(pair.to, packed, error)) return false;
-  }
-  return true;
-}
-
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error) {
@@ -188,25 +116,6 @@ bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
   }
   if (checks) *checks = found;
   return ok;
-}
-
-bool UnpackFiles(const std::vector<FilePair>& pairs, std::string* error) {
-  // Every file is read, expanded and checked before any destination is
-  // written, so that damage anywhere writes nothing.
-  std::vector<std::vector<uint8_t>> packed(pairs.size()), expanded;
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    if (!ReadWholeFile(pairs[i].from, &packed[i], error)) return false;
-  }
-  size_t failed = 0;
-  std::string why;
-  if (!ExpandPackedData(packed, &expanded, nullptr, &failed, &why)) {
-    *error = pairs[failed].from + ": " + why;
-    return false;
-  }
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    if (!WriteFileAtomically(pairs[i].to, expanded[i], error)) return false;
-  }
-  return true;
 }
 
 bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* records, std::string* error) {

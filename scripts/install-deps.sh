@@ -12,6 +12,7 @@ packages=(
   wine wine64 wine64-preloader wine32:i386 wine32-preloader:i386 libwine:i386 fonts-wine qemu-user-static
   xvfb xdotool x11-utils imagemagick
   gzip xz-utils python3
+  man-db groff-base
 )
 
 missing=()

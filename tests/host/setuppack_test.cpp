@@ -1,49 +1,8 @@
 // setuppack as its users run it: a real process, real files, exit codes and
 // messages.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <string>
-
-#include "test_data.h"
+#include "setuppack_runner.h"
 
 namespace {
-
-struct Result {
-  int status;
-  std::string output;  // stdout and stderr together
-};
-
-Result RunTool(const std::string& args, const std::string& directory = ".") {
-  std::string command = "cd '" + directory + "' && " + std::string(SETUPPACK_PATH) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  Result r{-1, ""};
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
-  int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-class SetuppackTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/setuppack-test-XXXXXX";
-    dir_ = mkdtemp(pattern);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void Write(const std::string& name, const std::vector<uint8_t>& data) const {
-    std::ofstream(Path(name), std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), data.size());
-  }
-  bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
-  std::string dir_;
-};
 
 TEST_F(SetuppackTest, PackThenUnpackThroughOneStateRestoresEveryFile) {
   std::vector<uint8_t> script = MixedBytes(40000, 1);
@@ -184,14 +143,31 @@ TEST_F(SetuppackTest, UsageErrorsExitWithTwoAndSayWhy) {
   for (const std::string& args :
        {std::string(""), std::string("frobnicate"), std::string("pack"), "pack " + Path("f"),
         std::string("--turbo pack a b"), std::string("media -o x"), "pack " + Path("f") + " " + Path("f"),
-        std::string("unpack a b c"), std::string("list"), "pack " + Path("f") + " --best " + Path("g"),
-        "--best list " + Path("f"), "pack -h " + Path("f")}) {
+        std::string("unpack a b c"), std::string("list"), "pack " + Path("f") + " --turbo " + Path("g"),
+        "--best list " + Path("f"), "unpack --best " + Path("f") + " " + Path("g"),
+        "test --no-check " + Path("f"), "pack --script " + Path("f") + " " + Path("f") + " " + Path("g"),
+        "pack --best=yes " + Path("f") + " " + Path("g"), std::string("extract"),
+        "pack - " + Path("a") + " - " + Path("b"),
+        "pack " + Path("f") + " " + Path("g") + " " + Path("f") + " " + Path("g")}) {
     Result r = RunTool(args);
     EXPECT_EQ(r.status, 2) << "'" << args << "': " << r.output;
     EXPECT_NE(r.output.find("setuppack: "), std::string::npos) << r.output;
   }
   EXPECT_TRUE(ReadFileBytes(Path("f")) == std::vector<uint8_t>({1, 2, 3}));  // not packed onto itself
   EXPECT_FALSE(Exists("g"));
+  // Options stand before or after the command word, as people put them:
+  // "pack f --best g" (once a usage error) packs as "--best pack f g" does.
+  ASSERT_EQ(RunTool("pack " + Path("f") + " --best " + Path("g")).status, 0);
+  ASSERT_EQ(RunTool("--best pack " + Path("f") + " " + Path("g2")).status, 0);
+  EXPECT_TRUE(ReadFileBytes(Path("g")) == ReadFileBytes(Path("g2")));
+  Write("f", RealBinary("attrib.exe"));
+  ASSERT_EQ(RunTool("pack " + Path("f") + " " + Path("best.pk") + " --best").status, 0);
+  ASSERT_EQ(RunTool("pack --fast " + Path("f") + " " + Path("fast.pk")).status, 0);
+  EXPECT_LT(ReadFileBytes(Path("best.pk")).size(), ReadFileBytes(Path("fast.pk")).size());
+  // -h after the command (once a usage error) shows the help, as in gzip.
+  Result laterHelp = RunTool("pack -h " + Path("f"));
+  EXPECT_EQ(laterHelp.status, 0) << laterHelp.output;
+  EXPECT_NE(laterHelp.output.find("usage: setuppack"), std::string::npos);
   // "--" ends the options, before or after the command: a file may be
   // called --best.
   Write("--best", {7, 7, 7, 7, 7, 7});
@@ -203,6 +179,11 @@ TEST_F(SetuppackTest, UsageErrorsExitWithTwoAndSayWhy) {
   Result help = RunTool("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("usage: setuppack"), std::string::npos);
+  // One version, the project's, shown by --version and --help.
+  Result version = RunTool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.output, "setuppack " SETUPPACK_VERSION "\n");
+  EXPECT_EQ(help.output.find("setuppack " SETUPPACK_VERSION ":"), 0u) << help.output;
 }
 
 }  // namespace

@@ -1,0 +1,177 @@
+#include "command_line.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#ifndef SETUPPACK_VERSION
+#define SETUPPACK_VERSION "unknown"
+#endif
+
+const char VersionText[] = SETUPPACK_VERSION;
+
+const char UsageText[] =
+    "setuppack " SETUPPACK_VERSION
+    ": makes the pack files that setup.exe expands, and reads them back\n"
+    "\n"
+    "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]...\n"
+    "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]...\n"
+    "       setuppack test PACKED...\n"
+    "       setuppack list PACKED...\n"
+    "       setuppack [OPTION]... extract MEDIA_DIR [OUT_DIR]\n"
+    "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
+    "\n"
+    "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
+    "  unpack   expands each PACKED into DEST, in order, through one decoder state,\n"
+    "           exactly as setup.exe does (script first, then installer)\n"
+    "  test     expands each PACKED as unpack does, writes nothing, and says what\n"
+    "           was verified of each\n"
+    "  list     shows each record (offset, stored or compressed, sizes) and totals\n"
+    "  extract  expands INSTALL.SC_ and INSTALL.EX_ of a media folder (in any letter\n"
+    "           case) into OUT_DIR (default: the current folder) as INSTALL.SCR and\n"
+    "           INSTALL.EXE\n"
+    "  media    writes INSTALL.SC_ and INSTALL.EX_ and copies setup.exe into DIR,\n"
+    "           and verifies them by expanding them again\n"
+    "\n"
+    "A SOURCE or PACKED of '-' is standard input, a PACKED or DEST of '-' standard\n"
+    "output. Existing files are never replaced without -f; pipes and devices are\n"
+    "written where they are.\n"
+    "\n"
+    "  -f, --force     replace existing files; write packed data to a terminal\n"
+    "      --fast      quicker, slightly larger output (pack, media)\n"
+    "      --best      slower, smallest output (pack, media)\n"
+    "      --no-check  no check record (pack, media): files as older versions\n"
+    "                  wrote them, which expand without their damage being noticed\n"
+    "      --script FILE, --installer FILE, -o DIR, --output DIR\n"
+    "                  media: the installation script, the installer, the folder\n"
+    "      --setup EXE media: the setup.exe to copy (default: the one installed with\n"
+    "                  setuppack, in ../share/setuppack beside its program)\n"
+    "      --no-setup  media: write the pack files alone\n"
+    "  -h, --help      this text\n"
+    "  -V, --version   the version of setuppack\n"
+    "\n"
+    "Each pack file begins with a check record that holds the size and CRC-32\n"
+    "of what it expands to; unpack, test, extract, media and setup.exe refuse a\n"
+    "file that does not match it.\n"
+    "\n"
+    "Files are expanded in the order given, and the order matters: a pack file\n"
+    "may copy data from the files expanded before it.\n"
+    "Exit status: 0 success, 1 data or file error, 2 usage error.\n"
+    "The manual: man setuppack.\n";
+
+namespace {
+
+// The options each command takes (by their long names).
+struct CommandOptions {
+  const char* command;
+  std::vector<std::string> options;
+};
+const CommandOptions Commands[] = {
+    {"pack", {"--force", "--fast", "--best", "--no-check"}},
+    {"unpack", {"--force"}},
+    {"test", {}},
+    {"list", {}},
+    {"extract", {"--force"}},
+    {"media",
+     {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
+      "--output"}},
+};
+
+std::string LongName(const std::string& option) {
+  if (option == "-f") return "--force";
+  if (option == "-h") return "--help";
+  if (option == "-V") return "--version";
+  if (option == "-o") return "--output";
+  return option;
+}
+
+}  // namespace
+
+bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (!optionsEnded && word == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded || word.size() < 2 || word[0] != '-') {
+      if (in->command.empty()) {
+        in->command = word;
+      } else {
+        in->files.push_back(word);
+      }
+      continue;
+    }
+    // --name=value, --name value, -o value.
+    std::string name = word, value;
+    bool hasValue = false;
+    size_t equals = word.find('=');
+    if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      name = word.substr(0, equals);
+      value = word.substr(equals + 1);
+      hasValue = true;
+    }
+    name = LongName(name);
+    std::string* slot = name == "--script"      ? &in->script
+                        : name == "--installer" ? &in->installer
+                        : name == "--setup"     ? &in->setup
+                        : name == "--output"    ? &in->outputDir
+                                                : nullptr;
+    if (slot) {
+      if (!hasValue && i + 1 >= argc) {
+        *error = word + " needs a value";
+        return false;
+      }
+      *slot = hasValue ? value : argv[++i];
+      in->given.push_back(name);
+      continue;
+    }
+    if (hasValue) {
+      *error = "'" + word + "': " + name + " takes no value";
+      return false;
+    }
+    if (name == "--help" || name == "--version") {
+      (name == "--help" ? in->help : in->version) = true;
+      return true;
+    } else if (name == "--force") {
+      in->force = true;
+    } else if (name == "--fast") {
+      in->encoder.chainLimit = 32;
+      in->encoder.parsePasses = 1;
+      in->encoder.splitBlocks = false;
+    } else if (name == "--best") {
+      in->encoder.chainLimit = 4096;
+      in->encoder.parsePasses = 5;
+      in->encoder.splitBlocks = true;
+    } else if (name == "--no-check") {
+      in->withCheck = false;
+    } else if (name == "--no-setup") {
+      in->noSetup = true;
+    } else {
+      *error = "unknown option '" + word + "'";
+      return false;
+    }
+    in->given.push_back(name);
+  }
+  if (in->command.empty()) {
+    *error = "no command given";
+    return false;
+  }
+  return true;
+}
+
+bool CheckOptionsApply(const Invocation& in, std::string* error) {
+  for (const CommandOptions& c : Commands) {
+    if (in.command != c.command) continue;
+    for (const std::string& option : in.given) {
+      if (std::find(c.options.begin(), c.options.end(), option) == c.options.end()) {
+        *error = option + " does not apply to " + in.command;
+        return false;
+      }
+    }
+    return true;
+  }
+  *error = "unknown command '" + in.command + "'";
+  return false;
+}

@@ -1,0 +1,36 @@
+// setuppack's command line: options before or after the command word, as
+// people put them; "--" ends the options, so that a file may be called --best.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "encoder.h"
+
+struct Invocation {
+  bool help = false;
+  bool version = false;
+  std::string command;             // the first word that is not an option
+  std::vector<std::string> files;  // the words after it
+  std::vector<std::string> given;  // the options given, by their long names, for CheckOptionsApply
+
+  bool force = false;  // -f: replace existing files, write packed data to a terminal
+  EncoderOptions encoder;
+  bool withCheck = true;
+
+  // media
+  std::string script, installer, setup, outputDir;
+  bool noSetup = false;
+};
+
+// Reads argv into *invocation. False, with the message in *error, for a
+// usage error.
+bool ParseCommandLine(int argc, char** argv, Invocation* invocation, std::string* error);
+
+// False, with the message in *error, when an option was given to a command
+// it means nothing to (--best to unpack, --script to pack).
+bool CheckOptionsApply(const Invocation& invocation, std::string* error);
+
+// The --help text, and the version it shows (the project's, from CMake).
+extern const char UsageText[];
+extern const char VersionText[];

@@ -1,0 +1,429 @@
+#include "commands.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <set>
+
+#include "check_record.h"
+#include "file_io.h"
+#include "pack_files.h"
+
+#ifndef SETUPPACK_DATA_FROM_BIN
+#define SETUPPACK_DATA_FROM_BIN "../share/setuppack"
+#endif
+
+namespace {
+
+int DataError(const std::string& message) {
+  fprintf(stderr, "setuppack: %s\n", message.c_str());
+  return ExitData;
+}
+
+struct FilePair {
+  std::string from;
+  std::string to;
+};
+
+bool Pairs(const std::vector<std::string>& args, std::vector<FilePair>* pairs) {
+  if (args.empty() || args.size() % 2 != 0) return false;
+  for (size_t i = 0; i < args.size(); i += 2) pairs->push_back({args[i], args[i + 1]});
+  return true;
+}
+
+// Standard input can be read once; a destination named twice would be
+// written over by the second.
+bool CheckNamesOnce(const std::vector<std::string>& sources, const std::vector<std::string>& destinations,
+                    std::string* error) {
+  size_t fromInput = 0;
+  for (const std::string& s : sources) fromInput += IsStandardStream(s);
+  if (fromInput > 1) {
+    *error = "standard input ('-') can be read only once";
+    return false;
+  }
+  std::set<std::string> seen;
+  for (const std::string& d : destinations) {
+    if (!IsStandardStream(d) && !seen.insert(d).second) {
+      *error = "'" + d + "' is named twice as a destination";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Plans every destination before any is written: one refusal writes nothing.
+bool PlanAll(const std::vector<std::string>& names, bool force, std::vector<Destination>* destinations,
+             std::string* error) {
+  destinations->resize(names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!PlanDestination(names[i], force, &(*destinations)[i], error)) return false;
+  }
+  return true;
+}
+
+bool WriteAllDestinations(const std::vector<Destination>& destinations,
+                          const std::vector<std::vector<uint8_t>>& data, std::string* error) {
+  for (size_t i = 0; i < destinations.size(); ++i) {
+    if (!WriteDestination(destinations[i], data[i], error)) return false;
+  }
+  return true;
+}
+
+std::string Hex32(uint32_t value) {
+  char text[9];
+  snprintf(text, sizeof text, "%08x", value);
+  return text;
+}
+
+// What was verified of a file that expanded whole.
+std::string Verified(const PackCheck& check, size_t size) {
+  std::string bytes = std::to_string(size) + " bytes";
+  if (!check.present) return bytes + ", no check record: damage to it can go unnoticed";
+  return bytes + ", size and CRC-32 " + Hex32(check.expectedCrc) + " match its check record";
+}
+
+int Pack(const Invocation& in) {
+  std::vector<FilePair> pairs;
+  if (!Pairs(in.files, &pairs)) return UsageError("pack needs SOURCE PACKED pairs");
+  std::vector<std::string> sources, targets;
+  for (const FilePair& p : pairs) {
+    if (IsSameRegularFile(p.from, p.to)) return UsageError("'" + p.to + "' would overwrite its own source");
+    sources.push_back(p.from);
+    targets.push_back(p.to);
+  }
+  std::string error;
+  std::vector<Destination> destinations;
+  if (!CheckNamesOnce(sources, targets, &error)) return UsageError(error);
+  if (!PlanAll(targets, in.force, &destinations, &error)) return DataError(error);
+  for (const Destination& d : destinations) {
+    // As gzip: packed data on a terminal is of no use to anyone.
+    if (d.isTerminal && !in.force) {
+      return DataError("packed data not written to a terminal ('" + d.name + "'); -f writes it anyway");
+    }
+  }
+  std::vector<std::vector<uint8_t>> data(pairs.size()), packed(pairs.size());
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    if (!ReadWholeFile(pairs[i].from, &data[i], &error)) return DataError(error);
+  }
+  // One encoder state, in the order the decoder will meet the files.
+  auto state = std::make_unique<EncoderState>();
+  state->options = in.encoder;
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    bool progress = isatty(2) && data[i].size() >= 4 * BlockBufferSize;
+    if (progress) fprintf(stderr, "%s\n", DisplayName(pairs[i].from, true).c_str());
+    PackFile(state.get(), data[i].data(), data[i].size(), in.withCheck, &packed[i],
+             progress ? ShowPackProgress : nullptr);
+  }
+  return WriteAllDestinations(destinations, packed, &error) ? ExitSuccess : DataError(error);
+}
+
+// Reads and expands pack files in order through one decoder state. On a
+// failure, *failed is the file that failed and *error says why; the files
+// before it expanded whole.
+bool ReadAndExpand(const std::vector<std::string>& names, std::vector<std::vector<uint8_t>>* expanded,
+                   std::vector<PackCheck>* checks, size_t* failed, std::string* error) {
+  std::vector<std::vector<uint8_t>> packed(names.size());
+  size_t readable = 0;
+  std::string readError;
+  while (readable < names.size() && ReadWholeFile(names[readable], &packed[readable], &readError)) {
+    ++readable;
+  }
+  packed.resize(readable);
+  size_t failedAt = 0;
+  std::string why;
+  if (!ExpandPackedData(packed, expanded, checks, &failedAt, &why)) {
+    *failed = failedAt;
+    *error = DisplayName(names[failedAt], true) + ": " + why;
+    return false;
+  }
+  if (readable < names.size()) {
+    *failed = readable;
+    *error = readError;
+    return false;
+  }
+  return true;
+}
+
+int Unpack(const Invocation& in) {
+  std::vector<FilePair> pairs;
+  if (!Pairs(in.files, &pairs)) return UsageError("unpack needs PACKED DEST pairs");
+  std::vector<std::string> sources, targets;
+  for (const FilePair& p : pairs) {
+    if (IsSameRegularFile(p.from, p.to))
+      return UsageError("'" + p.to + "' would overwrite its own pack file");
+    sources.push_back(p.from);
+    targets.push_back(p.to);
+  }
+  std::string error;
+  std::vector<Destination> destinations;
+  if (!CheckNamesOnce(sources, targets, &error)) return UsageError(error);
+  if (!PlanAll(targets, in.force, &destinations, &error)) return DataError(error);
+  // Every file is expanded and checked before any destination is written,
+  // so that damage anywhere writes nothing.
+  std::vector<std::vector<uint8_t>> expanded;
+  size_t failed = 0;
+  if (!ReadAndExpand(sources, &expanded, nullptr, &failed, &error)) return DataError(error);
+  return WriteAllDestinations(destinations, expanded, &error) ? ExitSuccess : DataError(error);
+}
+
+int Test(const Invocation& in) {
+  if (in.files.empty()) return UsageError("test needs at least one PACKED file");
+  std::string error;
+  if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
+  std::vector<std::vector<uint8_t>> expanded;
+  std::vector<PackCheck> checks;
+  size_t failed = in.files.size();
+  bool ok = ReadAndExpand(in.files, &expanded, &checks, &failed, &error);
+  for (size_t i = 0; i < in.files.size(); ++i) {
+    std::string name = DisplayName(in.files[i], true);
+    if (i < failed) {
+      printf("%s: OK, %s\n", name.c_str(), Verified(checks[i], expanded[i].size()).c_str());
+    } else if (i == failed) {
+      fflush(stdout);
+      DataError(error);
+    } else {
+      printf("%s: not tested: it continues the decoder state of a file that failed before it\n",
+             name.c_str());
+    }
+  }
+  return ok ? ExitSuccess : ExitData;
+}
+
+int List(const Invocation& in) {
+  if (in.files.empty()) return UsageError("list needs at least one PACKED file");
+  std::string error;
+  if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
+  int status = ExitSuccess;
+  for (const std::string& path : in.files) {
+    std::string name = DisplayName(path, true);
+    std::vector<uint8_t> packed;
+    std::vector<ListedRecord> records;
+    if (!ReadWholeFile(path, &packed, &error)) {
+      status = DataError(error);
+      continue;
+    }
+    bool ok = ListRecords(packed, &records, &error);
+    printf("%s\n  %10s  %-10s  %10s  %10s\n", name.c_str(), "offset", "type", "packed", "expanded");
+    uint64_t expanded = 0;
+    uint32_t compressed = 0, checks = 0;
+    for (const ListedRecord& r : records) {
+      uint32_t body = r.packedSize ? r.packedSize : r.expandedSize;
+      printf("  %10u  %-10s  %10u  %10u\n", r.offset,
+             r.isCheck      ? "check"
+             : r.packedSize ? "compressed"
+                            : "stored",
+             body, r.expandedSize);
+      expanded += r.expandedSize;
+      compressed += r.packedSize != 0 && !r.isCheck;
+      checks += r.isCheck;
+    }
+    printf(
+        "  %zu records (%u check, %u compressed, %zu stored): %zu bytes packed, %llu expanded, ratio %.4f\n",
+        records.size(), checks, compressed, records.size() - compressed - checks, packed.size(),
+        (unsigned long long)expanded, expanded ? (double)packed.size() / (double)expanded : 0.0);
+    if (!records.empty() && records[0].isCheck) {
+      CheckRecord check;
+      uint32_t state = ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &check);
+      if (state == CheckRecordOk) {
+        printf("  check record: layout %u, expands to %llu bytes of CRC-32 %08x, CRCs of %u records\n",
+               check.version, (unsigned long long)check.expandedSize, check.crc, check.listedRecords);
+      } else if (state == CheckRecordUnknownVersion) {
+        printf("  check record: layout %u, unknown to this setuppack\n", check.version);
+      } else {
+        printf("  check record: damaged\n");
+      }
+    } else if (ok) {
+      printf("  no check record: damage to this file goes unnoticed\n");
+    }
+    if (!ok) {
+      fflush(stdout);
+      status = DataError(name + ": " + error);
+    }
+  }
+  return status;
+}
+
+bool MakeFolder(const std::string& folder, std::string* error) {
+  if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  *error = "cannot create '" + folder + "' (" + strerror(errno) + ")";
+  return false;
+}
+
+// The entry of folder called name in any letter case: the one there, or
+// name itself when there is none. Two that differ only in case are an error,
+// since which of them setup.exe reads depends on the file system.
+bool EntryAnyCase(const std::string& folder, const std::string& name, std::string* path, bool* found,
+                  std::string* error) {
+  std::vector<std::string> entries;
+  if (!FindAnyCase(folder, name, &entries, error)) return false;
+  if (entries.size() > 1) {
+    *error = "'" + folder + "' holds both '" + entries[0] + "' and '" + entries[1] +
+             "', names that differ only in case; remove one";
+    return false;
+  }
+  *found = !entries.empty();
+  *path = folder + "/" + (entries.empty() ? name : entries[0]);
+  return true;
+}
+
+int Extract(const Invocation& in) {
+  if (in.files.empty() || in.files.size() > 2) return UsageError("extract needs MEDIA_DIR [OUT_DIR]");
+  const std::string& media = in.files[0];
+  std::string out = in.files.size() > 1 ? in.files[1] : ".";
+  // The launcher's order: the script, then the installer.
+  const char* packedNames[] = {"INSTALL.SC_", "INSTALL.EX_"};
+  const char* expandedNames[] = {"INSTALL.SCR", "INSTALL.EXE"};
+  std::vector<std::string> sources(2), targets(2);
+  std::string error;
+  for (int i = 0; i < 2; ++i) {
+    bool found = false;
+    if (!EntryAnyCase(media, packedNames[i], &sources[i], &found, &error)) return DataError(error);
+    if (!found) return DataError("'" + media + "' has no " + packedNames[i] + " (in any letter case)");
+    targets[i] = out + "/" + expandedNames[i];
+  }
+  std::vector<std::vector<uint8_t>> expanded;
+  std::vector<PackCheck> checks;
+  size_t failed = 0;
+  if (!ReadAndExpand(sources, &expanded, &checks, &failed, &error)) {
+    return DataError(error + " (nothing was written)");
+  }
+  std::vector<Destination> destinations;
+  if (!MakeFolder(out, &error) || !PlanAll(targets, in.force, &destinations, &error) ||
+      !WriteAllDestinations(destinations, expanded, &error)) {
+    return DataError(error);
+  }
+  for (int i = 0; i < 2; ++i) {
+    printf("%s -> %s: %s\n", sources[i].c_str(), targets[i].c_str(),
+           Verified(checks[i], expanded[i].size()).c_str());
+  }
+  return ExitSuccess;
+}
+
+std::string FolderOfProgram(const char* programPath) {
+  char path[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n > 0) {
+    path[n] = 0;
+  } else if (!strchr(programPath, '/') || !realpath(programPath, path)) {
+    return "";
+  }
+  std::string program = path;
+  return program.substr(0, program.find_last_of('/'));
+}
+
+// The setup.exe installed with setuppack, found relative to the program so
+// that an installed tree may move: PREFIX/bin/setuppack and
+// PREFIX/share/setuppack/setup.exe. *lookedAt says where it was looked for.
+bool FindInstalledSetup(const char* programPath, std::string* found, std::string* lookedAt) {
+  std::string folder = FolderOfProgram(programPath);
+  *lookedAt = (folder.empty() ? std::string(".") : folder) + "/" + SETUPPACK_DATA_FROM_BIN + "/setup.exe";
+  char resolved[PATH_MAX];
+  struct stat st;
+  if (folder.empty() || !realpath(lookedAt->c_str(), resolved) || stat(resolved, &st) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return false;
+  }
+  *found = resolved;
+  return true;
+}
+
+int Media(const Invocation& in, const char* programPath) {
+  if (!in.files.empty()) return UsageError("media takes no file names ('" + in.files[0] + "'); see --help");
+  if (in.script.empty() || in.installer.empty() || in.outputDir.empty()) {
+    return UsageError("media needs --script FILE, --installer FILE and -o DIR");
+  }
+  if (!in.setup.empty() && in.noSetup) return UsageError("media takes --setup EXE or --no-setup, not both");
+  std::string setup = in.setup, how = "given with --setup", lookedAt;
+  if (setup.empty() && !in.noSetup) {
+    if (!FindInstalledSetup(programPath, &setup, &lookedAt)) {
+      return DataError(
+          "media: no setup.exe: none was given with --setup, and none is installed with setuppack (looked "
+          "for '" +
+          lookedAt +
+          "').\nBuild one with 'cmake --preset win32 && cmake --build build/win32 --target setup' and give "
+          "build/win32/launcher/setup.exe with --setup EXE, install it with setuppack (see 'man "
+          "setuppack'), or write the pack files alone with --no-setup");
+    }
+    how = "installed with setuppack";
+  }
+  std::string error;
+  std::vector<uint8_t> script, installer, setupData;
+  if (!ReadWholeFile(in.script, &script, &error) || !ReadWholeFile(in.installer, &installer, &error) ||
+      (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
+    return DataError(error);
+  }
+
+  // Every file media would write is checked first, in any letter case: a
+  // folder copied from a FAT disk may hold install.sc_, which setup.exe
+  // would read as well.
+  if (!MakeFolder(in.outputDir, &error)) return DataError(error);
+  std::vector<std::string> names = {"INSTALL.SC_", "INSTALL.EX_"}, targets;
+  if (!setup.empty()) names.push_back("setup.exe");
+  for (const std::string& name : names) {
+    std::string path;
+    bool found = false;
+    if (!EntryAnyCase(in.outputDir, name, &path, &found, &error)) return DataError(error);
+    targets.push_back(path);
+  }
+  bool setupInPlace = !setup.empty() && IsSameRegularFile(setup, targets[2]);
+  if (setupInPlace) targets.pop_back();
+  std::vector<Destination> destinations;
+  if (!PlanAll(targets, in.force, &destinations, &error)) return DataError("media: " + error);
+
+  // The launcher expands the script first, then the installer, through one
+  // decoder state: pack them in that order through one encoder state. Both
+  // are verified before anything is written, so a failure leaves DIR as it was.
+  auto state = std::make_unique<EncoderState>();
+  state->options = in.encoder;
+  std::vector<std::vector<uint8_t>> packed(2), expanded;
+  PackFile(state.get(), script.data(), script.size(), in.withCheck, &packed[0], nullptr);
+  PackFile(state.get(), installer.data(), installer.size(), in.withCheck, &packed[1],
+           isatty(2) && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
+  if (!ExpandPackedData(packed, &expanded, nullptr, nullptr, &error)) {
+    return DataError("verification failed: " + error);
+  }
+  if (expanded[0] != script || expanded[1] != installer) {
+    return DataError("verification failed: the pack files do not expand to their sources");
+  }
+  // What media writes: the two pack files, then the copy of setup.exe.
+  std::vector<std::vector<uint8_t>>& outputs = packed;
+  if (targets.size() > 2) outputs.push_back(std::move(setupData));
+  if (!WriteAllDestinations(destinations, outputs, &error)) return DataError(error);
+
+  printf("%s: %zu -> %zu bytes\n%s: %zu -> %zu bytes\n", targets[0].c_str(), script.size(), packed[0].size(),
+         targets[1].c_str(), installer.size(), packed[1].size());
+  if (setup.empty()) {
+    printf("setup.exe: not written (--no-setup)\n");
+  } else if (setupInPlace) {
+    printf("setup.exe: %s is already there\n", setup.c_str());
+  } else {
+    printf("setup.exe: copied from %s (%s)\n", setup.c_str(), how.c_str());
+  }
+  printf("verified: both expand to their sources%s\n",
+         in.withCheck ? ", and each matches its check record (size and CRC-32)" : " (no check records)");
+  return ExitSuccess;
+}
+
+}  // namespace
+
+int UsageError(const std::string& message) {
+  fprintf(stderr, "setuppack: %s\n(run 'setuppack --help' for usage)\n", message.c_str());
+  return ExitUsage;
+}
+
+int RunCommand(const Invocation& in, const char* programPath) {
+  std::string error;
+  if (!CheckOptionsApply(in, &error)) return UsageError(error);
+  if (in.command == "pack") return Pack(in);
+  if (in.command == "unpack") return Unpack(in);
+  if (in.command == "test") return Test(in);
+  if (in.command == "list") return List(in);
+  if (in.command == "extract") return Extract(in);
+  return Media(in, programPath);
+}

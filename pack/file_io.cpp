@@ -1,0 +1,334 @@
+#include "file_io.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+// The unpacker's own wording ("Open source file '%s' error"), with the
+// system's reason after it.
+std::string SystemError(const std::string& what, const std::string& name) {
+  return what + " '" + name + "' error (" + strerror(errno) + ")";
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The temporary file being written, for the signal handler to remove.
+char interruptedTemp[PATH_MAX];
+volatile sig_atomic_t haveTemp = 0;
+
+void RemoveTempAndDie(int signal) {
+  if (haveTemp) unlink(interruptedTemp);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void RememberTemp(const std::string& path) {
+  haveTemp = 0;
+  snprintf(interruptedTemp, sizeof interruptedTemp, "%s", path.c_str());
+  haveTemp = path.size() < sizeof interruptedTemp;
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t>& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    size_t chunk = std::min<size_t>(data.size() - done, 1 << 20);
+    ssize_t n = write(fd, data.data() + done, chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += (size_t)n;
+  }
+  return true;
+}
+
+// Pipes, terminals and most devices cannot be synced; that is no failure.
+bool SyncUnlessUnsupported(int fd) {
+  return fsync(fd) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == EROFS;
+}
+
+// rename() that fails with EEXIST instead of replacing a file that appeared
+// at `to` after it was planned as new.
+int RenameWithoutReplacing(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  // A hard link fails as well when the name is taken.
+  if (link(from, to) == 0) {
+    unlink(from);
+    return 0;
+  }
+  if (errno == EEXIST) return -1;
+  // A file system without links (FAT): the plain rename after a last look.
+  struct stat st;
+  if (lstat(to, &st) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return rename(from, to);
+}
+
+// A file is written whole under a temporary name in its own folder, then
+// renamed into place, so that no one ever sees half of it.
+bool WriteThroughTemporary(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  std::string temp = d.path + ".partial-" + std::to_string(getpid());
+  struct stat old;
+  bool keepMode = d.mode == WriteMode::ReplaceFile && stat(d.path.c_str(), &old) == 0;
+  RememberTemp(temp);
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+  if (fd < 0) {
+    haveTemp = 0;
+    *error = SystemError("Open dest file", d.name);
+    return false;
+  }
+  // A replaced file keeps its permissions (a private file stays private).
+  int failure = 0;
+  if (keepMode && fchmod(fd, old.st_mode & 0777) != 0) failure = errno;
+  if (!failure && !WriteAll(fd, data)) failure = errno;
+  if (!failure && fsync(fd) != 0) failure = errno;
+  if (close(fd) != 0 && !failure) failure = errno;
+  bool ok = failure == 0;
+  if (ok) {
+    ok = (d.mode == WriteMode::NewFile ? RenameWithoutReplacing(temp.c_str(), d.path.c_str())
+                                       : rename(temp.c_str(), d.path.c_str())) == 0;
+    if (!ok && errno == EEXIST) {
+      *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
+    } else if (!ok) {
+      *error = SystemError("Rename dest file", d.name);
+    }
+  } else {
+    errno = failure;
+    *error = SystemError("Write dest file", d.name);
+  }
+  if (!ok) unlink(temp.c_str());
+  haveTemp = 0;
+  return ok;
+}
+
+// Pipes and devices are opened where they are and never replaced.
+bool WriteInPlace(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  int fd = open(d.path.c_str(), O_WRONLY | O_NOCTTY);
+  if (fd < 0) {
+    *error = SystemError("Open dest file", d.name);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    close(fd);
+    *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
+    return false;
+  }
+  int failure = 0;
+  if (!WriteAll(fd, data) || !SyncUnlessUnsupported(fd)) failure = errno;
+  if (close(fd) != 0 && !failure) failure = errno;
+  if (failure) {
+    errno = failure;
+    *error = SystemError("Write dest file", d.name);
+  }
+  return failure == 0;
+}
+
+// stat() of a source or destination; "-" is standard input or output.
+bool StatOf(const std::string& path, int standardFd, struct stat* st) {
+  return IsStandardStream(path) ? fstat(standardFd, st) == 0 : stat(path.c_str(), st) == 0;
+}
+
+bool IsTerminalDevice(const std::string& path) {
+  int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool terminal = isatty(fd);
+  close(fd);
+  return terminal;
+}
+
+// A new file's folder must exist and take files, so that a missing folder
+// is found before anything is written.
+bool FolderTakesFiles(const std::string& name, const std::string& path, std::string* error) {
+  if (access(FolderOf(path).c_str(), W_OK | X_OK) == 0) return true;
+  *error = SystemError("Open dest file", name);
+  return false;
+}
+
+}  // namespace
+
+bool IsStandardStream(const std::string& path) { return path == "-"; }
+
+std::string DisplayName(const std::string& path, bool isSource) {
+  if (!IsStandardStream(path)) return path;
+  return isSource ? "standard input" : "standard output";
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+  std::string name = DisplayName(path, true);
+  int fd = IsStandardStream(path) ? 0 : open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    *error = SystemError("Open source file", name);
+    return false;
+  }
+  data->clear();
+  uint8_t buffer[1 << 16];
+  ssize_t n;
+  bool tooLarge = false;
+  while ((n = read(fd, buffer, sizeof buffer)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    data->insert(data->end(), buffer, buffer + n);
+    if ((tooLarge = data->size() > 0xFFFFFFFFull)) break;
+  }
+  int saved = errno;
+  if (fd != 0) close(fd);
+  if (n < 0) {
+    errno = saved;
+    *error = SystemError("Read source file", name);
+    return false;
+  }
+  if (tooLarge) {
+    *error = "'" + name + "' is 4 GB or larger; pack files measure sizes in 32 bits";
+    return false;
+  }
+  return true;
+}
+
+bool IsSameRegularFile(const std::string& source, const std::string& destination) {
+  struct stat a, b;
+  return StatOf(source, 0, &a) && StatOf(destination, 1, &b) && S_ISREG(a.st_mode) && S_ISREG(b.st_mode) &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool PlanDestination(const std::string& name, bool force, Destination* d, std::string* error) {
+  *d = {name, name, WriteMode::NewFile, false};
+  if (IsStandardStream(name)) {
+    d->name = DisplayName(name, false);
+    d->mode = WriteMode::StandardOutput;
+    d->isTerminal = isatty(1);
+    return true;
+  }
+  struct stat entry, target;
+  if (lstat(name.c_str(), &entry) != 0) {
+    if (errno != ENOENT) {
+      *error = SystemError("Open dest file", name);
+      return false;
+    }
+    return FolderTakesFiles(name, name, error);
+  }
+  target = entry;
+  if (S_ISLNK(entry.st_mode) && stat(name.c_str(), &target) != 0) {
+    *error = "'" + name + "' is a symbolic link that leads nowhere (" + strerror(errno) +
+             "); setuppack writes through links but creates no file behind them";
+    return false;
+  }
+  if (S_ISDIR(target.st_mode)) {
+    *error = "'" + name + "' is a directory";
+    return false;
+  }
+  struct stat out;
+  if (S_ISLNK(entry.st_mode) && fstat(1, &out) == 0 && out.st_dev == target.st_dev &&
+      out.st_ino == target.st_ino) {
+    // /dev/stdout and /dev/fd/1 lead to standard output, which is written
+    // as it stands, whatever it is.
+    d->mode = WriteMode::StandardOutput;
+    d->isTerminal = isatty(1);
+    return true;
+  }
+  if (!S_ISREG(target.st_mode)) {
+    d->mode = WriteMode::InPlace;
+    d->isTerminal = S_ISCHR(target.st_mode) && IsTerminalDevice(name);
+    return true;
+  }
+  std::string what = "'" + name + "' already exists";
+  if (S_ISLNK(entry.st_mode)) {
+    // The link stays; the file it leads to is what gets replaced.
+    char resolved[PATH_MAX];
+    if (!realpath(name.c_str(), resolved)) {
+      *error = SystemError("Open dest file", name);
+      return false;
+    }
+    d->path = resolved;
+    what = "'" + name + "' already exists (a link to '" + d->path + "')";
+  }
+  if (!force) {
+    *error = what + "; -f replaces it";
+    return false;
+  }
+  d->mode = WriteMode::ReplaceFile;
+  return FolderTakesFiles(name, d->path, error);
+}
+
+bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  switch (d.mode) {
+    case WriteMode::StandardOutput:
+      fflush(stdout);
+      if (!WriteAll(1, data)) {
+        *error = SystemError("Write dest file", d.name);
+        return false;
+      }
+      return true;
+    case WriteMode::InPlace:
+      return WriteInPlace(d, data, error);
+    case WriteMode::NewFile:
+    case WriteMode::ReplaceFile:
+      break;
+  }
+  return WriteThroughTemporary(d, data, error);
+}
+
+bool FinishStandardOutput(std::string* error) {
+  bool earlierFailure = ferror(stdout) != 0;
+  errno = 0;
+  if (fflush(stdout) != 0 || earlierFailure) {
+    *error = errno ? SystemError("Write dest file", "standard output")
+                   : "Write dest file 'standard output' error (an earlier write failed)";
+    return false;
+  }
+  // close() reports what a file system kept back (NFS); a standard output
+  // that was never open is no failure.
+  if (close(1) != 0 && errno != EBADF) {
+    *error = SystemError("Write dest file", "standard output");
+    return false;
+  }
+  return true;
+}
+
+void InstallSignalHandlers() {
+  signal(SIGPIPE, SIG_IGN);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = RemoveTempAndDie;
+    sigaction(s, &action, nullptr);
+  }
+}
+
+bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
+                 std::string* error) {
+  found->clear();
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    *error = SystemError("Open folder", folder);
+    return false;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    if (strcasecmp(entry->d_name, name.c_str()) == 0) found->push_back(entry->d_name);
+  }
+  closedir(dir);
+  std::sort(found->begin(), found->end());
+  return true;
+}

@@ -1,0 +1,66 @@
+// How setuppack reads its inputs and writes its outputs, as gzip and xz users
+// expect: "-" is standard input or output, an existing file is replaced only
+// when asked (-f), pipes and devices are written where they are, and a
+// regular file appears whole or not at all.
+//
+// Every destination is planned (PlanDestination) before any is written, so
+// that a refusal writes nothing. Every function returns true on success, or
+// false with a one-line message in *error.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// "-": standard input as a source, standard output as a destination.
+bool IsStandardStream(const std::string& path);
+
+// The name of a file in messages ("standard input" and "standard output" for "-").
+std::string DisplayName(const std::string& path, bool isSource);
+
+// Reads a whole file ("-": standard input); fails for files of 4 GB or more
+// (pack sizes are 32-bit).
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
+
+// True when source and destination are one regular file (so that writing
+// would destroy what is being read).
+bool IsSameRegularFile(const std::string& source, const std::string& destination);
+
+enum class WriteMode {
+  NewFile,         // nothing there yet: a temporary name, then a rename that replaces nothing
+  ReplaceFile,     // a regular file, and -f was given: a temporary name, then a rename over it
+  InPlace,         // a pipe, a device or a socket (or a link to one): opened and written where it is
+  StandardOutput,  // "-", or a link that leads to this process's standard output
+};
+
+struct Destination {
+  std::string name;  // as given, for messages
+  std::string path;  // what is written: for a link to a regular file, the file it leads to
+  WriteMode mode;
+  bool isTerminal;  // writes would go to a terminal
+};
+
+// Decides how name will be written. An existing regular file (or a link to
+// one) is refused unless force is set; a link is never replaced, and a link
+// that leads nowhere, a directory and a name in a missing folder are refused.
+bool PlanDestination(const std::string& name, bool force, Destination* destination, std::string* error);
+
+// Writes data to a planned destination. A failure (a full disk or device, a
+// closed pipe, an fsync or close error) is reported with the system's reason
+// and leaves no temporary or partial regular file behind.
+bool WriteDestination(const Destination& destination, const std::vector<uint8_t>& data, std::string* error);
+
+// Flushes and closes standard output once the command is done, so that a
+// failure to write there (a full disk, a closed pipe) is not lost.
+bool FinishStandardOutput(std::string* error);
+
+// Removes the temporary file being written when the process is interrupted
+// (SIGINT, SIGTERM, SIGHUP), and reports a closed pipe as EPIPE instead of
+// dying of SIGPIPE.
+void InstallSignalHandlers();
+
+// The entries of folder whose names equal name in any letter case (media
+// copied from CDs and FAT disks come in lower case).
+bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
+                 std::string* error);

@@ -1,0 +1,269 @@
+// Where setuppack's output goes: kept files, pipes and devices written in
+// place, standard input and output, full devices and file systems; and the
+// test and extract commands on whole and damaged media.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/sysmacros.h>
+
+#include "setuppack_runner.h"
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class DestinationTest : public SetuppackTest {
+ protected:
+  void SetUp() override {
+    SetuppackTest::SetUp();
+    data_ = MixedBytes(30000, 11);
+    Write("a.txt", data_);
+    ASSERT_EQ(Run("pack a.txt a.pk").status, 0);
+  }
+  // No file of the folder is a leftover temporary one.
+  void ExpectNoTemporaryFiles(const std::string& folder = ".") const {
+    for (const std::string& name : Listing(folder)) EXPECT_FALSE(Contains(name, ".partial-")) << name;
+  }
+  std::vector<uint8_t> data_;
+};
+
+TEST_F(DestinationTest, ExistingFilesAreKeptUnlessForced) {
+  Write("keep.bin", {'k', 'e', 'e', 'p'});
+  Result r = Run("pack a.txt new.pk a.txt keep.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "'keep.bin' already exists; -f replaces it")) << r.output;
+  EXPECT_TRUE(Read("keep.bin") == std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(Exists("new.pk"));  // every destination is checked before any is written
+  r = Run("unpack a.pk keep.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Read("keep.bin") == std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+
+  // -f after the command word; the replaced file keeps its permissions.
+  chmod(Path("keep.bin").c_str(), 0600);
+  r = Run("unpack a.pk keep.bin -f");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Read("keep.bin") == data_);
+  struct stat st;
+  ASSERT_EQ(stat(Path("keep.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A link to a regular file counts as that file; -f replaces the file and
+  // the link stays. A link that leads nowhere is refused, -f or not.
+  Write("target", {1});
+  ASSERT_EQ(symlink("target", Path("link").c_str()), 0);
+  EXPECT_EQ(Run("unpack a.pk link").status, 1);
+  EXPECT_TRUE(Read("target") == std::vector<uint8_t>({1}));
+  ASSERT_EQ(Run("unpack -f a.pk link").status, 0);
+  EXPECT_EQ(KindOf("link"), S_IFLNK);
+  EXPECT_TRUE(Read("target") == data_);
+  ASSERT_EQ(symlink("missing", Path("dangling").c_str()), 0);
+  r = Run("-f unpack a.pk dangling");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "leads nowhere")) << r.output;
+  EXPECT_EQ(KindOf("dangling"), S_IFLNK);
+  EXPECT_FALSE(Exists("missing"));
+  ExpectNoTemporaryFiles();
+}
+
+TEST_F(DestinationTest, PipesAndDevicesAreWrittenInPlaceAndWriteErrorsFail) {
+  if (mknod(Path("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+      mknod(Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "mknod is not allowed here (needs root): " << strerror(errno);
+  }
+  ASSERT_EQ(symlink("null", Path("to-null").c_str()), 0);
+  EXPECT_EQ(Run("pack a.txt null").status, 0);
+  EXPECT_EQ(Run("unpack a.pk to-null").status, 0);
+  EXPECT_EQ(KindOf("null"), S_IFCHR);
+  EXPECT_EQ(KindOf("to-null"), S_IFLNK);
+
+  Result r = Run("pack a.txt full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "Write dest file 'full' error (No space left on device)")) << r.output;
+  EXPECT_EQ(KindOf("full"), S_IFCHR);
+
+  // A pipe: written through, once a reader comes, and still a pipe.
+  ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
+  // (timeout: a failing setuppack that never opens the pipe must not hang the test.)
+  r = Shell("timeout 20 cat pipe > got & timeout 20 \"$SP\" unpack a.pk pipe; s=$?; wait; exit $s");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Read("got") == data_);
+  EXPECT_EQ(KindOf("pipe"), S_IFIFO);
+
+  // A closed pipe is EPIPE, reported, not a silent death by SIGPIPE.
+  Write("big", RandomBytes(1 << 20, 12));
+  ASSERT_EQ(Run("pack big big.pk").status, 0);
+  r = Shell("{ \"$SP\" unpack big.pk - 2>err; echo $? >status; } | head -c 1 >/dev/null; cat err status");
+  EXPECT_TRUE(Contains(r.output, "Write dest file 'standard output' error (Broken pipe)\n1\n")) << r.output;
+  ExpectNoTemporaryFiles();
+}
+
+// A tmpfs of 64 KB mounted in the test's folder, unmounted at the end.
+class FullFileSystem {
+ public:
+  explicit FullFileSystem(const std::string& path) : path_(path) {
+    mkdir(path.c_str(), 0777);
+    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    reason_ = mounted_ ? "" : strerror(errno);
+  }
+  ~FullFileSystem() {
+    if (mounted_) umount(path_.c_str());
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string path_, reason_;
+  bool mounted_;
+};
+
+TEST_F(DestinationTest, AFullFileSystemFailsTheWriteAndKeepsNothing) {
+  FullFileSystem small(Path("small"));
+  if (!small.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << small.reason();
+  Write("big", RandomBytes(200000, 13));
+  ASSERT_EQ(Run("pack a.txt first.pk big second.pk").status, 0);
+  ASSERT_EQ(Run("pack big big.pk").status, 0);
+  Write("small/old", {'o', 'l', 'd'});
+  Result r = Run("unpack first.pk small/a.out second.pk small/big.out");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "Write dest file 'small/big.out' error (No space left on device)"))
+      << r.output;
+  EXPECT_FALSE(Exists("small/big.out"));
+  EXPECT_TRUE(Read("small/a.out") == data_);  // the file before it was whole
+  r = Run("unpack -f big.pk small/old");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Read("small/old") == std::vector<uint8_t>({'o', 'l', 'd'}));
+  ExpectNoTemporaryFiles("small");
+}
+
+TEST_F(DestinationTest, StandardInputAndOutput) {
+  Result r = Shell("\"$SP\" pack - - < a.txt | \"$SP\" unpack - - > out");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Read("out") == data_);
+  // A link to this process's standard output (as /dev/stdout is) writes
+  // standard output, whether that is a pipe or a file, and stays a link.
+  ASSERT_EQ(symlink("/proc/self/fd/1", Path("stdout").c_str()), 0);
+  EXPECT_EQ(Shell("\"$SP\" unpack a.pk stdout | cat > piped").status, 0);
+  EXPECT_TRUE(Read("piped") == data_);
+  EXPECT_EQ(Shell("\"$SP\" unpack a.pk stdout > redirected").status, 0);
+  EXPECT_TRUE(Read("redirected") == data_);
+  EXPECT_EQ(KindOf("stdout"), S_IFLNK);
+}
+
+TEST_F(DestinationTest, PackedDataIsNotWrittenToATerminalUnlessForced) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    GTEST_SKIP() << "no pseudo-terminal here: " << strerror(errno);
+  }
+  std::string terminal = ptsname(master);
+  Result r = Shell("\"$SP\" pack a.txt - > " + terminal);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "packed data not written to a terminal")) << r.output;
+  r = Run("pack a.txt " + terminal);
+  EXPECT_EQ(r.status, 1);
+  // Unpacked data may go there, and -f sends packed data too.
+  Write("small", {'h', 'i'});
+  ASSERT_EQ(Run("pack small small.pk").status, 0);
+  EXPECT_EQ(Shell("\"$SP\" unpack small.pk - > " + terminal).status, 0);
+  EXPECT_EQ(Shell("\"$SP\" pack -f small - > " + terminal).status, 0);
+  close(master);
+}
+
+class MediaTest : public SetuppackTest {
+ protected:
+  void SetUp() override {
+    SetuppackTest::SetUp();
+    script_ = MixedBytes(20000, 14);
+    installer_ = RealBinary("attrib.exe");
+    installer_.insert(installer_.end(), script_.begin(), script_.begin() + 4000);
+    Write("script", script_);
+    Write("installer", installer_);
+    Result r = Run("media --script script --installer installer --no-setup -o cd");
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  void FlipOneBit(const std::string& name) const {
+    std::vector<uint8_t> data = Read(name);
+    data[data.size() / 2] ^= 0x10;
+    Write(name, data);
+  }
+  std::vector<uint8_t> script_, installer_;
+};
+
+TEST_F(MediaTest, TestSaysWhatWasVerifiedAndFindsOneFlippedBit) {
+  Result r = Run("test cd/INSTALL.SC_ cd/INSTALL.EX_");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "cd/INSTALL.SC_: OK, 20000 bytes, size and CRC-32 ")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "cd/INSTALL.EX_: OK, " + std::to_string(installer_.size()) + " bytes"));
+  EXPECT_EQ(Listing(), std::vector<std::string>({"cd", "installer", "script"}));  // writes nothing
+
+  ASSERT_EQ(Run("--no-check pack script old.pk").status, 0);
+  r = Run("test - < old.pk");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Contains(r.output, "standard input: OK, 20000 bytes, no check record: damage")) << r.output;
+
+  FlipOneBit("cd/INSTALL.SC_");
+  r = Run("test cd/INSTALL.SC_ cd/INSTALL.EX_");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "setuppack: cd/INSTALL.SC_: ")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "cd/INSTALL.EX_: not tested")) << r.output;
+}
+
+TEST_F(MediaTest, ExtractTakesMediaInAnyLetterCase) {
+  ASSERT_EQ(
+      Shell("mkdir copy && cp cd/INSTALL.SC_ copy/install.sc_ && cp cd/INSTALL.EX_ copy/Install.Ex_").status,
+      0);
+  Result r = Run("extract copy out");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Read("out/INSTALL.SCR") == script_);
+  EXPECT_TRUE(Read("out/INSTALL.EXE") == installer_);
+  EXPECT_TRUE(Contains(r.output, "copy/Install.Ex_ -> out/INSTALL.EXE: ")) << r.output;
+
+  // Into the current folder; existing files are kept unless forced.
+  Write("INSTALL.EXE", {'x'});
+  r = Run("extract copy");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "'./INSTALL.EXE' already exists; -f replaces it")) << r.output;
+  EXPECT_FALSE(Exists("INSTALL.SCR"));
+  ASSERT_EQ(Run("extract -f copy").status, 0);
+  EXPECT_TRUE(Read("INSTALL.EXE") == installer_);
+
+  // Two names that differ only in case: which one is meant is unknown.
+  ASSERT_EQ(Shell("cp copy/install.sc_ copy/INSTALL.SC_").status, 0);
+  r = Run("extract copy out2");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "'INSTALL.SC_' and 'install.sc_'")) << r.output;
+  EXPECT_FALSE(Exists("out2"));
+}
+
+TEST_F(MediaTest, ExtractOfDamagedMediaWritesNothing) {
+  FlipOneBit("cd/INSTALL.EX_");
+  Result r = Run("extract cd out");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "cd/INSTALL.EX_: damaged")) << r.output;
+  EXPECT_FALSE(Exists("out"));
+  ASSERT_EQ(Shell("rm cd/INSTALL.EX_").status, 0);
+  r = Run("extract cd out");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "has no INSTALL.EX_")) << r.output;
+}
+
+TEST_F(MediaTest, MediaKeepsTheFilesOfItsFolderInAnyCase) {
+  std::vector<uint8_t> before = Read("cd/INSTALL.EX_");
+  Write("other", MixedBytes(5000, 15));
+  Result r = Run("media --script other --installer other --no-setup -o cd");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.output, "'cd/INSTALL.SC_' already exists; -f replaces it")) << r.output;
+  EXPECT_TRUE(Read("cd/INSTALL.EX_") == before);
+  // A lower-case name from a FAT disk counts as well, and -f replaces it
+  // under the name it has.
+  ASSERT_EQ(Shell("mkdir fat && cp cd/INSTALL.EX_ fat/install.ex_").status, 0);
+  EXPECT_EQ(Run("media --script other --installer other --no-setup -o fat").status, 1);
+  EXPECT_FALSE(Exists("fat/INSTALL.SC_"));
+  ASSERT_EQ(Run("media --script other --installer other --no-setup -o fat -f").status, 0);
+  EXPECT_EQ(Listing("fat"), std::vector<std::string>({"INSTALL.SC_", "install.ex_"}));
+  EXPECT_EQ(Run("extract fat back").status, 0);
+  EXPECT_TRUE(Read("back/INSTALL.EXE") == Read("other"));
+}
+
+}  // namespace
