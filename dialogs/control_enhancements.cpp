@@ -80,20 +80,19 @@ void PaintEtchedLine(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
 
+  // The shadow runs from the corner to the end of the edge, the highlight
+  // beside it, one pixel further in.
+  BOOL wide = width > height;
+  int endX = wide ? client.right : 0;
+  int endY = wide ? 0 : client.bottom;
+  int inX = wide ? 0 : 1;
+  int inY = wide ? 1 : 0;
   HGDIOBJ previousPen = SelectObject(dc, shadowPen);
-  if (width > height) {
-    MoveToEx(dc, 0, 0, NULL);
-    LineTo(dc, client.right, 0);
-    SelectObject(dc, highlightPen);
-    MoveToEx(dc, 0, 1, NULL);
-    LineTo(dc, client.right, 1);
-  } else {
-    MoveToEx(dc, 0, 0, NULL);
-    LineTo(dc, 0, client.bottom);
-    SelectObject(dc, highlightPen);
-    MoveToEx(dc, 1, 0, NULL);
-    LineTo(dc, 1, client.bottom);
-  }
+  MoveToEx(dc, 0, 0, NULL);
+  LineTo(dc, endX, endY);
+  SelectObject(dc, highlightPen);
+  MoveToEx(dc, inX, inY, NULL);
+  LineTo(dc, endX + inX, endY + inY);
   SelectObject(dc, previousPen);
   EndPaint(window, &paint);
   DeleteObject(highlightPen);
@@ -152,26 +151,25 @@ void PaintSunkenFrame(HWND window) {
   HPEN shadowPen = CreateOnePixelPen(COLOR_BTNSHADOW);
   HPEN darkShadowPen = CreateOnePixelPen(COLOR_3DDKSHADOW);
 
-  // Outer ring: shadow along the left and top, highlight along the right
-  // and bottom. LineTo leaves out its end point, and the later run wins the
-  // corner pixels, so the top-right and bottom-left corners are highlight.
-  HGDIOBJ previousPen = SelectObject(dc, shadowPen);
-  MoveToEx(dc, left, bottom - 1, NULL);
-  LineTo(dc, left, top);
-  LineTo(dc, right - 1, top);
-  SelectObject(dc, highlightPen);
-  LineTo(dc, right - 1, bottom - 1);
-  LineTo(dc, left - 1, bottom - 1);
-
-  // Inner ring: dark shadow along the left and top, light along the right
-  // and bottom.
-  SelectObject(dc, darkShadowPen);
-  MoveToEx(dc, left + 1, bottom - 2, NULL);
-  LineTo(dc, left + 1, top + 1);
-  LineTo(dc, right - 2, top + 1);
-  SelectObject(dc, lightPen);
-  LineTo(dc, right - 2, bottom - 2);
-  LineTo(dc, left, bottom - 2);
+  // Two rings, the inner one a pixel inside the outer: each runs from its
+  // bottom-left corner up the left and along the top in its first pen, then
+  // down the right and back along the bottom in its second (outer: shadow,
+  // highlight; inner: dark shadow, light). LineTo leaves out its end point,
+  // and the later run wins the corner pixels, so the top-right and
+  // bottom-left corners take the second pen.
+  HPEN ringPens[2][2] = {{shadowPen, highlightPen}, {darkShadowPen, lightPen}};
+  HGDIOBJ previousPen = NULL;
+  for (int inset = 0; inset < 2; ++inset) {
+    const int x0 = left + inset, y0 = top + inset, x1 = right - 1 - inset, y1 = bottom - 1 - inset;
+    HGDIOBJ replaced = SelectObject(dc, ringPens[inset][0]);
+    if (inset == 0) previousPen = replaced;
+    MoveToEx(dc, x0, y1, NULL);
+    LineTo(dc, x0, y0);
+    LineTo(dc, x1, y0);
+    SelectObject(dc, ringPens[inset][1]);
+    LineTo(dc, x1, y1);
+    LineTo(dc, x0 - 1, y1);
+  }
 
   SelectObject(dc, previousPen);
   DeleteObject(lightPen);

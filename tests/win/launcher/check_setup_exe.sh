@@ -2,11 +2,66 @@
 # check_setup_exe.sh OBJDUMP WINDRES SETUP.EXE
 # Checks that setup.exe imports only KERNEL32, USER32 and GDI32, carries the
 # string table, the dialog and the icon (as windres reads them back; the
-# field-by-field check is check_resources.py), and fits in 16 KB; prints its
-# size.
+# field-by-field check is check_resources.py), loads at a random base with
+# data that is never executable (DYNAMIC_BASE, NX_COMPAT and base relocations
+# to move it with; the 32-bit image also NO_SEH, the 64-bit one
+# HIGH_ENTROPY_VA) and, as the 32-bit build, fits in 16 KB; prints its size
+# and each section's free space. The hardening check must also fail on
+# copies of setup.exe with the flags cleared and with the relocations gone.
 set -uo pipefail
 objdump=$1 windres=$2 exe=$3
 fail=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+case $("$objdump" -f "$exe") in
+  *pei-i386*) arch_flag=NO_SEH relocation_directory=160 ;;
+  *) arch_flag=HIGH_ENTROPY_VA relocation_directory=176 ;;
+esac
+
+# One FAIL line for each piece of the hardening that the image $1 lacks.
+hardening_failures() {
+  local headers flag size
+  headers=$("$objdump" -p "$1")
+  for flag in DYNAMIC_BASE NX_COMPAT $arch_flag; do
+    grep -qx "\s*$flag" <<<"$headers" || echo "FAIL: DllCharacteristics lack $flag"
+  done
+  if grep -qx '\s*relocations stripped' <<<"$headers"; then echo "FAIL: marked as having no relocations"; fi
+  size=$(sed -n 's/^Entry 5 [0-9a-f]* \([0-9a-f]*\) .*/\1/p' <<<"$headers")
+  [ "$((16#${size:-0}))" -gt 0 ] || echo "FAIL: no base relocations"
+}
+
+# Offsets below count from the PE signature.
+pe_offset() { od -An -tu4 -j60 -N4 "$1" | tr -d ' '; }
+read_u16() { od -An -tu2 -j$(($(pe_offset "$1") + $2)) -N2 "$1" | tr -d ' '; }
+# patched_copy SOURCE COPY BYTES OFFSET VALUE: COPY is SOURCE with the
+# little-endian VALUE of BYTES bytes at OFFSET.
+patched_copy() {
+  local i
+  cp "$1" "$2"
+  for ((i = 0; i < $3; ++i)); do printf "\\$(printf %03o $((($5 >> (8 * i)) & 255)))"; done |
+    dd of="$2" bs=1 seek=$(($(pe_offset "$1") + $4)) conv=notrunc status=none
+}
+
+failures=$(hardening_failures "$exe")
+if [ -n "$failures" ]; then
+  echo "$failures"
+  fail=1
+else
+  # The same check on copies that lack the flags, and the relocations (the
+  # directory emptied and the file marked as having none).
+  patched_copy "$exe" "$work/no-flags.exe" 2 94 0
+  if [ "$(hardening_failures "$work/no-flags.exe" | wc -l)" -ne 3 ]; then
+    echo "FAIL: the check passes a copy without DllCharacteristics"
+    fail=1
+  fi
+  patched_copy "$exe" "$work/no-directory.exe" 8 $relocation_directory 0
+  patched_copy "$work/no-directory.exe" "$work/no-relocations.exe" 2 22 $(($(read_u16 "$exe" 22) | 1))
+  if [ "$(hardening_failures "$work/no-relocations.exe" | wc -l)" -ne 2 ]; then
+    echo "FAIL: the check passes a copy without relocations"
+    fail=1
+  fi
+fi
 
 dlls=$("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort -u)
 echo "imports: $(echo $dlls)"
@@ -36,6 +91,15 @@ expect '5001 14 /* RT_GROUP_ICON */'
 
 size=$(stat -c %s "$exe")
 echo "setup.exe size: $size bytes"
-if [ "$size" -gt 16384 ]; then echo "FAIL: setup.exe is larger than 16384 bytes"; fail=1; fi
+"$objdump" -h "$exe" | while read -r index name bytes _; do
+  [[ $index =~ ^[0-9]+$ ]] || continue
+  read -r flags
+  [[ $flags == *CONTENTS* ]] || continue
+  printf '  %-7s %6d bytes, %4d free\n' "$name" $((16#$bytes)) $(((16#$bytes + 511) / 512 * 512 - 16#$bytes))
+done
+if [ "$arch_flag" = NO_SEH ] && [ "$size" -gt 16384 ]; then
+  echo "FAIL: setup.exe is larger than 16384 bytes"
+  fail=1
+fi
 [ $fail -eq 0 ] && echo "setup.exe check passed"
 exit $fail

@@ -155,6 +155,16 @@ TEST_F(LauncherTest, CompressedAndStoredRecordsOfBothFilesThroughOneDecoderState
   ExpectCompleteRun(Run(media), media, "");
 }
 
+// setup.exe's code at a base other than its own, through its relocations
+// (relocated_setup_host.cpp, since Wine 8.0 starts no program whose
+// preferred base is taken): the whole hand-off runs as from setup.exe.
+TEST_F(LauncherTest, RunsAtAnotherBaseThroughItsRelocations) {
+  std::string media = Media("relocated");
+  std::string host = media + "\\host.exe";
+  ASSERT_TRUE(CopyFileA(WinPath(TEST_RELOCATED_HOST_EXE).c_str(), host.c_str(), FALSE));
+  ExpectCompleteRun(test::RunProgram(host, "\"" + host + "\""), media, "");
+}
+
 // ---------------------------------------------------------------- failures
 
 TEST_F(LauncherTest, MissingPackFilesAreReportedWithMessage1) {
