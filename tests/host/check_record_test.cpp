@@ -171,32 +171,36 @@ TEST(CheckRecordRead, EveryWayAFileDisagreesWithItsCheckRecordIsRefused) {
     std::vector<uint8_t> file;
     std::string message;
   } cases[] = {
-      {"a record before it", [&] {
+      {"a record before it",
+       [&] {
          std::vector<uint8_t> f = stored;
          f.insert(f.end(), good.begin(), good.end());
          return f;
        }(),
        "record 1 at offset 19: Pack check record error (not the first record)"},
-      {"a second one at the end", [&] {
+      {"a second one at the end",
+       [&] {
          std::vector<uint8_t> f = good;
          f.insert(f.end(), checkRecord.begin(), checkRecord.end());
          return f;
        }(),
-       "record 3 at offset " + std::to_string(good.size()) + ": Pack check record error (not the first record)"},
-      {"an expanded size", [&] {
+       "record 3 at offset " + std::to_string(good.size()) +
+           ": Pack check record error (not the first record)"},
+      {"an expanded size",
+       [&] {
          std::vector<uint8_t> f = good;
          f[12] = 1;
          return f;
        }(),
        "Pack check record error (expanded size 1, not 0)"},
-      {"a changed field", [&] {
+      {"a changed field",
+       [&] {
          std::vector<uint8_t> f = good;
          f[PackHeaderSize + 24] ^= 1;
          return f;
        }(),
        "Pack check record error (damaged)"},
-      {"an unknown layout",
-       Reseal(good, [](std::vector<uint8_t>* b) { (*b)[8] = 2; }),
+      {"an unknown layout", Reseal(good, [](std::vector<uint8_t>* b) { (*b)[8] = 2; }),
        "Pack check record error (layout version 2 unknown)"},
       {"a wrong size", Reseal(good, [](std::vector<uint8_t>* b) { (*b)[16] ^= 1; }),
        "damaged: expands to " + std::to_string(data.size()) + " bytes, its check record says " +
@@ -210,7 +214,8 @@ TEST(CheckRecordRead, EveryWayAFileDisagreesWithItsCheckRecordIsRefused) {
                 b->erase(b->end() - 8, b->end() - 4);
               }),
        "damaged: has 2 data records, its check record lists 1"},
-      {"a dropped record", [&] {
+      {"a dropped record",
+       [&] {
          std::vector<ListedRecord> records;
          std::string error;
          ListRecords(good, &records, &error);
@@ -300,8 +305,8 @@ TEST(CheckRecordDamageSweep, NoSingleDamageExpandsToOtherBytes) {
       // itself has teeth.
       EXPECT_GT(silent, tried / 10) << silent << " of " << tried;
     }
-    printf("%s: %zu damaged pairs, %zu expanded to other bytes\n", withCheck ? "checked" : "--no-check", tried,
-           silent);
+    printf("%s: %zu damaged pairs, %zu expanded to other bytes\n", withCheck ? "checked" : "--no-check",
+           tried, silent);
   }
 }
 
