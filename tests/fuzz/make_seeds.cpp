@@ -246,6 +246,14 @@ void RecordsSeeds() {
   WriteCheckRecord(body.data(), (uint32_t)body.size(), &check, crcs.data());
   Bytes checkedRecords = Cat(Record((uint32_t)body.size(), 0, body), file);
   WriteRecordsSeed("checked-three-records", 0, checkedRecords, "");
+  // A file with more records than a check record holds lists none.
+  WriteRecordsSeed("checked-lists-none", 0,
+                   Resealed(checkedRecords,
+                            [](Bytes* b) {
+                              (*b)[12] = 0;
+                              b->erase(b->end() - 16, b->end() - 4);
+                            }),
+                   "");
 
   // No block that rebuilds the tree: fuzz_decoder has it, and here its
   // mutations, at 61,000 symbols each, took most of the time.
