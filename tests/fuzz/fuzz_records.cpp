@@ -10,6 +10,11 @@
 //          check record, so that mutations of its fields get past it
 //   bit 1  the target also writes into it the size and CRC-32 of what the
 //          data records expand to, so that mutated files can pass the check
+//   bits 2-3  progress: 0 to 100, none, a range the loop replaces (40 to 20),
+//          a zero target
+//   bit 4  no failing record and no check asked for
+//   bits 5-7  w: the destination takes (w - 1) * 1000 bytes and then no more
+//          (w = 0: all)
 // Before anything reads the file, a compressed record's expanded size is held
 // to 8 bytes per packed byte (a literal for every bit) plus 64: the work of an
 // input follows its length.
@@ -42,6 +47,7 @@ enum Outcome {
   CheckUnknownVersion,
   CheckDamaged,
   CheckMismatch,
+  WriteError,
 };
 
 struct Result {
@@ -57,8 +63,9 @@ uint32_t ZlibCrc(uint32_t crc, const uint8_t* data, size_t size) {
   return size == 0 ? crc : (uint32_t)crc32(crc, data, (uInt)size);
 }
 
-// The record loop as the format describes it, step by step.
-Result Model(const std::vector<uint8_t>& file) {
+// The record loop as the format describes it, step by step, writing to a
+// destination that takes `room` bytes.
+Result Model(const std::vector<uint8_t>& file, size_t room) {
   Result r;
   auto decoder = std::make_unique<ReferenceDecoder>();
   PackCheck& c = r.check;
@@ -102,6 +109,10 @@ Result Model(const std::vector<uint8_t>& file) {
         return r.outcome = BlockDamaged, r;
       out.resize(expandedSize);
     }
+    if (room - r.written.size() < out.size()) {
+      r.written.insert(r.written.end(), out.begin(), out.begin() + (room - r.written.size()));
+      return r.outcome = WriteError, r;
+    }
     r.written.insert(r.written.end(), out.begin(), out.end());
     c.expandedSize += expandedSize;
     c.dataRecords += 1;
@@ -129,6 +140,7 @@ Outcome FromMessage(const char* text) {
       {"Pack check record error (layout version", CheckUnknownVersion},
       {"Pack check record error (damaged)", CheckDamaged},
       {"Pack check error", CheckMismatch},
+      {"Write dest error", WriteError},
   };
   for (const auto& kind : kinds) {
     if (strncmp(text, kind.prefix, strlen(kind.prefix)) == 0) return kind.outcome;
@@ -169,6 +181,7 @@ struct Source {
   const std::vector<uint8_t>* file;
   size_t at;
   std::vector<uint8_t> written;
+  size_t room;
   uint32_t pumps;
 };
 
@@ -182,18 +195,19 @@ uint32_t Read(void* c, uint8_t* buffer, uint32_t size) {
 
 uint32_t Write(void* c, const uint8_t* buffer, uint32_t size) {
   Source* s = static_cast<Source*>(c);
-  s->written.insert(s->written.end(), buffer, buffer + size);
-  return size;
+  uint32_t n = (uint32_t)std::min<size_t>(s->room - s->written.size(), size);
+  s->written.insert(s->written.end(), buffer, buffer + n);
+  return n;
 }
 
 void Pump(void* c) { static_cast<Source*>(c)->pumps += 1; }
 
-// The progress callback has no context: the last value reported, reset for
-// every input.
-int32_t lastProgress;
+// The progress callback has no context: the range it must report in and the
+// last value reported, set for every input.
+int32_t lastProgress, progressEnd;
 
 void Progress(uint32_t target, int32_t value) {
-  if (target != 1 || value < lastProgress || value > 100) abort();
+  if (target != 1 || value < lastProgress || value > progressEnd) abort();
   lastProgress = value;
 }
 
@@ -206,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BoundExpansion(&file);
   if (options & 3) Reseal(&file);
   if (options & 2) {
-    Result first = Model(file);
+    Result first = Model(file, SIZE_MAX);
     uint32_t bodySize;
     uint8_t* body = CheckBody(&file, &bodySize);
     if (first.check.present && body) {
@@ -216,27 +230,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Reseal(&file);
     }
   }
-  Result expect = Model(file);
+  uint32_t rooms = options >> 5;
+  size_t room = rooms == 0 ? SIZE_MAX : (rooms - 1) * 1000;
+  Result expect = Model(file, room);
 
   std::unique_ptr<DecoderState> decoder(new DecoderState);
   ResetDecoderState(decoder.get());
   std::unique_ptr<uint8_t[]> input(new uint8_t[BlockBufferSize]());
   std::unique_ptr<uint8_t[]> output(new uint8_t[BlockBufferSize]());
-  Source source = {&file, 0, {}, 0};
+  Source source = {&file, 0, {}, room, 0};
   RecordIo io = {&source, Read, Write, Pump};
-  RecordProgress progress = {1, Progress, 0, 100};
-  lastProgress = 0;
+  static const RecordProgress progresses[4] = {
+      {1, Progress, 0, 100}, {0, nullptr, 0, 0}, {1, Progress, 40, 20}, {0, Progress, 0, 100}};
+  const RecordProgress* progress = &progresses[(options >> 2) & 3];
+  lastProgress = progress->start;
+  progressEnd = progress->end > progress->start ? progress->end : progress->start + 100;
+  bool asked = (options & 0x10) == 0;
   char error[256] = "";
   RecordPosition at = {0, 0};
-  PackCheck check;
-  int ok = ReadRecords(decoder.get(), &io, (uint32_t)file.size(), input.get(), output.get(), &progress, error,
-                       sizeof error, &at, &check);
+  PackCheck check = PackCheck();
+  int ok = ReadRecords(decoder.get(), &io, (uint32_t)file.size(), input.get(), output.get(),
+                       progress->callback ? progress : nullptr, error, sizeof error, asked ? &at : nullptr,
+                       asked ? &check : nullptr);
 
   if (!ok && error[0] == '\0') abort();        // a failure always says why
   if (ok && source.at < file.size()) abort();  // success consumed the whole file
   if ((ok ? Ok : FromMessage(error)) != expect.outcome) abort();
-  if (!ok && (at.index != expect.at.index || at.offset != expect.at.offset)) abort();
   if (source.written != expect.written) abort();
+  if (!asked) return 0;
+  if (!ok && (at.index != expect.at.index || at.offset != expect.at.offset)) abort();
   const PackCheck& c = expect.check;
   if (check.present != c.present || check.listedRecords != c.listedRecords ||
       check.expectedSize != c.expectedSize || check.expectedCrc != c.expectedCrc ||

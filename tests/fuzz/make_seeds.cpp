@@ -246,6 +246,13 @@ void RecordsSeeds() {
   WriteCheckRecord(body.data(), (uint32_t)body.size(), &check, crcs.data());
   Bytes checkedRecords = Cat(Record((uint32_t)body.size(), 0, body), file);
   WriteRecordsSeed("checked-three-records", 0, checkedRecords, "");
+  // The same through the target's options: a destination that takes 1,000
+  // bytes, no progress and nothing asked back, a progress range the loop
+  // replaces, a progress target of 0.
+  WriteRecordsSeed("checked-write-fails", 0x40, checkedRecords, "");
+  WriteRecordsSeed("checked-nothing-asked", 0x14, checkedRecords, "");
+  WriteRecordsSeed("checked-progress-40-to-20", 0x08, checkedRecords, "");
+  WriteRecordsSeed("checked-progress-target-0", 0x0C, checkedRecords, "");
   // A file with more records than a check record holds lists none.
   WriteRecordsSeed("checked-lists-none", 0,
                    Resealed(checkedRecords,
