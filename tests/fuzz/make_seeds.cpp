@@ -1,0 +1,337 @@
+// Writes the seed inputs of the fuzz targets into FOLDER/<target>/: the
+// format's worked examples, real blocks and files of several kinds, and
+// damaged check records. Each seed is checked for what it is meant to reach
+// before it is written. Built by the host preset:
+//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bit_writer.h"
+#include "block_decoder.h"
+#include "check_record.h"
+#include "crc32.h"
+#include "encoder.h"
+#include "pack_files.h"
+#include "test_data.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string folder;
+int failures = 0;
+
+void Write(const std::string& target, const std::string& name, const Bytes& data) {
+  std::string path = folder + "/" + target + "/" + name;
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f || (!data.empty() && fwrite(data.data(), 1, data.size(), f) != data.size()) || fclose(f) != 0) {
+    fprintf(stderr, "cannot write %s\n", path.c_str());
+    exit(1);
+  }
+  printf("%-45s %6zu bytes\n", path.c_str(), data.size());
+}
+
+void Expect(bool holds, const std::string& seed, const std::string& what) {
+  if (holds) return;
+  fprintf(stderr, "seed %s: %s\n", seed.c_str(), what.c_str());
+  ++failures;
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes Cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// --- fuzz_decoder: blocks, each after a head of expanded size and length ---
+
+struct Block {
+  uint32_t request;
+  Bytes body;
+};
+
+// As the targets hold it: 8 bytes per body byte plus 64.
+uint32_t Bound(size_t bodySize) { return 8 * (uint32_t)bodySize + 64; }
+uint32_t Bounded(const Block& b) { return std::min<uint32_t>(b.request, Bound(b.body.size())); }
+
+void WriteDecoderSeed(const std::string& name, const std::vector<Block>& blocks, const Bytes& lastBytes,
+                      uint32_t lastResult) {
+  Bytes input;
+  auto state = std::make_unique<DecoderState>();
+  ResetDecoderState(state.get());
+  Bytes output(BlockBufferSize);
+  uint32_t result = 0;
+  for (const Block& b : blocks) {
+    input.push_back((uint8_t)(b.request >> 8));
+    input.push_back((uint8_t)b.request);
+    input.push_back((uint8_t)(b.body.size() >> 8));
+    input.push_back((uint8_t)b.body.size());
+    input.insert(input.end(), b.body.begin(), b.body.end());
+    uint32_t expanded = b.request > BlockBufferSize ? b.request : Bounded(b);
+    result = DecodeBlock(state.get(), output.data(), expanded, b.body.data(), (uint32_t)b.body.size());
+  }
+  Expect(result == lastResult, name, "decode result " + std::to_string(result));
+  Expect(std::equal(lastBytes.begin(), lastBytes.end(), output.begin()), name, "expanded bytes");
+  Write("fuzz_decoder", name, input);
+}
+
+// One block through the encoder, its body padded to the target's bound.
+Block Encoded(EncoderState* state, const Bytes& data) {
+  Block b = {(uint32_t)data.size(), {}};
+  uint32_t covered = EncodeBlock(state, data.data(), (uint32_t)data.size(), true, &b.body);
+  if (covered != data.size()) abort();
+  while (Bounded(b) < b.request) b.body.push_back(0);
+  return b;
+}
+
+// A block of 61,300 literals: the root reaches the rebuild limit after
+// 61,126 symbols.
+Block RebuildBlock(Bytes* data) {
+  BitWriter w;
+  data->clear();
+  for (uint32_t i = 0; i < 61300; ++i) data->push_back(i % 97 == 0 ? (uint8_t)("setup"[i % 5]) : 'a');
+  for (uint8_t byte : *data) w.Literal(byte);
+  return {(uint32_t)data->size(), w.bytes()};
+}
+
+Bytes RunsData() {
+  Bytes data = Text("runs: ");
+  for (uint32_t length : {3u, 4u, 5u, 316u, 317u, 319u, 320u, 700u}) {
+    data.insert(data.end(), length, (uint8_t)('A' + length % 26));
+    data.push_back('|');
+  }
+  return data;
+}
+
+const char* Words =
+    "[Setup]\r\nTitle=Talvenor Installer\r\nSource=A:\\\r\nDest=C:\\TALVENOR\r\n"
+    "[Files]\r\nsetup.exe=1\r\ninstall.ex_=1\r\ninstall.sc_=1\r\n";
+
+void DecoderSeeds() {
+  WriteDecoderSeed("abc", {{3, {0xF6, 0xFB, 0xBD, 0xE0}}}, Text("abc"), DecodeOk);
+  WriteDecoderSeed("abcabcxxxx", {{10, {0xF6, 0xFB, 0xBD, 0xF1, 0x80, 0x05, 0xED, 0x04, 0xC6, 0x80}}},
+                   Text("abcabcxxxx"), DecodeOk);
+  WriteDecoderSeed("first-byte-zero", {{1, {0x00}}}, {0x74}, DecodeOk);
+  WriteDecoderSeed("nothing", {{0, {}}}, {}, DecodeOk);
+  WriteDecoderSeed("refused-size", {{0xFFFF, {0xF6, 0xFB, 0xBD, 0xE0}}}, {}, DecodeOutputOverflow);
+  WriteDecoderSeed("overrun", {{6, {0xF6, 0xFB, 0xBD, 0xE0}}}, Text("abc"), DecodeInputOverrun);
+
+  auto state = std::make_unique<EncoderState>();
+  Bytes words = Text(Words);
+  WriteDecoderSeed("literals", {Encoded(state.get(), Text("Talvenor setup: please wait"))},
+                   Text("Talvenor setup: please wait"), DecodeOk);
+  Bytes runs = RunsData();
+  WriteDecoderSeed("runs", {Encoded(state.get(), runs)}, runs, DecodeOk);
+  Bytes repeated = Cat(Cat(words, words), words);
+  WriteDecoderSeed("matches", {Encoded(state.get(), repeated)}, repeated, DecodeOk);
+
+  // The second block copies the tokens, runs among them, that the first
+  // left in the ring.
+  auto chained = std::make_unique<EncoderState>();
+  Bytes first = Cat(runs, words), second = Cat(words, runs);
+  Block a = Encoded(chained.get(), first), b = Encoded(chained.get(), second);
+  WriteDecoderSeed("ring-of-the-block-before", {a, b}, second, DecodeOk);
+
+  Bytes rebuilt;
+  WriteDecoderSeed("tree-rebuild", {RebuildBlock(&rebuilt)}, rebuilt, DecodeOk);
+
+  // The last run passes the buffer; the body is padded to the bound.
+  Block overflow = {BlockBufferSize, OverflowingBlock()};
+  if (Bound(overflow.body.size()) >= BlockBufferSize) abort();
+  while (Bound(overflow.body.size()) < BlockBufferSize) overflow.body.push_back(0);
+  WriteDecoderSeed("overflow", {overflow}, {}, DecodeOutputOverflow);
+}
+
+// --- fuzz_records: an option byte, then a pack file -------------------------
+
+Bytes Record(uint32_t packedSize, uint32_t expandedSize, const Bytes& body) {
+  Bytes out;
+  AppendRecordHeader(&out, packedSize, expandedSize);
+  return Cat(out, body);
+}
+
+Bytes Checked(const Bytes& data, bool withCheck = true) {
+  auto state = std::make_unique<EncoderState>();
+  Bytes out;
+  PackFile(state.get(), data.data(), data.size(), withCheck, &out, nullptr);
+  return out;
+}
+
+// The check record's body edited and resealed.
+Bytes Resealed(Bytes file, void (*edit)(Bytes* body)) {
+  uint32_t size = ReadLE32(&file[8]);
+  Bytes body(file.begin() + PackHeaderSize, file.begin() + PackHeaderSize + size);
+  edit(&body);
+  WriteLE32(&body[body.size() - 4], Crc32Update(0, body.data(), (uint32_t)body.size() - 4));
+  Bytes out(file.begin(), file.begin() + 8);
+  out.resize(PackHeaderSize);
+  WriteLE32(&out[8], (uint32_t)body.size());
+  out = Cat(out, body);
+  out.insert(out.end(), file.begin() + PackHeaderSize + ReadLE32(&file[8]), file.end());
+  return out;
+}
+
+// Pads each compressed record's body with bytes the decoder never reads, up
+// to the target's bound, so that the target reads the file as written.
+Bytes PaddedToBound(const Bytes& file) {
+  Bytes out;
+  size_t at = 0;
+  while (at + PackHeaderSize <= file.size()) {
+    uint32_t packedSize = ReadLE32(&file[at + 8]), expandedSize = ReadLE32(&file[at + 12]);
+    uint32_t size = packedSize ? packedSize : expandedSize;
+    if (packedSize > BlockBufferSize || expandedSize > BlockBufferSize ||
+        file.size() - at - PackHeaderSize < size) {
+      break;
+    }
+    Bytes body(file.begin() + at + PackHeaderSize, file.begin() + at + PackHeaderSize + size);
+    while (packedSize != 0 && Bound(body.size()) < expandedSize) body.push_back(0);
+    out = Cat(out, Record(packedSize ? (uint32_t)body.size() : 0, expandedSize, body));
+    at += PackHeaderSize + size;
+  }
+  out.insert(out.end(), file.begin() + at, file.end());
+  return out;
+}
+
+void WriteRecordsSeed(const std::string& name, uint8_t options, const Bytes& written,
+                      const std::string& error) {
+  Bytes file = PaddedToBound(written);
+  std::vector<std::vector<uint8_t>> expanded;
+  std::string got;
+  bool ok = ExpandPackedData({file}, &expanded, nullptr, nullptr, &got);
+  if (error.empty()) {
+    Expect(ok, name, "fails: " + got);
+  } else {
+    Expect(!ok && got.find(error) != std::string::npos, name, "expected '" + error + "', got '" + got + "'");
+  }
+  Bytes input = {options};
+  Write("fuzz_records", name, Cat(input, file));
+}
+
+void RecordsSeeds() {
+  Bytes abc = Record(0, 3, Text("abc"));
+  WriteRecordsSeed("stored", 0, abc, "");
+  WriteRecordsSeed("compressed-abc", 0, Record(4, 3, {0xF6, 0xFB, 0xBD, 0xE0}), "");
+  WriteRecordsSeed("header-only", 0, Text("PACKDAT$"), "");
+  WriteRecordsSeed("size-error", 0, Record(BlockBufferSize + 1, 0, {}), "Pack record size error");
+  WriteRecordsSeed("read-error", 0, Record(0, 10, Text("abc")), "Read source error");
+  WriteRecordsSeed("block-damaged", 0, Record(4, 6, {0xF6, 0xFB, 0xBD, 0xE0}), "Pack data damaged");
+
+  // Stored and compressed records through one ring, the later ones
+  // copying from the earlier.
+  auto state = std::make_unique<EncoderState>();
+  Bytes words = Text(Words), runs = RunsData();
+  Bytes file = abc, expansion = Text("abc");
+  std::vector<uint32_t> crcs = {Crc32Update(0, expansion.data(), 3)};
+  for (const Bytes& data : {Cat(runs, words), Cat(words, runs)}) {
+    Bytes body;
+    EncodeBlock(state.get(), data.data(), (uint32_t)data.size(), true, &body);
+    file = Cat(file, Record((uint32_t)body.size(), (uint32_t)data.size(), body));
+    expansion = Cat(expansion, data);
+    crcs.push_back(Crc32Update(0, data.data(), (uint32_t)data.size()));
+  }
+  WriteRecordsSeed("records-mixed", 0, file, "");
+  // The same records after a check record that lists them.
+  CheckRecord check = {};
+  check.listedRecords = (uint32_t)crcs.size();
+  check.expandedSize = expansion.size();
+  check.crc = Crc32Update(0, expansion.data(), (uint32_t)expansion.size());
+  Bytes body(CheckFixedSize + 4 * crcs.size());
+  WriteCheckRecord(body.data(), (uint32_t)body.size(), &check, crcs.data());
+  Bytes checkedRecords = Cat(Record((uint32_t)body.size(), 0, body), file);
+  WriteRecordsSeed("checked-three-records", 0, checkedRecords, "");
+  // The same through the target's options: a destination that takes 1,000
+  // bytes, no progress and nothing asked back, a progress range the loop
+  // replaces, a progress target of 0.
+  WriteRecordsSeed("checked-write-fails", 0x40, checkedRecords, "");
+  WriteRecordsSeed("checked-nothing-asked", 0x14, checkedRecords, "");
+  WriteRecordsSeed("checked-progress-40-to-20", 0x08, checkedRecords, "");
+  WriteRecordsSeed("checked-progress-target-0", 0x0C, checkedRecords, "");
+  // A file with more records than a check record holds lists none.
+  WriteRecordsSeed("checked-lists-none", 0,
+                   Resealed(checkedRecords,
+                            [](Bytes* b) {
+                              (*b)[12] = 0;
+                              b->erase(b->end() - 16, b->end() - 4);
+                            }),
+                   "");
+
+  // No block that rebuilds the tree: fuzz_decoder has it, and here its
+  // mutations, at 61,000 symbols each, took most of the time.
+
+  // Checked files: one record, and several records (text with long repeats).
+  Bytes text;
+  for (int i = 0; text.size() < 1500; ++i) text = Cat(text, Text(std::to_string(i) + ": " + Words));
+  Bytes good = Checked(text);
+  WriteRecordsSeed("checked", 0, good, "");
+  WriteRecordsSeed("checked-sealed-by-the-target", 3, good, "");
+  WriteRecordsSeed("checked-empty", 0, Checked({}), "");
+
+  WriteRecordsSeed("check-not-first", 0, Cat(abc, good), "(not the first record)");
+  Bytes expandedSize = good;
+  expandedSize[12] = 1;
+  WriteRecordsSeed("check-expanded-size", 0, expandedSize, "(expanded size 1, not 0)");
+  Bytes damaged = good;
+  damaged[PackHeaderSize + 24] ^= 1;
+  WriteRecordsSeed("check-damaged", 0, damaged, "Pack check record error (damaged)");
+  WriteRecordsSeed("check-short", 0, Record(12, 0, {'P', 'A', 'C', 'K', 'C', 'H', 'K', 0x1A, 1, 0, 0, 0}),
+                   "Pack check record error (damaged)");
+  WriteRecordsSeed("check-unknown-version", 0, Resealed(good, [](Bytes* b) { (*b)[8] = 2; }),
+                   "(layout version 2 unknown)");
+  WriteRecordsSeed("check-size-mismatch", 0, Resealed(good, [](Bytes* b) { (*b)[16] ^= 1; }),
+                   "its check record says");
+  WriteRecordsSeed("check-crc-mismatch", 0, Resealed(good, [](Bytes* b) { (*b)[27] ^= 0x80; }),
+                   "bytes of CRC-32");
+  WriteRecordsSeed("check-list-mismatch", 0,
+                   Resealed(checkedRecords,
+                            [](Bytes* b) {
+                              (*b)[12] = 2;
+                              b->erase(b->end() - 8, b->end() - 4);
+                            }),
+                   "has 3 data records, its check record lists 2");
+}
+
+// --- fuzz_roundtrip: two option bytes, then the data -----------------------
+
+void RoundtripSeeds() {
+  // setuppack's settings: run threshold 4, three passes, check records,
+  // chain limit 256.
+  const Bytes defaults = {0x24, 0xFF};
+  Bytes text;
+  for (int i = 0; text.size() < 400; ++i) text = Cat(text, Text(std::to_string(i) + ": " + Words));
+  Write("fuzz_roundtrip", "empty", defaults);
+  Write("fuzz_roundtrip", "text", Cat(defaults, text));
+  Write("fuzz_roundtrip", "text-no-check-fast", Cat({0x44, 0x07}, text));
+  Write("fuzz_roundtrip", "runs", Cat(defaults, RunsData()));
+  Write("fuzz_roundtrip", "mixed", Cat({0x15, 0x3F}, MixedBytes(800, 11)));
+  Write("fuzz_roundtrip", "random", Cat(defaults, RandomBytes(300, 12)));
+  // The second file passes one block: a block cut at a ring turn, and with
+  // split blocks (bit 7) the search for a better end; one pass and a chain
+  // limit of 16 keep its time down.
+  Write("fuzz_roundtrip", "several-blocks-split", Cat({0x84, 0x0F}, MixedBytes(39000, 13)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+    return 2;
+  }
+  folder = argv[1];
+  mkdir(folder.c_str(), 0777);
+  for (const char* target : {"fuzz_decoder", "fuzz_records", "fuzz_roundtrip"}) {
+    mkdir((folder + "/" + target).c_str(), 0777);
+  }
+  DecoderSeeds();
+  RecordsSeeds();
+  RoundtripSeeds();
+  if (failures) fprintf(stderr, "%d seeds are not what they should be\n", failures);
+  return failures ? 1 : 0;
+}
