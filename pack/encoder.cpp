@@ -45,11 +45,19 @@ void Tokenize(const uint8_t* data, uint32_t size, uint32_t runThreshold, std::ve
 // ---------------------------------------------------------------------------
 // Longest matches over the token window
 
-const uint32_t HashBits = 16;
+const uint32_t MaxHashBits = 16;
 
-inline uint32_t HashTokens(const uint32_t* t) {
+// At least as many heads as positions to insert, up to 2^16: a small block
+// does not clear and walk a table sized for a full one.
+inline uint32_t HashBitsFor(uint32_t positions) {
+  uint32_t bits = 12;
+  while (bits < MaxHashBits && (1u << bits) < positions) ++bits;
+  return bits;
+}
+
+inline uint32_t HashTokens(const uint32_t* t, uint32_t bits) {
   uint32_t h = t[0] * 0x9E3779B1u ^ t[1] * 0x85EBCA77u ^ t[2] * 0xC2B2AE3Du;
-  return h >> (32 - HashBits);
+  return h >> (32 - bits);
 }
 
 // window holds the ring as it is at the start of the block (RingSize tokens)
@@ -61,13 +69,14 @@ void FindLongestMatches(const std::vector<uint32_t>& window, uint32_t chainLimit
   const uint32_t blockTokens = total - RingSize;
   longest->assign(blockTokens, 0);
   distance->assign(blockTokens, 0);
-  std::vector<int32_t> head(1u << HashBits, -1);
+  const uint32_t bits = HashBitsFor(total);
+  std::vector<int32_t> head(1u << bits, -1);
   std::vector<int32_t> prev(total, -1);
   const uint32_t* w = window.data();
 
   auto insert = [&](uint32_t j) {
     if (j + MinMatchTokens > total) return;
-    uint32_t h = HashTokens(w + j);
+    uint32_t h = HashTokens(w + j, bits);
     prev[j] = head[h];
     head[h] = (int32_t)j;
   };
@@ -79,7 +88,7 @@ void FindLongestMatches(const std::vector<uint32_t>& window, uint32_t chainLimit
     if (limit >= MinMatchTokens) {
       uint32_t best = 0, bestFrom = 0, chain = chainLimit;
       // Sources from p - RingSize (distance 4095) up to p - 1 (distance 0).
-      for (int32_t j = head[HashTokens(w + p)]; j >= (int32_t)i && chain-- > 0; j = prev[j]) {
+      for (int32_t j = head[HashTokens(w + p, bits)]; j >= (int32_t)i && chain-- > 0; j = prev[j]) {
         const uint32_t* a = w + j;
         const uint32_t* b = w + p;
         if (a[best] != b[best]) continue;

@@ -75,16 +75,22 @@ std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::
   return why;
 }
 
-bool ExpandOne(DecoderState* decoder, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
+// The decoder and the record loop's two buffers, shared by the files of one
+// expansion.
+struct Expander {
+  DecoderState decoder;
+  std::unique_ptr<uint8_t[]> input{new uint8_t[BlockBufferSize]()};
+  std::unique_ptr<uint8_t[]> output{new uint8_t[BlockBufferSize]()};
+};
+
+bool ExpandOne(Expander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
                PackCheck* check, std::string* error) {
-  std::unique_ptr<uint8_t[]> input(new uint8_t[BlockBufferSize]());
-  std::unique_ptr<uint8_t[]> output(new uint8_t[BlockBufferSize]());
   MemoryIo memory = {&packed, 0, expanded};
   RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
   char text[256];
   RecordPosition at = {0, 0};
-  if (!ReadRecords(decoder, &io, (uint32_t)packed.size(), input.get(), output.get(), nullptr, text,
-                   sizeof text, &at, check)) {
+  if (!ReadRecords(&expander->decoder, &io, (uint32_t)packed.size(), expander->input.get(),
+                   expander->output.get(), nullptr, text, sizeof text, &at, check)) {
     if (check->present && at.offset >= packed.size()) {
       *error = "damaged: " + DescribeCheckFailure(packed, *expanded, *check);
     } else {
@@ -105,13 +111,13 @@ void ShowPackProgress(size_t done, size_t total) {
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error) {
-  std::unique_ptr<DecoderState> decoder(new DecoderState());
-  ResetDecoderState(decoder.get());
+  std::unique_ptr<Expander> expander(new Expander());
+  ResetDecoderState(&expander->decoder);
   expanded->assign(packed.size(), {});
   std::vector<PackCheck> found(packed.size(), PackCheck());
   bool ok = true;
   for (size_t i = 0; i < packed.size() && ok; ++i) {
-    ok = ExpandOne(decoder.get(), packed[i], &(*expanded)[i], &found[i], error);
+    ok = ExpandOne(expander.get(), packed[i], &(*expanded)[i], &found[i], error);
     if (!ok && failedFile) *failedFile = i;
   }
   if (checks) *checks = found;
