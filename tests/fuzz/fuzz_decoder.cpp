@@ -33,12 +33,15 @@ uint32_t Head16(const uint8_t* p) { return (uint32_t)p[0] << 8 | p[1]; }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // As a process starts: an all-zero ring (DecodeBlock resets the tree).
-  std::unique_ptr<DecoderState> state(new DecoderState);
-  ResetDecoderState(state.get());
-  auto reference = std::make_unique<ReferenceDecoder>();
-  // Exactly sized heap buffers, so that ASan sees any access past them.
-  std::unique_ptr<uint8_t[]> output(new uint8_t[BlockBufferSize]);
+  // Allocated once, since fresh memory costs ASan more than decoding a short
+  // input, and set back for every input to a process's first state: an
+  // all-zero ring (DecodeBlock resets the tree). Exactly sized heap buffers,
+  // so that ASan sees any access past them.
+  static DecoderState* const state = new DecoderState;
+  static ReferenceDecoder* const reference = new ReferenceDecoder;
+  static uint8_t* const output = new uint8_t[BlockBufferSize];
+  ResetDecoderState(state);
+  *reference = ReferenceDecoder();
 
   for (size_t at = 0; at + 4 <= size;) {
     uint32_t request = Head16(data + at);
@@ -48,14 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += 4 + packedSize;
 
     if (request > BlockBufferSize) {
-      if (DecodeBlock(state.get(), output.get(), request, packed.get(), packedSize) != DecodeOutputOverflow) {
+      if (DecodeBlock(state, output, request, packed.get(), packedSize) != DecodeOutputOverflow) {
         abort();
       }
       if (memcmp(reference->ring, state->TokenRing, sizeof state->TokenRing) != 0) abort();
       continue;
     }
     uint32_t expanded = std::min(request, BytesPerBodyByte * packedSize + BytesForAnyBody);
-    uint32_t result = DecodeBlock(state.get(), output.get(), expanded, packed.get(), packedSize);
+    uint32_t result = DecodeBlock(state, output, expanded, packed.get(), packedSize);
     std::vector<uint8_t> expect = reference->Decode(packed.get(), packedSize, expanded);
 
     bool overrun = reference->Consumed() > 8 * packedSize;
@@ -63,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (((result & DecodeInputOverrun) != 0) != overrun) abort();
     if (((result & DecodeOutputOverflow) != 0) != overflow) abort();
     if ((result & ~(uint32_t)(DecodeInputOverrun | DecodeOutputOverflow)) != 0) abort();
-    if (!expect.empty() &&
-        memcmp(expect.data(), output.get(), overflow ? BlockBufferSize : expect.size()) != 0) {
+    if (!expect.empty() && memcmp(expect.data(), output, overflow ? BlockBufferSize : expect.size()) != 0) {
       abort();
     }
     if (memcmp(reference->ring, state->TokenRing, sizeof state->TokenRing) != 0) abort();

@@ -109,6 +109,7 @@ struct ReferenceDecoder {
     fetched = buffer = count = 0;
     ResetTree(&tree);
     std::vector<uint8_t> out;
+    out.reserve(expanded + 59 * (MaxRunBytes + 3));  // room for the last symbol's overshoot
     uint32_t w = 0;
     while (out.size() < expanded) {
       uint32_t s = Symbol();
