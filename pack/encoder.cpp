@@ -63,15 +63,19 @@ inline uint32_t HashTokens(const uint32_t* t, uint32_t bits) {
 // window holds the ring as it is at the start of the block (RingSize tokens)
 // followed by the block's tokens. For every block token i, finds the longest
 // run of tokens (up to MaxMatchTokens) that a match can copy, and its distance.
-void FindLongestMatches(const std::vector<uint32_t>& window, uint32_t chainLimit,
-                        std::vector<uint8_t>* longest, std::vector<uint16_t>* distance) {
+// Finds them into scratch->longest and scratch->distance.
+void FindLongestMatches(const std::vector<uint32_t>& window, uint32_t chainLimit, EncoderScratch* scratch) {
   const uint32_t total = (uint32_t)window.size();
   const uint32_t blockTokens = total - RingSize;
+  std::vector<uint8_t>* longest = &scratch->longest;
+  std::vector<uint16_t>* distance = &scratch->distance;
   longest->assign(blockTokens, 0);
   distance->assign(blockTokens, 0);
   const uint32_t bits = HashBitsFor(total);
-  std::vector<int32_t> head(1u << bits, -1);
-  std::vector<int32_t> prev(total, -1);
+  std::vector<int32_t>& head = scratch->head;
+  std::vector<int32_t>& prev = scratch->prev;
+  head.assign(1u << bits, -1);
+  prev.assign(total, -1);
   const uint32_t* w = window.data();
 
   auto insert = [&](uint32_t j) {
@@ -143,11 +147,15 @@ void PriceFromCounts(const uint32_t* counts, CostModel* model) {
 // or a match of 3 to longest[i] tokens are the edges. All matches of one
 // length cost the same (the distance always takes 12 bits), so the longest
 // match at each token offers every useful choice.
-void ChooseParse(const std::vector<uint32_t>& tokens, const std::vector<uint8_t>& longest,
-                 const CostModel& model, std::vector<uint8_t>* choice) {
+// The parse goes to scratch->choice.
+void ChooseParse(const std::vector<uint32_t>& tokens, const CostModel& model, EncoderScratch* scratch) {
   const uint32_t n = (uint32_t)tokens.size();
-  std::vector<uint32_t> cost(n + 1, UINT32_MAX);
-  std::vector<uint8_t> step(n + 1, 0);
+  const std::vector<uint8_t>& longest = scratch->longest;
+  std::vector<uint8_t>* choice = &scratch->choice;
+  std::vector<uint32_t>& cost = scratch->cost;
+  std::vector<uint8_t>& step = scratch->step;
+  cost.assign(n + 1, UINT32_MAX);
+  step.assign(n + 1, 0);
   cost[0] = 0;
   uint32_t matchCost[MaxMatchTokens + 1];
   for (uint32_t len = MinMatchTokens; len <= MaxMatchTokens; ++len) matchCost[len] = MatchCost(model, len);
@@ -238,7 +246,8 @@ void PutSymbol(CodeTree* tree, BitSink* sink, uint32_t symbol) {
 uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bool isLast,
                      std::vector<uint8_t>* packed) {
   const EncoderOptions& options = state->options;
-  std::vector<uint32_t> tokens;
+  EncoderScratch* scratch = &state->scratch;
+  std::vector<uint32_t>& tokens = scratch->tokens;
   Tokenize(data, size, options.runThreshold, &tokens);
   // End the block after a whole number of ring turns. Any end would decode
   // correctly; this one packs better, since the next block then finds the
@@ -252,11 +261,11 @@ uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bo
     }
   }
 
-  std::vector<uint32_t> window(state->TokenRing, state->TokenRing + RingSize);
+  std::vector<uint32_t>& window = scratch->window;
+  window.assign(state->TokenRing, state->TokenRing + RingSize);
   window.insert(window.end(), tokens.begin(), tokens.end());
-  std::vector<uint8_t> longest;
-  std::vector<uint16_t> distance;
-  FindLongestMatches(window, options.chainLimit, &longest, &distance);
+  FindLongestMatches(window, options.chainLimit, scratch);
+  const std::vector<uint16_t>& distance = scratch->distance;
 
   // First prices: literals from the block's byte statistics, the rest flat.
   uint32_t counts[SymbolCount] = {};
@@ -266,12 +275,12 @@ uint32_t EncodeBlock(EncoderState* state, const uint8_t* data, uint32_t size, bo
   PriceFromCounts(counts, &model);
 
   // Each pass prices the symbols by how often the previous parse used them.
-  std::vector<uint8_t> choice;
-  ChooseParse(tokens, longest, model, &choice);
+  const std::vector<uint8_t>& choice = scratch->choice;
+  ChooseParse(tokens, model, scratch);
   for (uint32_t pass = 1; pass < options.parsePasses; ++pass) {
     CountParse(tokens, choice, counts);
     PriceFromCounts(counts, &model);
-    ChooseParse(tokens, longest, model, &choice);
+    ChooseParse(tokens, model, scratch);
   }
 
   CodeTree tree;

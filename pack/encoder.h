@@ -34,9 +34,19 @@ struct EncoderOptions {
 // Marks the end of a compressed block in a symbol log.
 static const uint16_t SymbolLogBlockEnd = 0xFFFF;
 
+// EncodeBlock's work buffers, kept between blocks so that every block does
+// not allocate them again. Nothing in them outlives one call.
+struct EncoderScratch {
+  std::vector<uint32_t> tokens, window, cost;
+  std::vector<int32_t> head, prev;
+  std::vector<uint8_t> longest, step, choice;
+  std::vector<uint16_t> distance;
+};
+
 struct EncoderState {
   uint32_t TokenRing[RingSize] = {};  // what the decoder's ring holds now
   EncoderOptions options;
+  EncoderScratch scratch;
   // When set, PackBuffer appends every symbol of every compressed record it
   // writes, each record's followed by SymbolLogBlockEnd (for measurements).
   std::vector<uint16_t>* symbolLog = nullptr;
