@@ -88,35 +88,46 @@ std::string Verified(const PackCheck& check, size_t size) {
   return bytes + ", size and CRC-32 " + Hex32(check.expectedCrc) + " match its check record";
 }
 
-int Pack(const Invocation& in) {
+// Splits the SOURCE DEST pairs of pack and unpack into sources and planned
+// destinations. Returns ExitSuccess, or the error that stops the command.
+int PlanPairs(const Invocation& in, const char* usage, const char* ownSource,
+              std::vector<std::string>* sources, std::vector<Destination>* destinations) {
   std::vector<FilePair> pairs;
-  if (!Pairs(in.files, &pairs)) return UsageError("pack needs SOURCE PACKED pairs");
-  std::vector<std::string> sources, targets;
+  if (!Pairs(in.files, &pairs)) return UsageError(usage);
+  std::vector<std::string> targets;
   for (const FilePair& p : pairs) {
-    if (IsSameRegularFile(p.from, p.to)) return UsageError("'" + p.to + "' would overwrite its own source");
-    sources.push_back(p.from);
+    if (IsSameRegularFile(p.from, p.to)) return UsageError("'" + p.to + "' would overwrite its " + ownSource);
+    sources->push_back(p.from);
     targets.push_back(p.to);
   }
   std::string error;
+  if (!CheckNamesOnce(*sources, targets, &error)) return UsageError(error);
+  if (!PlanAll(targets, in.force, destinations, &error)) return DataError(error);
+  return ExitSuccess;
+}
+
+int Pack(const Invocation& in) {
+  std::vector<std::string> sources;
   std::vector<Destination> destinations;
-  if (!CheckNamesOnce(sources, targets, &error)) return UsageError(error);
-  if (!PlanAll(targets, in.force, &destinations, &error)) return DataError(error);
+  int planned = PlanPairs(in, "pack needs SOURCE PACKED pairs", "own source", &sources, &destinations);
+  if (planned != ExitSuccess) return planned;
   for (const Destination& d : destinations) {
     // As gzip: packed data on a terminal is of no use to anyone.
     if (d.isTerminal && !in.force) {
       return DataError("packed data not written to a terminal ('" + d.name + "'); -f writes it anyway");
     }
   }
-  std::vector<std::vector<uint8_t>> data(pairs.size()), packed(pairs.size());
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    if (!ReadWholeFile(pairs[i].from, &data[i], &error)) return DataError(error);
+  std::string error;
+  std::vector<std::vector<uint8_t>> data(sources.size()), packed(sources.size());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    if (!ReadWholeFile(sources[i], &data[i], &error)) return DataError(error);
   }
   // One encoder state, in the order the decoder will meet the files.
   auto state = std::make_unique<EncoderState>();
   state->options = in.encoder;
-  for (size_t i = 0; i < pairs.size(); ++i) {
+  for (size_t i = 0; i < sources.size(); ++i) {
     bool progress = isatty(2) && data[i].size() >= 4 * BlockBufferSize;
-    if (progress) fprintf(stderr, "%s\n", DisplayName(pairs[i].from, true).c_str());
+    if (progress) fprintf(stderr, "%s\n", DisplayName(sources[i], true).c_str());
     PackFile(state.get(), data[i].data(), data[i].size(), in.withCheck, &packed[i],
              progress ? ShowPackProgress : nullptr);
   }
@@ -151,21 +162,13 @@ bool ReadAndExpand(const std::vector<std::string>& names, std::vector<std::vecto
 }
 
 int Unpack(const Invocation& in) {
-  std::vector<FilePair> pairs;
-  if (!Pairs(in.files, &pairs)) return UsageError("unpack needs PACKED DEST pairs");
-  std::vector<std::string> sources, targets;
-  for (const FilePair& p : pairs) {
-    if (IsSameRegularFile(p.from, p.to))
-      return UsageError("'" + p.to + "' would overwrite its own pack file");
-    sources.push_back(p.from);
-    targets.push_back(p.to);
-  }
-  std::string error;
+  std::vector<std::string> sources;
   std::vector<Destination> destinations;
-  if (!CheckNamesOnce(sources, targets, &error)) return UsageError(error);
-  if (!PlanAll(targets, in.force, &destinations, &error)) return DataError(error);
+  int planned = PlanPairs(in, "unpack needs PACKED DEST pairs", "own pack file", &sources, &destinations);
+  if (planned != ExitSuccess) return planned;
   // Every file is expanded and checked before any destination is written,
   // so that damage anywhere writes nothing.
+  std::string error;
   std::vector<std::vector<uint8_t>> expanded;
   size_t failed = 0;
   if (!ReadAndExpand(sources, &expanded, nullptr, &failed, &error)) return DataError(error);
