@@ -31,7 +31,7 @@ run_one() {
     echo "exit: $?"
     echo "end: $(date -u +%FT%TZ) $(uptime)"
   } >"$out/$target.log"
-  echo "$target: $(grep -E '^#[0-9]+ +DONE' "$out/$target.log" | tail -1)"
+  echo "$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$out/$target.log" | tail -1)"
 }
 
 # Two at a time (the machine has two cores), the next starting as soon as
