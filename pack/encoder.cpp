@@ -375,7 +375,7 @@ void AppendRecordHeader(std::vector<uint8_t>* out, uint32_t packedSize, uint32_t
 
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                 std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total)) {
-  std::vector<uint8_t> body;
+  std::vector<uint8_t>& body = state->scratch.body;
   uint32_t savedRing[RingSize];
   for (size_t at = 0; at < size;) {
     uint32_t chunk = (uint32_t)std::min<size_t>(size - at, BlockBufferSize);
@@ -413,9 +413,11 @@ void PackFile(EncoderState* state, const uint8_t* data, size_t size, bool withCh
     PackBuffer(state, data, size, out, nullptr, progress);
     return;
   }
-  std::vector<uint8_t> records;
+  // The records go out first; the check record, which lists them, is put in
+  // front of them afterwards.
+  const size_t start = out->size();
   std::vector<RecordInfo> infos;
-  PackBuffer(state, data, size, &records, &infos, progress);
+  PackBuffer(state, data, size, out, &infos, progress);
 
   CheckRecord check = {};
   std::vector<uint32_t> recordCrcs;
@@ -427,10 +429,10 @@ void PackFile(EncoderState* state, const uint8_t* data, size_t size, bool withCh
   }
   check.expandedSize = size;
   check.listedRecords = infos.size() <= CheckMaxListedRecords ? (uint32_t)infos.size() : 0;
-  std::vector<uint8_t> body(CheckFixedSize + 4 * check.listedRecords);
-  WriteCheckRecord(body.data(), (uint32_t)body.size(), &check, recordCrcs.data());
-
-  AppendRecordHeader(out, (uint32_t)body.size(), 0);
-  out->insert(out->end(), body.begin(), body.end());
-  out->insert(out->end(), records.begin(), records.end());
+  const uint32_t bodySize = CheckFixedSize + 4 * check.listedRecords;
+  std::vector<uint8_t> record;
+  AppendRecordHeader(&record, bodySize, 0);
+  record.resize(PackHeaderSize + bodySize);
+  WriteCheckRecord(record.data() + PackHeaderSize, bodySize, &check, recordCrcs.data());
+  out->insert(out->begin() + start, record.begin(), record.end());
 }

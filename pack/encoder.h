@@ -34,13 +34,14 @@ struct EncoderOptions {
 // Marks the end of a compressed block in a symbol log.
 static const uint16_t SymbolLogBlockEnd = 0xFFFF;
 
-// EncodeBlock's work buffers, kept between blocks so that every block does
-// not allocate them again. Nothing in them outlives one call.
+// The work buffers of EncodeBlock and PackBuffer, kept between blocks so that
+// every block does not allocate them again. Nothing in them outlives one call.
 struct EncoderScratch {
   std::vector<uint32_t> tokens, window, cost;
   std::vector<int32_t> head, prev;
   std::vector<uint8_t> longest, step, choice;
   std::vector<uint16_t> distance;
+  std::vector<uint8_t> body;  // PackBuffer's block before it is stored or written
 };
 
 struct EncoderState {

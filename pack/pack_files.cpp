@@ -75,16 +75,7 @@ std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::
   return why;
 }
 
-// The decoder and the record loop's two buffers, shared by the files of one
-// expansion. The buffers are not cleared: the record loop reads only what it
-// has filled, and clearing them costs more than the expansion of a small file.
-struct Expander {
-  DecoderState decoder;
-  std::unique_ptr<uint8_t[]> input{new uint8_t[BlockBufferSize]};
-  std::unique_ptr<uint8_t[]> output{new uint8_t[BlockBufferSize]};
-};
-
-bool ExpandOne(Expander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
+bool ExpandOne(PackExpander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
                PackCheck* check, std::string* error) {
   MemoryIo memory = {&packed, 0, expanded};
   RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
@@ -112,13 +103,20 @@ void ShowPackProgress(size_t done, size_t total) {
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error) {
-  std::unique_ptr<Expander> expander(new Expander());
+  std::unique_ptr<PackExpander> expander(new PackExpander());
+  return ExpandPackedData(expander.get(), packed, expanded, checks, failedFile, error);
+}
+
+bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint8_t>>& packed,
+                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
+                      size_t* failedFile, std::string* error) {
   ResetDecoderState(&expander->decoder);
-  expanded->assign(packed.size(), {});
+  expanded->resize(packed.size());
+  for (std::vector<uint8_t>& file : *expanded) file.clear();
   std::vector<PackCheck> found(packed.size(), PackCheck());
   bool ok = true;
   for (size_t i = 0; i < packed.size() && ok; ++i) {
-    ok = ExpandOne(expander.get(), packed[i], &(*expanded)[i], &found[i], error);
+    ok = ExpandOne(expander, packed[i], &(*expanded)[i], &found[i], error);
     if (!ok && failedFile) *failedFile = i;
   }
   if (checks) *checks = found;

@@ -5,21 +5,37 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "block_decoder.h"
 #include "encoder.h"
 #include "record_reader.h"
 
 // The progress line of large inputs: "  42% of N bytes" on standard error.
 void ShowPackProgress(size_t done, size_t total);
 
+// The decoder and the record loop's two buffers, shared by the files of one
+// expansion. The buffers are not cleared: the record loop reads only what it
+// has filled, and clearing them costs more than the expansion of a small file.
+struct PackExpander {
+  DecoderState decoder;
+  std::unique_ptr<uint8_t[]> input{new uint8_t[BlockBufferSize]};
+  std::unique_ptr<uint8_t[]> output{new uint8_t[BlockBufferSize]};
+};
+
 // Expands pack files in memory, in order, through one fresh decoder state,
 // and verifies their check records. checks (when not null) receives what was
 // checked of each file, failedFile (when not null) the index of the file that
-// failed.
+// failed. The vectors of *expanded keep their capacity.
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
+                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
+                      size_t* failedFile, std::string* error);
+// As above, in the given expander (its decoder state is reset first), for
+// callers that expand many times.
+bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint8_t>>& packed,
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error);
 

@@ -104,11 +104,19 @@ struct ReferenceDecoder {
 
   // Decodes without any bound: output grows as far as the block goes.
   std::vector<uint8_t> Decode(const uint8_t* in, uint32_t size, uint32_t expanded) {
+    std::vector<uint8_t> out;
+    DecodeInto(in, size, expanded, &out);
+    return out;
+  }
+
+  // As Decode, into *into (emptied first, its capacity kept).
+  void DecodeInto(const uint8_t* in, uint32_t size, uint32_t expanded, std::vector<uint8_t>* into) {
     input = in;
     packedSize = size;
     fetched = buffer = count = 0;
     ResetTree(&tree);
-    std::vector<uint8_t> out;
+    std::vector<uint8_t>& out = *into;
+    out.clear();
     out.reserve(expanded + 59 * (MaxRunBytes + 3));  // room for the last symbol's overshoot
     uint32_t w = 0;
     while (out.size() < expanded) {
@@ -135,6 +143,5 @@ struct ReferenceDecoder {
         }
       }
     }
-    return out;
   }
 };
