@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Source-based coverage of unpack/ reached by the fuzz targets' corpora: the
-# targets built again with clang's coverage mapping (build/fuzz-cov), each
-# corpus input run once, line and branch figures per file, for all targets
-# together and for each alone.
+# Source-based coverage of unpack/ and of the encoder reached by the fuzz
+# targets' corpora: the targets built again with clang's coverage mapping
+# (build/fuzz-cov), each corpus input run once, line and branch figures per
+# file, for all targets together and for each alone.
 #   scripts/fuzz-coverage.sh [CORPORA]   (CORPORA/<target>/; default: the seeds)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +15,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
   -DCMAKE_EXE_LINKER_FLAGS="-fprofile-instr-generate" >/dev/null || exit 1
 cmake --build "$build" -j2 >/dev/null || exit 1
 
-sources=(unpack/block_decoder.cpp unpack/record_reader.cpp unpack/check_record.cpp unpack/code_tree.cpp)
+sources=(unpack/block_decoder.cpp unpack/record_reader.cpp unpack/check_record.cpp unpack/code_tree.cpp
+  pack/encoder.cpp)
 profiles=()
 objects=()
 for target in fuzz_decoder fuzz_records fuzz_roundtrip; do
