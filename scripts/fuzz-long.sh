@@ -12,24 +12,25 @@ shift || true
 targets=("$@")
 # The round trip, the slowest, first.
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_roundtrip fuzz_decoder fuzz_records)
-declare -A max_len=([fuzz_decoder]=70000 [fuzz_records]=200000 [fuzz_roundtrip]=16384)
 
 cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j2 >/dev/null || exit 1
 out=build/fuzz-long
 mkdir -p "$out"
 
 run_one() {
-  local target=$1 extra=()
-  # As the test command runs them (tests/fuzz/CMakeLists.txt).
-  [ "$target" = fuzz_records ] && extra=(-dict=tests/fuzz/fuzz_records.dict)
-  [ "$target" = fuzz_roundtrip ] && extra=(-entropic_scale_per_exec_time=1)
+  local target=$1 name flags_line flags=()
+  # The flags the test command gives the target, and its dictionary.
+  read -r name flags_line < <(grep "^$target " tests/fuzz/target_flags.txt)
+  read -r -a flags <<<"$flags_line"
+  [ -f "tests/fuzz/$target.dict" ] && flags+=(-dict="tests/fuzz/$target.dict")
   rm -rf "$out/corpus/$target" "$out/findings/$target"
   mkdir -p "$out/corpus/$target" "$out/findings/$target"
   cp tests/fuzz/seeds/"$target"/* "$out/corpus/$target/"
   {
     echo "start: $(date -u +%FT%TZ) $(uptime)"
-    "build/fuzz/tests/fuzz/$target" "$out/corpus/$target" -runs="$runs" -max_len="${max_len[$target]}" \
-      -rss_limit_mb=2048 "${extra[@]}" -print_final_stats=1 -artifact_prefix="$out/findings/$target/" 2>&1
+    echo "flags: ${flags[*]}"
+    "build/fuzz/tests/fuzz/$target" "$out/corpus/$target" -runs="$runs" -rss_limit_mb=2048 "${flags[@]}" \
+      -print_final_stats=1 -artifact_prefix="$out/findings/$target/" 2>&1
     echo "exit: $?"
     echo "end: $(date -u +%FT%TZ) $(uptime)"
   } >"$out/$target.log"
@@ -44,7 +45,7 @@ for target in "${targets[@]}"; do
 done
 wait
 for target in "${targets[@]}"; do
-  grep -E 'stat::|^exit|^start|^end' "$out/$target.log" | sed "s/^/$target: /"
+  grep -E 'stat::|^exit|^start|^flags|^end' "$out/$target.log" | sed "s/^/$target: /"
 done
 
 bash scripts/fuzz-coverage.sh "$out/corpus"
