@@ -60,6 +60,19 @@ bool FinishStandardOutput(std::string* error);
 // dying of SIGPIPE.
 void InstallSignalHandlers();
 
+// Creates folder unless it is there already.
+bool MakeFolder(const std::string& folder, std::string* error);
+
+// The folder that holds the running program ("" when it cannot be found);
+// programPath is argv[0], for systems where the program cannot name itself.
+std::string ProgramFolder(const char* programPath);
+
+// The absolute path of path when it leads to a regular file.
+bool ResolveRegularFile(const std::string& path, std::string* resolved);
+
+// True when standard error is a terminal (progress is shown there).
+bool StandardErrorIsTerminal();
+
 // The entries of folder whose names equal name in any letter case (media
 // copied from CDs and FAT disks come in lower case).
 bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,

@@ -1,6 +1,7 @@
 // setuppack: makes the pack files that setup.exe expands, and reads them back.
 // The command line is read in command_line.cpp, the commands run in
-// commands.cpp, and files are read and written in file_io.cpp.
+// commands.cpp, and files are read and written behind file_io.h
+// (file_io_posix.cpp, file_io_windows.cpp).
 #include <stdio.h>
 
 #include <string>
