@@ -56,9 +56,16 @@ bool WriteDestination(const Destination& destination, const std::vector<uint8_t>
 bool FinishStandardOutput(std::string* error);
 
 // Removes the temporary file being written when the process is interrupted
-// (SIGINT, SIGTERM, SIGHUP), and reports a closed pipe as EPIPE instead of
-// dying of SIGPIPE.
+// (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C, Ctrl+Break and closing the
+// console), and reports a closed pipe as EPIPE instead of dying of SIGPIPE.
+// On Windows it also puts the standard streams into binary mode and sends
+// messages for a console through WriteConsoleW.
 void InstallSignalHandlers();
+
+#ifdef _WIN32
+// The arguments of wmain, in UTF-8 as setuppack works with them.
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
+#endif
 
 // Creates folder unless it is there already.
 bool MakeFolder(const std::string& folder, std::string* error);

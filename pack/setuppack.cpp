@@ -10,7 +10,9 @@
 #include "commands.h"
 #include "file_io.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   InstallSignalHandlers();
   Invocation invocation;
   std::string error;
@@ -30,3 +32,18 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide command line: names in any script, whatever the code page.
+int wmain(int argc, wchar_t** wideArgv) {
+  std::vector<std::string> arguments = Utf8Arguments(argc, wideArgv);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  return Run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif
