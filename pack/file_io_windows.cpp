@@ -53,7 +53,9 @@ std::string SystemError(const std::string& what, const std::string& name, DWORD 
   return what + " '" + name + "' error (" + SystemMessage(code) + ")";
 }
 
-bool StartsWith(const std::wstring& text, const wchar_t* start) { return text.compare(0, wcslen(start), start) == 0; }
+bool StartsWith(const std::wstring& text, const wchar_t* start) {
+  return text.compare(0, wcslen(start), start) == 0;
+}
 
 // The full path of path in the form the system takes at any length.
 // Devices (\\.\NUL, \\.\CON, \\.\pipe\NAME) keep their own form.
