@@ -134,7 +134,14 @@ void EndConsoleRelay() {
 void StartConsoleRelay() {
   HANDLE writeEnd;
   if (!CreatePipe(&relayInput, &writeEnd, nullptr, 0)) return;
-  relayConsole = GetStdHandle(outputIsConsole ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  // A handle of its own: _dup2 closes the one the descriptor had.
+  if (!DuplicateHandle(GetCurrentProcess(),
+                       GetStdHandle(outputIsConsole ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                       GetCurrentProcess(), &relayConsole, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(relayInput);
+    CloseHandle(writeEnd);
+    return;
+  }
   int fd = _open_osfhandle((intptr_t)writeEnd, _O_BINARY);
   if (outputIsConsole) _dup2(fd, 1);
   if (errorIsConsole) _dup2(fd, 2);

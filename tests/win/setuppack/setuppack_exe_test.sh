@@ -35,6 +35,13 @@ expect 0 "" sp unpack 'パック.pk' 'Установка.out'
 cmp -s data 'Установка.out' || fail "the unpacked Unicode file differs"
 expect 1 "'$name' already exists; -f replaces it" sp unpack data.pk "$name"
 
+# A console (Wine's, on a pseudo-terminal): messages through WriteConsoleW,
+# Unicode names whole, and packed data not written to it without -f.
+eval "$("$wine_run" --win64 --env)"
+out=$(script -qec "$WINE_LOADER '$exe' unpack data.pk '$name'; $WINE_LOADER '$exe' pack data -" /dev/null)
+case $out in *"'$name' already exists"*"packed data not written to a terminal"*) ;;
+  *) fail "the console did not show both messages: $out" ;; esac
+
 # NUL is written where it is, in any letter case; no file appears.
 expect 0 "" sp unpack data.pk NUL
 expect 0 "" sp pack -f data nul
