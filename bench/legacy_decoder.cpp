@@ -60,8 +60,6 @@ inline void RebuildTree(CodeTree* tree) {
   }
 }
 
-
-
 // First position from `from` on whose frequency is at least k. Frequencies
 // never decrease with the position and the sentinel ends the table, so a
 // short step-by-step look (the common case) is followed by a galloping binary
@@ -90,8 +88,6 @@ inline uint32_t FirstPositionAtLeast(const uint32_t* freq, uint32_t from, uint32
   }
   return above;
 }
-
-
 
 inline void UpdateTree(CodeTree* tree, uint32_t symbol) {
   uint32_t* freq = tree->NodeFreq;

@@ -16,6 +16,7 @@ void ResetTree(CodeTree* tree) {
   for (uint32_t i = NodeCount; i <= NodeCount + FreqPadding; ++i) tree->NodeFreq[i] = FreqSentinel;
   tree->NodeParent[RootNode] = 0;
   tree->NodeParent[ParentScratch] = 0;
+  for (uint32_t i = 0; i < RunTopHints; ++i) tree->RunTop[i] = 0;
 }
 
 void RebuildTree(CodeTree* tree) {

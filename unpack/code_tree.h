@@ -33,6 +33,9 @@ static const uint32_t FreqPadding = 12;
 // so that an exchange writes both links without asking which kind it moved.
 static const uint32_t ParentScratch = NodeCount + SymbolCount;
 
+// Hints to where runs of equal frequencies end, by the frequency's low bits.
+static const uint32_t RunTopHints = 1024;
+
 struct CodeTree {
   // Frequency of the node at each position; entry 627 is a sentinel that ends
   // every upward scan, the padding after it holds the sentinel too.
@@ -42,6 +45,10 @@ struct CodeTree {
   // 0-626: parent position of the node at each position (the root's is 0).
   // 627-940: position of the leaf of symbol (index - 627). 941: scratch.
   TreeEntry NodeParent[NodeCount + SymbolCount + 1];
+  // The last known top position of the run of each frequency (modulo
+  // RunTopHints). Only a guess: it is checked before use, so a stale one
+  // costs the search and nothing else.
+  TreeEntry RunTop[RunTopHints];
 };
 
 // Builds the initial tree: every symbol with frequency 1, symbol s at position s.
@@ -105,7 +112,12 @@ static inline uint32_t ExchangeUp(CodeTree* tree, uint32_t p, uint32_t k) {
   TreeEntry* freq = tree->NodeFreq;
   TreeEntry* child = tree->NodeChild;
   TreeEntry* parent = tree->NodeParent;
-  uint32_t l = FirstPositionAtLeast(freq, p + 2, k) - 1;
+  // l is the one position above p that holds k - 1 below one that holds more.
+  TreeEntry* hint = &tree->RunTop[(k - 1) & (RunTopHints - 1)];
+  uint32_t l = *hint;
+  if (!(l > p && l < NodeCount && freq[l] == k - 1 && freq[l + 1] >= k))
+    l = FirstPositionAtLeast(freq, p + 2, k) - 1;
+  *hint = (TreeEntry)(l - 1);  // the run's top once p holds k - 1 and l holds k
   freq[p] = (TreeEntry)(k - 1);
   freq[l] = (TreeEntry)k;
 
