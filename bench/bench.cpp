@@ -1,8 +1,11 @@
 // setup_bench: packed size and speed of setuppack beside gzip -9 and xz -9,
-// and the unpack speed of the decoder that setup.exe uses beside memcpy and
-// gzip -d, all on one corpus in one run. Prints figures; asserts nothing.
+// the unpack speed of the decoder that setup.exe uses beside memcpy and
+// gzip -d, and that decoder beside the one it replaced (kept for the tests),
+// all on one corpus in one run. Prints figures; asserts nothing.
 //
-//   setup_bench [--repeat N] [FILE...]
+//   setup_bench [--repeat N] [--rounds N] [--decoders] [FILE...]
+//
+// --rounds: interleaved rounds of the two decoders (21); --decoders: only those.
 //
 // Without files it uses the standard corpus below (present once Wine is
 // installed), each file packed on its own, as media would hold it.
@@ -471,6 +474,9 @@ int main(int argc, char** argv) {
            packSpeed >= 1.0 ? "met" : "NOT met");
     printf("  unpack speed  >= 0.60 x gzip -d                 : %.2f    %s\n", unpackSpeed,
            unpackSpeed >= 0.6 ? "met" : "NOT met");
+    double gzipMBs = mb / gzip.unpackSeconds;
+    printf("  decoders alone (medians above) against gzip -d  : %.2f now, %.2f before\n",
+           Median(decoders.current) / gzipMBs, Median(decoders.legacy) / gzipMBs);
     printf("  best setting: %.4f x gzip -9\n", (double)rows[2].f.packed / gzip.packed);
     printf("\nbounds of the format (default parse, same run):\n");
     printf("  oracle code of the records      : %.0f bytes = %.4f x gzip -9\n", bounds.oracleBytes,

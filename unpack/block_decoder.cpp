@@ -63,31 +63,9 @@ struct BitReader {
   uint32_t Consumed() const { return 8 * position - count; }
 };
 
-// Walks the first levels for the bits `index` from the root.
-void FillTopEntry(DecoderState* state, uint32_t index) {
-  const TreeEntry* child = state->tree.NodeChild;
-  TopEntry* e = &state->top[index];
-  uint32_t v = child[RootNode];
-  uint32_t depth = 0;
-  while (depth < TopBits) {
-    uint32_t at = v + ((index >> (TopBits - 1 - depth)) & 1);
-    v = child[at];
-    e->position[depth] = (TreeEntry)at;
-    e->child[depth] = (TreeEntry)v;
-    ++depth;
-    if (IsLeafEntry(v)) break;
-  }
-  e->depth = depth;
-  for (uint32_t i = depth; i < TopBits; ++i) {
-    e->position[i] = e->position[depth - 1];
-    e->child[i] = e->child[depth - 1];
-  }
-}
-
 // Walks the tree from the root with one bit per level, noting the positions
-// passed, then counts the symbol along that path. The first levels come from
-// the top table when its entry still holds. The window holds more bits than a
-// code takes but for the deepest trees; those go on bit by bit.
+// passed, then counts the symbol along that path. The window holds more bits
+// than a code takes but for the deepest trees; those go on bit by bit.
 inline uint32_t DecodeSymbol(DecoderState* state, BitReader* bits) {
   CodeTree* tree = &state->tree;
   const TreeEntry* child = tree->NodeChild;
@@ -95,19 +73,9 @@ inline uint32_t DecodeSymbol(DecoderState* state, BitReader* bits) {
   if (bits->count < WindowBits - 8) bits->Refill();
   BitWindow window = bits->window;
   uint32_t available = bits->count;
-  uint32_t index = (uint32_t)(window >> (WindowBits - TopBits));
-  const TopEntry* e = &state->top[index];
-  uint32_t stale = 0;
-  for (uint32_t i = 0; i < TopBits; ++i) stale |= child[e->position[i]] ^ e->child[i];
   uint32_t depth = 0;
   uint32_t v = child[RootNode];
   path[0] = (TreeEntry)RootNode;
-  if (stale == 0) {
-    depth = e->depth;
-    for (uint32_t i = 0; i < TopBits; ++i) path[i + 1] = e->position[i];
-    v = e->child[depth - 1];
-    window <<= depth;
-  }
   while (v < NodeCount && depth < available) {
     uint32_t at = v + (uint32_t)(window >> (WindowBits - 1));
     window <<= 1;
@@ -121,7 +89,6 @@ inline uint32_t DecodeSymbol(DecoderState* state, BitReader* bits) {
     path[++depth] = (TreeEntry)at;
     v = child[at];
   }
-  if (stale != 0) FillTopEntry(state, index);
   uint32_t symbol = v - NodeCount;
   UpdateTreeAlongPath(tree, symbol, path, depth);
   return symbol;
@@ -193,7 +160,6 @@ uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize
 
   ResetTree(&state->tree);
   if (expandedSize == 0) return result;
-  for (uint32_t i = 0; i < (1u << TopBits); ++i) FillTopEntry(state, i);
   // A block that cannot fit the buffer is refused whole; the record reader
   // never asks for one.
   if (expandedSize > BlockBufferSize) return DecodeOutputOverflow;

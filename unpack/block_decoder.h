@@ -11,25 +11,11 @@
 #include "code_tree.h"
 #include "pack_format.h"
 
-// The first TopBits levels of the tree walk for each value of the next
-// TopBits bits: the positions passed (the last repeated where a leaf comes
-// earlier) and the child entry each of them held. An entry is used only while
-// those child entries still hold, which makes it correct whatever the tree
-// became since it was made: the root's first child is fixed at position 624,
-// so each position follows from the one before and one bit.
-static const uint32_t TopBits = 6;
-struct TopEntry {
-  TreeEntry position[TopBits];
-  TreeEntry child[TopBits];
-  uint32_t depth;  // levels it covers, 1 to TopBits
-};
-
 struct DecoderState {
   CodeTree tree;
   // The positions of the walk to the last symbol's leaf, root first: the
   // update climbs them again without the parent links.
   TreeEntry path[NodeCount];
-  TopEntry top[1u << TopBits];
   // Token history. Starts as all zeros and is never cleared; a block's first
   // token goes to index 0 whatever the previous block left.
   uint32_t TokenRing[RingSize];

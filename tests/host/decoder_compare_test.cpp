@@ -73,7 +73,8 @@ std::vector<Block> PackedBlocks(const std::vector<uint8_t>& data) {
   for (const RecordInfo& r : records) {
     at += PackHeaderSize;
     if (r.packedSize != 0) {
-      blocks.push_back({std::vector<uint8_t>(packed.begin() + at, packed.begin() + at + r.packedSize), r.expandedSize});
+      blocks.push_back(
+          {std::vector<uint8_t>(packed.begin() + at, packed.begin() + at + r.packedSize), r.expandedSize});
     }
     at += r.packedSize != 0 ? r.packedSize : r.expandedSize;
   }
