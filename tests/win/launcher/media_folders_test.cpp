@@ -1,9 +1,6 @@
-// setup.exe from media folders that the narrow names of the system get
-// wrong: names the ANSI code page (1252) cannot write, or writes by best fit
-// as other names; pack file paths longer than MAX_PATH; and, under code page
-// 932 (CodePage932, run in a Japanese prefix of its own by
-// code_page_932.sh), program names whose second byte 0x5C looks like a
-// backslash to a search that does not step by character.
+// setup.exe from folders that narrow names get wrong: names code page 1252
+// lacks or writes by best fit as other names, paths past MAX_PATH, and
+// (CodePage932, run by code_page_932.sh) program names with a trail byte 0x5C.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -20,7 +17,8 @@ namespace {
 // The plain conversion, as the system makes narrow names (best fit).
 std::string Narrow(const std::wstring& wide) {
   char narrow[2048];
-  return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, sizeof(narrow), NULL, NULL) > 0 ? narrow : "";
+  return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow, sizeof(narrow), NULL, NULL) > 0 ? narrow
+                                                                                                  : "";
 }
 
 // A path on drive Z: as Unix names it.
@@ -57,8 +55,10 @@ class MediaFolderTest : public ::testing::Test {
     CreateDirectoryW(media_.c_str(), NULL);
     std::wstring exe = media_ + L"\\" + program;
     EXPECT_TRUE(CopyFileW(Widen(test::WinPath(TEST_SETUP_EXE)).c_str(), exe.c_str(), FALSE));
-    EXPECT_TRUE(CopyFileW(Widen(test::Data("sample.SC_")).c_str(), (media_ + L"\\INSTALL.SC_").c_str(), FALSE));
-    EXPECT_TRUE(CopyFileW(Widen(test::Data("standin.EX_")).c_str(), (media_ + L"\\INSTALL.EX_").c_str(), FALSE));
+    EXPECT_TRUE(
+        CopyFileW(Widen(test::Data("sample.SC_")).c_str(), (media_ + L"\\INSTALL.SC_").c_str(), FALSE));
+    EXPECT_TRUE(
+        CopyFileW(Widen(test::Data("standin.EX_")).c_str(), (media_ + L"\\INSTALL.EX_").c_str(), FALSE));
     DeleteFileA((report_ + "\\report.txt").c_str());
     DeleteFileA((report_ + "\\exit.txt").c_str());
     if (fromUnixShell) return RunFromUnixShell();
@@ -85,14 +85,15 @@ class MediaFolderTest : public ::testing::Test {
     test::SetupRun run;
     std::string code = test::ReadFileBytes(done);
     run.finished = !code.empty();
-    run.exitCode = run.finished ? (DWORD)atoi(code.c_str()) : 0xFFFFFFFF;
+    run.exitCode = (DWORD)atoi(code.c_str());
     return run;
   }
 
   // The installer started with firstArgument in quotes and tail; that
   // argument opens the media folder (INSTALL.SC_ is there; its long form is
   // the folder's).
-  void ExpectStarted(const test::SetupRun& run, const std::string& firstArgument, const std::string& tail = "") {
+  void ExpectStarted(const test::SetupRun& run, const std::string& firstArgument,
+                     const std::string& tail = "") {
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
     EXPECT_EQ(0u, run.boxes.size()) << (run.boxes.empty() ? "" : run.boxes[0].text);
@@ -152,9 +153,10 @@ TEST_F(MediaFolderTest, FolderThatNoNarrowPathNamesIsReportedAsSuch) {
   EXPECT_TRUE(run.finished);
   ASSERT_EQ(1u, run.boxes.size());
   EXPECT_EQ("Setup", run.boxes[0].caption);
-  EXPECT_EQ("Setup cannot use the folder " + Narrow(media_) +
-                ": its name is too long or has letters of another code page. Further installation not possible.",
-            run.boxes[0].text);
+  EXPECT_EQ(
+      "Setup cannot use the folder " + Narrow(media_) +
+          ": its name is too long or has letters of another code page. Further installation not possible.",
+      run.boxes[0].text);
   EXPECT_FALSE(test::Exists(report_ + "\\report.txt"));
 }
 
