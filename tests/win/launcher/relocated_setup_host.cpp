@@ -29,8 +29,12 @@ bool ApplyRelocations(HMODULE image, const IMAGE_NT_HEADERS* nt, ULONG_PTR delta
   for (DWORD at = 0; at + sizeof(IMAGE_BASE_RELOCATION) <= relocations.Size;) {
     auto* block = At<IMAGE_BASE_RELOCATION>(image, relocations.VirtualAddress + at);
     char* page = At<char>(image, block->VirtualAddress);
+    // An address at the page's last bytes runs into the next page, which
+    // is made writable too; each page gets its own protection back.
     DWORD previous = 0;
+    DWORD nextPrevious = 0;
     VirtualProtect(page, 0x1000, PAGE_READWRITE, &previous);
+    VirtualProtect(page + 0x1000, 1, PAGE_READWRITE, &nextPrevious);
     auto* entries = reinterpret_cast<WORD*>(block + 1);
     DWORD count = (block->SizeOfBlock - sizeof(*block)) / sizeof(WORD);
     for (DWORD i = 0; i < count; ++i) {
@@ -48,6 +52,7 @@ bool ApplyRelocations(HMODULE image, const IMAGE_NT_HEADERS* nt, ULONG_PTR delta
           return false;
       }
     }
+    if (nextPrevious != 0) VirtualProtect(page + 0x1000, 1, nextPrevious, &nextPrevious);
     VirtualProtect(page, 0x1000, previous, &previous);
     at += block->SizeOfBlock;
   }
