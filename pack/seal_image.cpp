@@ -40,8 +40,9 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
   pe->checksumOffset = optional + 64;
   uint32_t directories = ReadLE32(p + optional + directoryCountAt);
   const size_t certificateEntry = directoryCountAt + 4 + 4 * 8;
-  pe->isSigned = directories > 4 && optionalSize >= certificateEntry + 8 &&
-                 (ReadLE32(p + optional + certificateEntry) | ReadLE32(p + optional + certificateEntry + 4)) != 0;
+  pe->isSigned =
+      directories > 4 && optionalSize >= certificateEntry + 8 &&
+      (ReadLE32(p + optional + certificateEntry) | ReadLE32(p + optional + certificateEntry + 4)) != 0;
   size_t table = optional + optionalSize;
   if ((size - table) / 40 < sectionCount) return false;
   for (size_t i = 0; i < sectionCount; ++i) {
@@ -66,8 +67,8 @@ std::vector<size_t> FindSealBlocks(const std::vector<uint8_t>& image) {
 
 // Locates the one seal block of a PE image. false with *error when there is
 // none (*none set), or when it cannot be the block setup.exe reads.
-bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, const PeLayout& pe, size_t* offset,
-                bool* none, std::string* error) {
+bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, const PeLayout& pe,
+                size_t* offset, bool* none, std::string* error) {
   std::vector<size_t> blocks = FindSealBlocks(image);
   *none = blocks.empty();
   if (blocks.empty()) {
@@ -84,12 +85,14 @@ bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, cons
     return *offset >= s.start && s.end - *offset >= SealBlockSize && *offset < s.end;
   });
   if (!inSection) {
-    *error = "'" + name + "': its seal block lies outside the sections that Windows loads and a signature covers";
+    *error =
+        "'" + name + "': its seal block lies outside the sections that Windows loads and a signature covers";
     return false;
   }
   uint32_t version = ReadLE32(image.data() + *offset + SealIdSize);
   if (version != SealLayoutVersion) {
-    *error = "'" + name + "': seal layout version " + std::to_string(version) + " is unknown to this setuppack";
+    *error =
+        "'" + name + "': seal layout version " + std::to_string(version) + " is unknown to this setuppack";
     return false;
   }
   return true;
@@ -120,7 +123,8 @@ SealedPackFile SealOf(const std::vector<uint8_t>& packFile) {
   return file;
 }
 
-bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealInfo* seal, std::string* error) {
+bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealInfo* seal,
+              std::string* error) {
   *seal = SealInfo();
   PeLayout pe;
   bool none = false;
@@ -174,7 +178,8 @@ bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::
   return true;
 }
 
-int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script, const std::vector<uint8_t>& installer) {
+int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script,
+                 const std::vector<uint8_t>& installer) {
   if (seal.state != SealState::Sealed) return -1;
   const std::vector<uint8_t>* files[2] = {&script, &installer};
   for (int i = 0; i < 2; ++i) {

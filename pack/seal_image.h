@@ -46,7 +46,8 @@ SealedPackFile SealOf(const std::vector<uint8_t>& packFile);
 
 // The index (0, 1) of the first pack file that does not match a sealed
 // seal, or -1 when both match.
-int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script, const std::vector<uint8_t>& installer);
+int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script,
+                 const std::vector<uint8_t>& installer);
 
 // "N bytes, SHA-256 hex": a sealed file in messages.
 std::string DescribeSealed(const SealedPackFile& file);

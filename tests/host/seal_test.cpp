@@ -20,15 +20,15 @@ std::vector<uint8_t> SealableImage() {
   memcpy(&image[0], "MZ", 2);
   put(60, 64, 4);
   memcpy(&image[64], "PE\0\0", 4);
-  put(68, 0x14c, 2);       // i386
-  put(70, 1, 2);           // one section
-  put(84, 224, 2);         // optional header size
-  put(88, 0x10b, 2);       // PE32
-  put(88 + 92, 16, 4);     // data directories
-  put(312 + 8, 512, 4);    // virtual size
+  put(68, 0x14c, 2);     // i386
+  put(70, 1, 2);         // one section
+  put(84, 224, 2);       // optional header size
+  put(88, 0x10b, 2);     // PE32
+  put(88 + 92, 16, 4);   // data directories
+  put(312 + 8, 512, 4);  // virtual size
   put(312 + 12, 0x1000, 4);
-  put(312 + 16, 512, 4);   // raw size
-  put(312 + 20, 512, 4);   // raw offset
+  put(312 + 16, 512, 4);  // raw size
+  put(312 + 20, 512, 4);  // raw offset
   memcpy(&image[BlockAt], SealId, SealIdSize);
   put(BlockAt + 8, SealLayoutVersion, 4);
   memcpy(&image[BlockAt + SealStateOffset], SealStateUnsealed, SealStateSize);
@@ -38,7 +38,8 @@ std::vector<uint8_t> SealableImage() {
 class SealTest : public SetuppackTest {
  protected:
   // Media in folder name, from a script and an installer packed by media.
-  Result MakeMedia(const std::string& name, const std::vector<uint8_t>& image, const std::string& options = "") {
+  Result MakeMedia(const std::string& name, const std::vector<uint8_t>& image,
+                   const std::string& options = "") {
     Write("setup-" + name + ".exe", image);
     return Run("media --script script --installer installer --setup setup-" + name + ".exe -o " + name + " " +
                options);
@@ -79,7 +80,8 @@ TEST_F(SealTest, MediaAreSealedAndTestAndExtractSayWhatMatches) {
   } cases[] = {
       {"sealed", "", 0, "sealed, and both pack files match its seal"},
       {"sealed", "cp ../other.pk INSTALL.EX_", 1, "INSTALL.EX_' does not match the seal"},
-      {"sealed", "cp ../pair.sc INSTALL.SC_ && cp ../pair.ex INSTALL.EX_", 1, "INSTALL.SC_' does not match the seal"},
+      {"sealed", "cp ../pair.sc INSTALL.SC_ && cp ../pair.ex INSTALL.EX_", 1,
+       "INSTALL.SC_' does not match the seal"},
       {"unsealed", "cp ../pair.sc INSTALL.SC_ && cp ../pair.ex INSTALL.EX_", 0, "unsealed"},
       {"unsealed", "rm setup.exe", 0, "no setup.exe, no seal to check"},
   };
