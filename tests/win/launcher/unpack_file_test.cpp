@@ -8,6 +8,7 @@
 #include "bounded_format.h"
 #include "pack_format.h"
 #include "pump_messages.h"
+#include "seal.h"
 #include "test_support.h"
 #include "unpack_file.h"
 
@@ -53,6 +54,46 @@ TEST_F(UnpackFileTest, NullPathReturnsZeroAndLeavesTheTextAlone) {
   EXPECT_EQ(0, UnpackFile(destination_.c_str(), NULL, 0, NULL, 0, 0));
   EXPECT_STREQ("sentinel", LastErrorText);
   EXPECT_FALSE(test::Exists(destination_));
+}
+
+// A seal entry: the source is hashed as it is read, and a file of another
+// length or SHA-256 fails once read to its end, with a text of its own (the
+// file is the source of stored records alone, which nothing else checks).
+TEST_F(UnpackFileTest, SealEntryMustMatchTheWholeSource) {
+  auto entryOf = [](const std::string& bytes) {
+    std::string entry(SealEntrySize, '\0');
+    uint8_t* e = reinterpret_cast<uint8_t*>(&entry[0]);
+    WriteLE32(e, (uint32_t)bytes.size());
+    Sha256State state;
+    Sha256Init(&state);
+    Sha256Update(&state, reinterpret_cast<const uint8_t*>(bytes.data()), (uint32_t)bytes.size());
+    Sha256Final(&state, e + 8);
+    return entry;
+  };
+  std::string pack = StoredRecord("sealed bytes") + StoredRecord(std::string(5000, 'x')), other = pack;
+  other[20] ^= 1;
+  const struct {
+    std::string file, entry;
+    int result;
+  } cases[] = {
+      {pack, entryOf(pack), 1},
+      {other, entryOf(pack), 0},                    // another byte
+      {pack + StoredRecord(""), entryOf(pack), 0},  // longer by a valid record
+      {"", entryOf(""), 1},
+      {"", entryOf(pack), 0},
+      {other, "", 1},  // no seal: as before
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteFileBytes(source_, c.file));
+    g_unpacked = true;
+    const uint8_t* entry = c.entry.empty() ? NULL : reinterpret_cast<const uint8_t*>(c.entry.data());
+    EXPECT_EQ(c.result, UnpackFile(destination_.c_str(), source_.c_str(), 0, NULL, 0, 0, entry))
+        << LastErrorText;
+    if (c.result == 0) {
+      EXPECT_EQ("Seal mismatch: '" + source_ + "' is not the file setup.exe was sealed for",
+                std::string(LastErrorText));
+    }
+  }
 }
 
 TEST_F(UnpackFileTest, MissingSourceLeavesTheDestinationUntouched) {
