@@ -14,23 +14,16 @@ const size_t BlockAt = 512 + 16, ChecksumAt = 64 + 24 + 64, CertificateEntryAt =
 // bytes 16 to 115 are an unsealed seal block.
 std::vector<uint8_t> SealableImage() {
   std::vector<uint8_t> image(1024);
-  auto put = [&](size_t at, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) image[at + i] = (uint8_t)(value >> (8 * i));
-  };
   memcpy(&image[0], "MZ", 2);
-  put(60, 64, 4);
   memcpy(&image[64], "PE\0\0", 4);
-  put(68, 0x14c, 2);     // i386
-  put(70, 1, 2);         // one section
-  put(84, 224, 2);       // optional header size
-  put(88, 0x10b, 2);     // PE32
-  put(88 + 92, 16, 4);   // data directories
-  put(312 + 8, 512, 4);  // virtual size
-  put(312 + 12, 0x1000, 4);
-  put(312 + 16, 512, 4);  // raw size
-  put(312 + 20, 512, 4);  // raw offset
+  // The header's offset; i386, one section, the optional header's size;
+  // PE32, 16 data directories; the section's virtual size and address, raw
+  // size and offset; the seal's layout version.
+  const size_t fields[] = {60, 64,  68,  0x14c, 70,     1,   84,  224, 88,  0x10b,       88 + 92,
+                           16, 320, 512, 324,   0x1000, 328, 512, 332, 512, BlockAt + 8, SealLayoutVersion};
+  for (size_t i = 0; i < sizeof fields / sizeof *fields; i += 2)
+    WriteLE32(&image[fields[i]], (uint32_t)fields[i + 1]);
   memcpy(&image[BlockAt], SealId, SealIdSize);
-  put(BlockAt + 8, SealLayoutVersion, 4);
   memcpy(&image[BlockAt + SealStateOffset], SealStateUnsealed, SealStateSize);
   return image;
 }
@@ -83,7 +76,6 @@ TEST_F(SealTest, MediaAreSealedAndTestAndExtractSayWhatMatches) {
       {"sealed", "cp ../pair.sc INSTALL.SC_ && cp ../pair.ex INSTALL.EX_", 1,
        "INSTALL.SC_' does not match the seal"},
       {"unsealed", "cp ../pair.sc INSTALL.SC_ && cp ../pair.ex INSTALL.EX_", 0, "unsealed"},
-      {"unsealed", "rm setup.exe", 0, "no setup.exe, no seal to check"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.folder) + ": " + c.replace);
@@ -123,13 +115,12 @@ TEST_F(SealTest, SealWritesOnlyASealableUnsignedImageAndRefusalsWriteNothing) {
   for (const auto& r : refused) {
     SCOPED_TRACE(r.says);
     Result media = MakeMedia("m", *r.image);
-    EXPECT_EQ(media.status, 1) << media.output;
-    EXPECT_NE(media.output.find(r.says), std::string::npos) << media.output;
     EXPECT_EQ(Listing("m"), std::vector<std::string>()) << "media wrote files";
     ASSERT_EQ(MakeMedia("m", *r.image, "--no-seal -f").status, 0);
-    Result sealed = Run("seal m");
-    EXPECT_EQ(sealed.status, 1) << sealed.output;
-    EXPECT_NE(sealed.output.find(r.says), std::string::npos) << sealed.output;
+    for (const Result& refusal : {media, Run("seal m")}) {
+      EXPECT_EQ(refusal.status, 1) << refusal.output;
+      EXPECT_NE(refusal.output.find(r.says), std::string::npos) << refusal.output;
+    }
     EXPECT_TRUE(Read("m/setup.exe") == *r.image);
     ASSERT_EQ(Shell("rm -r m").status, 0);
   }
