@@ -1,12 +1,6 @@
 #include "commands.h"
 
-#include <errno.h>
-#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <memory>
 #include <set>
@@ -127,7 +121,7 @@ int Pack(const Invocation& in) {
   auto state = std::make_unique<EncoderState>();
   state->options = in.encoder;
   for (size_t i = 0; i < sources.size(); ++i) {
-    bool progress = isatty(2) && data[i].size() >= 4 * BlockBufferSize;
+    bool progress = StandardErrorIsTerminal() && data[i].size() >= 4 * BlockBufferSize;
     if (progress) fprintf(stderr, "%s\n", DisplayName(sources[i], true).c_str());
     PackFile(state.get(), data[i].data(), data[i].size(), in.withCheck, &packed[i],
              progress ? ShowPackProgress : nullptr);
@@ -269,12 +263,6 @@ int List(const Invocation& in) {
   return status;
 }
 
-bool MakeFolder(const std::string& folder, std::string* error) {
-  if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) return true;
-  *error = "cannot create '" + folder + "' (" + strerror(errno) + ")";
-  return false;
-}
-
 // The entry of folder called name in any letter case: the one there, or
 // name itself when there is none. Two that differ only in case are an error,
 // since which of them setup.exe reads depends on the file system.
@@ -411,32 +399,13 @@ int Extract(const Invocation& in) {
   return ExitSuccess;
 }
 
-std::string FolderOfProgram(const char* programPath) {
-  char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n > 0) {
-    path[n] = 0;
-  } else if (!strchr(programPath, '/') || !realpath(programPath, path)) {
-    return "";
-  }
-  std::string program = path;
-  return program.substr(0, program.find_last_of('/'));
-}
-
 // The setup.exe installed with setuppack, found relative to the program so
 // that an installed tree may move: PREFIX/bin/setuppack and
 // PREFIX/share/setuppack/setup.exe. *lookedAt says where it was looked for.
 bool FindInstalledSetup(const char* programPath, std::string* found, std::string* lookedAt) {
-  std::string folder = FolderOfProgram(programPath);
+  std::string folder = ProgramFolder(programPath);
   *lookedAt = (folder.empty() ? std::string(".") : folder) + "/" + SETUPPACK_DATA_FROM_BIN + "/setup.exe";
-  char resolved[PATH_MAX];
-  struct stat st;
-  if (folder.empty() || !realpath(lookedAt->c_str(), resolved) || stat(resolved, &st) != 0 ||
-      !S_ISREG(st.st_mode)) {
-    return false;
-  }
-  *found = resolved;
-  return true;
+  return !folder.empty() && ResolveRegularFile(*lookedAt, found);
 }
 
 int Media(const Invocation& in, const char* programPath) {
@@ -497,7 +466,7 @@ int Media(const Invocation& in, const char* programPath) {
   std::vector<std::vector<uint8_t>> packed(2), expanded;
   PackFile(state.get(), script.data(), script.size(), in.withCheck, &packed[0], nullptr);
   PackFile(state.get(), installer.data(), installer.size(), in.withCheck, &packed[1],
-           isatty(2) && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
+           StandardErrorIsTerminal() && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
   if (!ExpandPackedData(packed, &expanded, nullptr, nullptr, &error)) {
     return DataError("verification failed: " + error);
   }

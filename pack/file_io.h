@@ -56,9 +56,29 @@ bool WriteDestination(const Destination& destination, const std::vector<uint8_t>
 bool FinishStandardOutput(std::string* error);
 
 // Removes the temporary file being written when the process is interrupted
-// (SIGINT, SIGTERM, SIGHUP), and reports a closed pipe as EPIPE instead of
-// dying of SIGPIPE.
+// (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C, Ctrl+Break and closing the
+// console), and reports a closed pipe as EPIPE instead of dying of SIGPIPE.
+// On Windows it also puts the standard streams into binary mode and sends
+// messages for a console through WriteConsoleW.
 void InstallSignalHandlers();
+
+#ifdef _WIN32
+// The arguments of wmain, in UTF-8 as setuppack works with them.
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
+#endif
+
+// Creates folder unless it is there already.
+bool MakeFolder(const std::string& folder, std::string* error);
+
+// The folder that holds the running program ("" when it cannot be found);
+// programPath is argv[0], for systems where the program cannot name itself.
+std::string ProgramFolder(const char* programPath);
+
+// The absolute path of path when it leads to a regular file.
+bool ResolveRegularFile(const std::string& path, std::string* resolved);
+
+// True when standard error is a terminal (progress is shown there).
+bool StandardErrorIsTerminal();
 
 // The entries of folder whose names equal name in any letter case (media
 // copied from CDs and FAT disks come in lower case).

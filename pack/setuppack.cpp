@@ -1,6 +1,7 @@
 // setuppack: makes the pack files that setup.exe expands, and reads them back.
 // The command line is read in command_line.cpp, the commands run in
-// commands.cpp, and files are read and written in file_io.cpp.
+// commands.cpp, and files are read and written behind file_io.h
+// (file_io_posix.cpp, file_io_windows.cpp).
 #include <stdio.h>
 
 #include <string>
@@ -9,7 +10,9 @@
 #include "commands.h"
 #include "file_io.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   InstallSignalHandlers();
   Invocation invocation;
   std::string error;
@@ -29,3 +32,18 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The wide command line: names in any script, whatever the code page.
+int wmain(int argc, wchar_t** wideArgv) {
+  std::vector<std::string> arguments = Utf8Arguments(argc, wideArgv);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  return Run(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Run(argc, argv); }
+#endif

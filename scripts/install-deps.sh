@@ -13,6 +13,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick
   gzip xz-utils python3
   man-db groff-base
+  zip unzip dpkg-dev lintian
   openssl osslsigncode
 )
 

@@ -43,8 +43,12 @@ run_preset() {
 }
 
 for preset in "${presets[@]}"; do
-  # The Windows tests pack their media with the host build of setuppack.
-  case $preset in win32|win64) [ -x build/host/pack/setuppack ] || run_preset host >/dev/null ;; esac
+  # The Windows tests pack their media with the host build of setuppack, and
+  # win64 runs the host tests of setuppack against setuppack.exe.
+  case $preset in
+    win32|win64) [ -x build/host/pack/setuppack ] && [ -x build/host/tests/host/host_tests ] ||
+      run_preset host >/dev/null ;;
+  esac
   if run_preset "$preset"; then
     passed=$((passed + 1))
   else

@@ -43,6 +43,9 @@
 #                         after SECS seconds and exit 124; default
 #                         $WINE_RUN_TIMEOUT or 300.
 #   --cwd DIR             run from this Unix directory (default: the current one).
+#   --stdin               the program reads this script's standard input (a pipe
+#                         or a file), not /dev/null; for programs that start
+#                         no Wine helper, which would keep it open.
 #   --drive L:=DIR        map drive letter L: of the prefix to the Unix
 #                         directory DIR (a link in dosdevices/) before the run;
 #                         repeatable; the mapping stays for the prefix's life.
@@ -85,6 +88,7 @@ fresh=0
 desktop=""
 timeout_s=${WINE_RUN_TIMEOUT:-300}
 cwd=""
+stdin_from=/dev/null
 drives=()
 
 die() { echo "wine-run.sh: $*" >&2; exit 125; }
@@ -101,6 +105,7 @@ while [ $# -gt 0 ]; do
     --desktop=*) desktop=${1#--desktop=}; shift ;;
     --timeout) timeout_s=$2; shift 2 ;;
     --cwd) cwd=$2; shift 2 ;;
+    --stdin) stdin_from=/dev/stdin; shift ;;
     --drive) drives+=("$2"); shift 2 ;;
     --) shift; break ;;
     -*) die "unknown option $1" ;;
@@ -359,7 +364,7 @@ if [ -n "$desktop" ]; then
 fi
 # The program's stdio goes to files: any Wine helper it starts keeps those,
 # not our caller's pipes. timeout ends a program that hangs.
-timeout --kill-after=10 "$timeout_s" "$loader" "$@" </dev/null >"$out" 2>"$err"
+timeout --kill-after=10 "$timeout_s" "$loader" "$@" <"$stdin_from" >"$out" 2>"$err"
 rc=$?
 cat "$out"
 cat "$err" >&2

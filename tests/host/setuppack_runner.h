@@ -20,10 +20,18 @@ struct Result {
   std::string output;  // stdout and stderr together, unless the command redirects them
 };
 
+// The setuppack under test: this build's, or the program SETUPPACK_UNDER_TEST
+// names (the Windows build runs these tests through a script that starts
+// setuppack.exe under Wine).
+inline std::string SetuppackUnderTest() {
+  const char* other = getenv("SETUPPACK_UNDER_TEST");
+  return other && *other ? other : SETUPPACK_PATH;
+}
+
 // Runs a shell command line in directory, with $SP naming setuppack.
 inline Result RunShell(const std::string& line, const std::string& directory) {
   std::string command =
-      "cd '" + directory + "' && SP='" + std::string(SETUPPACK_PATH) + "' && { " + line + "\n} 2>&1";
+      "cd '" + directory + "' && SP='" + SetuppackUnderTest() + "' && { " + line + "\n} 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   Result r{-1, ""};
   char buffer[4096];

@@ -332,3 +332,31 @@ bool FindAnyCase(const std::string& folder, const std::string& name, std::vector
   std::sort(found->begin(), found->end());
   return true;
 }
+
+bool MakeFolder(const std::string& folder, std::string* error) {
+  if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  *error = "cannot create '" + folder + "' (" + strerror(errno) + ")";
+  return false;
+}
+
+std::string ProgramFolder(const char* programPath) {
+  char path[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n > 0) {
+    path[n] = 0;
+  } else if (!strchr(programPath, '/') || !realpath(programPath, path)) {
+    return "";
+  }
+  std::string program = path;
+  return program.substr(0, program.find_last_of('/'));
+}
+
+bool ResolveRegularFile(const std::string& path, std::string* resolved) {
+  char full[PATH_MAX];
+  struct stat st;
+  if (!realpath(path.c_str(), full) || stat(full, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *resolved = full;
+  return true;
+}
+
+bool StandardErrorIsTerminal() { return isatty(2); }

@@ -1,0 +1,527 @@
+// file_io.h on Windows. Names are UTF-8 inside setuppack and UTF-16 at every
+// system call; every path goes to the system in its long form (\\?\C:\...),
+// so that paths longer than MAX_PATH work without the system's long-path
+// setting. Messages reach a console through WriteConsoleW, and a pipe or a
+// file as UTF-8 bytes.
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include <algorithm>
+
+#include "file_io.h"
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &wide[0], n);
+  return wide;
+}
+
+std::string Utf8(const wchar_t* text, size_t size) {
+  if (size == 0) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, (int)size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, (int)size, &narrow[0], n, nullptr, nullptr);
+  return narrow;
+}
+
+std::string Utf8(const std::wstring& text) { return Utf8(text.data(), text.size()); }
+
+// The system's own text for an error code, without its closing period and
+// line break (as strerror gives it).
+std::string SystemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      code, 0, (LPWSTR)&text, 0, nullptr);
+  std::string message = n ? Utf8(text, n) : "error " + std::to_string(code);
+  LocalFree(text);
+  while (!message.empty() && strchr("\r\n .", message.back())) message.pop_back();
+  return message;
+}
+
+// The unpacker's own wording ("Open source file '%s' error"), with the
+// system's reason after it.
+std::string SystemError(const std::string& what, const std::string& name, DWORD code = GetLastError()) {
+  return what + " '" + name + "' error (" + SystemMessage(code) + ")";
+}
+
+bool StartsWith(const std::wstring& text, const wchar_t* start) {
+  return text.compare(0, wcslen(start), start) == 0;
+}
+
+// The full path of path in the form the system takes at any length.
+// Devices (\\.\NUL, \\.\CON, \\.\pipe\NAME) keep their own form.
+std::wstring SystemPath(const std::string& path) {
+  std::wstring wide = Wide(path);
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return wide;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr);
+  full.resize(n);
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+// A system path as people write it: C:\..., \\server\...
+std::string ShownPath(const std::wstring& systemPath) {
+  if (StartsWith(systemPath, L"\\\\?\\UNC\\")) return "\\\\" + Utf8(systemPath.substr(8));
+  return Utf8(StartsWith(systemPath, L"\\\\?\\") ? systemPath.substr(4) : systemPath);
+}
+
+bool IsDevice(const std::wstring& systemPath) { return StartsWith(systemPath, L"\\\\.\\"); }
+
+// What the standard streams were when the program started (before the
+// console relay below replaced them).
+bool outputIsConsole = false;
+bool errorIsConsole = false;
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode;
+  return handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+// The C runtime writes messages as bytes. When standard output or error is
+// a console, its descriptor is pointed at a pipe instead, and a thread
+// turns what comes out of it into UTF-16 for WriteConsoleW. Both share one
+// pipe when both are the console, so that they keep their order.
+HANDLE relayConsole, relayInput, relayThread;
+
+void WriteToConsole(const char* text, size_t size) {
+  std::wstring wide = Wide(std::string(text, size));
+  DWORD written;
+  WriteConsoleW(relayConsole, wide.data(), (DWORD)wide.size(), &written, nullptr);
+}
+
+DWORD WINAPI RelayToConsole(void*) {
+  char buffer[4096];
+  size_t kept = 0;
+  DWORD n;
+  while (ReadFile(relayInput, buffer + kept, (DWORD)(sizeof buffer - kept), &n, nullptr) && n > 0) {
+    size_t size = kept + n, whole = size;
+    // A character cut by the end of the read waits for the rest of its bytes.
+    size_t tail = 0;
+    while (tail < 3 && tail < size && (buffer[size - 1 - tail] & 0xC0) == 0x80) ++tail;
+    if (tail < size) {
+      unsigned char lead = (unsigned char)buffer[size - 1 - tail];
+      size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (length > tail + 1) whole = size - tail - 1;
+    }
+    WriteToConsole(buffer, whole);
+    kept = size - whole;
+    memmove(buffer, buffer + whole, kept);
+  }
+  if (kept) WriteToConsole(buffer, kept);
+  return 0;
+}
+
+void EndConsoleRelay() {
+  fflush(stdout);
+  fflush(stderr);
+  if (outputIsConsole) _close(1);
+  if (errorIsConsole) _close(2);
+  WaitForSingleObject(relayThread, 5000);
+}
+
+void StartConsoleRelay() {
+  HANDLE writeEnd;
+  if (!CreatePipe(&relayInput, &writeEnd, nullptr, 0)) return;
+  // A handle of its own: _dup2 closes the one the descriptor had.
+  if (!DuplicateHandle(GetCurrentProcess(),
+                       GetStdHandle(outputIsConsole ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                       GetCurrentProcess(), &relayConsole, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(relayInput);
+    CloseHandle(writeEnd);
+    return;
+  }
+  int fd = _open_osfhandle((intptr_t)writeEnd, _O_BINARY);
+  if (outputIsConsole) _dup2(fd, 1);
+  if (errorIsConsole) _dup2(fd, 2);
+  _close(fd);
+  relayThread = CreateThread(nullptr, 0, RelayToConsole, nullptr, 0, nullptr);
+  atexit(EndConsoleRelay);
+}
+
+// The temporary file being written, for the console's control handler to
+// remove (it is opened with FILE_SHARE_DELETE, so that this works while it
+// is open).
+wchar_t interruptedTemp[32768 + 64];
+volatile LONG haveTemp = 0;
+
+BOOL WINAPI RemoveTempOnInterrupt(DWORD) {
+  if (haveTemp) DeleteFileW(interruptedTemp);
+  return FALSE;  // and the system's handler ends the process
+}
+
+void RememberTemp(const std::wstring& path) {
+  haveTemp = 0;
+  if (path.size() >= sizeof interruptedTemp / sizeof interruptedTemp[0]) return;
+  memcpy(interruptedTemp, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
+  haveTemp = 1;
+}
+
+bool WriteAll(HANDLE handle, const std::vector<uint8_t>& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    DWORD chunk = (DWORD)std::min<size_t>(data.size() - done, 1 << 20), written = 0;
+    if (!WriteFile(handle, data.data() + done, chunk, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+std::wstring TempPathFor(const std::wstring& target) {
+  return target + L".partial-" + std::to_wstring(GetCurrentProcessId());
+}
+
+// A file is written whole under a temporary name in its own folder, flushed,
+// then moved into place (over the old one in one step with -f), so that no
+// one ever sees half of it.
+bool WriteThroughTemporary(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  std::wstring target = SystemPath(d.path), temp = TempPathFor(target);
+  RememberTemp(temp);
+  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    haveTemp = 0;
+    *error = SystemError("Open dest file", d.name);
+    return false;
+  }
+  DWORD failure = 0;
+  if (!WriteAll(file, data) || !FlushFileBuffers(file)) failure = GetLastError();
+  if (!CloseHandle(file) && !failure) failure = GetLastError();
+  bool ok = failure == 0;
+  if (ok) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (d.mode == WriteMode::ReplaceFile ? MOVEFILE_REPLACE_EXISTING : 0);
+    ok = MoveFileExW(temp.c_str(), target.c_str(), flags);
+    DWORD code = GetLastError();
+    if (!ok && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) {
+      *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
+    } else if (!ok) {
+      *error = SystemError("Rename dest file", d.name, code);
+    }
+  } else {
+    *error = SystemError("Write dest file", d.name, failure);
+  }
+  if (!ok) DeleteFileW(temp.c_str());
+  haveTemp = 0;
+  return ok;
+}
+
+// The console, as a device name: CON, CONOUT$.
+bool IsConsoleName(const std::wstring& device) {
+  std::wstring name = device.substr(4);
+  return _wcsicmp(name.c_str(), L"CON") == 0 || _wcsicmp(name.c_str(), L"CONOUT$") == 0;
+}
+
+// Devices and pipes are opened where they are and never replaced.
+bool WriteInPlace(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  std::wstring path = SystemPath(d.path);
+  if (IsConsoleName(path)) path = L"CONOUT$";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemError("Open dest file", d.name);
+    return false;
+  }
+  if (GetFileType(file) == FILE_TYPE_DISK) {
+    CloseHandle(file);
+    *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
+    return false;
+  }
+  DWORD failure = 0;
+  if (!WriteAll(file, data)) failure = GetLastError();
+  CloseHandle(file);
+  if (failure) *error = SystemError("Write dest file", d.name, failure);
+  return failure == 0;
+}
+
+// A new file's folder must take files: a probe file is made there and
+// removed again, so that a missing or read-only folder is found before
+// anything is written.
+bool FolderTakesFiles(const std::string& name, const std::wstring& target, std::string* error) {
+  HANDLE probe = CreateFileW(TempPathFor(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    *error = SystemError("Open dest file", name);
+    return false;
+  }
+  CloseHandle(probe);
+  return true;
+}
+
+// The identity of a regular file ("-": a standard stream's).
+bool RegularFileIdentity(const std::string& path, DWORD standard, BY_HANDLE_FILE_INFORMATION* info) {
+  bool own = !IsStandardStream(path);
+  HANDLE file = GetStdHandle(standard);
+  if (own) {
+    std::wstring systemPath = SystemPath(path);
+    if (IsDevice(systemPath)) return false;
+    file = CreateFileW(systemPath.c_str(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
+  bool ok = file && file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
+            GetFileInformationByHandle(file, info) && !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (own && file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return ok;
+}
+
+bool AsciiEqualIgnoringCase(const wchar_t* a, const std::wstring& b) {
+  size_t i = 0;
+  for (; a[i] && i < b.size(); ++i) {
+    wchar_t x = a[i], y = b[i];
+    if (x >= L'a' && x <= L'z') x -= 32;
+    if (y >= L'a' && y <= L'z') y -= 32;
+    if (x != y) return false;
+  }
+  return !a[i] && i == b.size();
+}
+
+}  // namespace
+
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(Utf8(argv[i], wcslen(argv[i])));
+  return arguments;
+}
+
+bool IsStandardStream(const std::string& path) { return path == "-"; }
+
+std::string DisplayName(const std::string& path, bool isSource) {
+  if (!IsStandardStream(path)) return path;
+  return isSource ? "standard input" : "standard output";
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
+  std::string name = DisplayName(path, true);
+  bool standard = IsStandardStream(path);
+  // Shared for reading only: a file another program is writing is not read.
+  HANDLE file = standard ? GetStdHandle(STD_INPUT_HANDLE)
+                         : CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE || !file) {
+    *error = SystemError("Open source file", name);
+    return false;
+  }
+  data->clear();
+  LARGE_INTEGER size;
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart < 0xFFFFFFFFll) {
+    data->reserve((size_t)size.QuadPart);
+  }
+  DWORD failure = 0, n = 0;
+  bool tooLarge = false;
+  uint8_t buffer[1 << 16];
+  for (;;) {
+    if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
+      failure = GetLastError();
+      if (failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF) failure = 0;  // the writer is done
+      break;
+    }
+    if (n == 0) break;
+    data->insert(data->end(), buffer, buffer + n);
+    if ((tooLarge = data->size() > 0xFFFFFFFFull)) break;
+  }
+  if (!standard) CloseHandle(file);
+  if (failure) {
+    *error = SystemError("Read source file", name, failure);
+    return false;
+  }
+  if (tooLarge) {
+    *error = "'" + name + "' is 4 GB or larger; pack files measure sizes in 32 bits";
+    return false;
+  }
+  return true;
+}
+
+bool IsSameRegularFile(const std::string& source, const std::string& destination) {
+  BY_HANDLE_FILE_INFORMATION a, b;
+  return RegularFileIdentity(source, STD_INPUT_HANDLE, &a) &&
+         RegularFileIdentity(destination, STD_OUTPUT_HANDLE, &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool PlanDestination(const std::string& name, bool force, Destination* d, std::string* error) {
+  *d = {name, name, WriteMode::NewFile, false};
+  if (IsStandardStream(name)) {
+    d->name = DisplayName(name, false);
+    d->mode = WriteMode::StandardOutput;
+    d->isTerminal = outputIsConsole;
+    return true;
+  }
+  std::wstring path = SystemPath(name);
+  if (IsDevice(path)) {
+    d->mode = WriteMode::InPlace;
+    d->isTerminal = IsConsoleName(path);
+    return true;
+  }
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND) {
+      *error = SystemError("Open dest file", name, code);
+      return false;
+    }
+    return FolderTakesFiles(name, path, error);
+  }
+  std::string what = "'" + name + "' already exists";
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // The link stays; the file it leads to is what gets replaced.
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      *error = "'" + name + "' is a symbolic link that leads nowhere (" + SystemMessage(GetLastError()) +
+               "); setuppack writes through links but creates no file behind them";
+      return false;
+    }
+    std::wstring finalPath(32768, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(file, &finalPath[0], 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    if (n == 0 || n >= 32768) {
+      *error = SystemError("Open dest file", name);
+      return false;
+    }
+    path = finalPath.substr(0, n);
+    d->path = ShownPath(path);
+    attributes = GetFileAttributesW(path.c_str());
+    what = "'" + name + "' already exists (a link to '" + d->path + "')";
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    *error = "'" + name + "' is a directory";
+    return false;
+  }
+  if (!force) {
+    *error = what + "; -f replaces it";
+    return false;
+  }
+  // What would stop the replacement is found now, before anything is
+  // written: a read-only file, and a file another program holds open
+  // without letting it be deleted.
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    *error = SystemError("Open dest file", name, ERROR_ACCESS_DENIED);
+    return false;
+  }
+  HANDLE file = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemError("Open dest file", name);
+    return false;
+  }
+  CloseHandle(file);
+  d->mode = WriteMode::ReplaceFile;
+  return FolderTakesFiles(name, path, error);
+}
+
+bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  switch (d.mode) {
+    case WriteMode::StandardOutput:
+      fflush(stdout);
+      if (!WriteAll((HANDLE)_get_osfhandle(1), data)) {
+        *error = SystemError("Write dest file", d.name);
+        return false;
+      }
+      return true;
+    case WriteMode::InPlace:
+      return WriteInPlace(d, data, error);
+    case WriteMode::NewFile:
+    case WriteMode::ReplaceFile:
+      break;
+  }
+  return WriteThroughTemporary(d, data, error);
+}
+
+bool FinishStandardOutput(std::string* error) {
+  bool earlierFailure = ferror(stdout) != 0;
+  SetLastError(0);
+  if (fflush(stdout) != 0 || earlierFailure) {
+    DWORD code = GetLastError();
+    *error = code ? SystemError("Write dest file", "standard output", code)
+                  : "Write dest file 'standard output' error (an earlier write failed)";
+    return false;
+  }
+  return true;
+}
+
+void InstallSignalHandlers() {
+  outputIsConsole = IsConsole(GetStdHandle(STD_OUTPUT_HANDLE));
+  errorIsConsole = IsConsole(GetStdHandle(STD_ERROR_HANDLE));
+  // Bytes pass unchanged: packed data on standard input and output, and
+  // messages with the same line ends as on every other system.
+  _setmode(0, _O_BINARY);
+  _setmode(1, _O_BINARY);
+  _setmode(2, _O_BINARY);
+  if (outputIsConsole || errorIsConsole) StartConsoleRelay();
+  SetConsoleCtrlHandler(RemoveTempOnInterrupt, TRUE);
+}
+
+bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
+                 std::string* error) {
+  found->clear();
+  std::wstring pattern = SystemPath(folder), wideName = Wide(name);
+  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    *error = SystemError("Open folder", folder);
+    return false;
+  }
+  do {
+    // ASCII letters only, as on every system: these are 8.3 names.
+    if (AsciiEqualIgnoringCase(entry.cFileName, wideName)) {
+      found->push_back(Utf8(entry.cFileName, wcslen(entry.cFileName)));
+    }
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(found->begin(), found->end());
+  return true;
+}
+
+bool MakeFolder(const std::string& folder, std::string* error) {
+  if (CreateDirectoryW(SystemPath(folder).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+    return true;
+  }
+  *error = "cannot create '" + folder + "' (" + SystemMessage(GetLastError()) + ")";
+  return false;
+}
+
+std::string ProgramFolder(const char*) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, &path[0], (DWORD)path.size());
+    if (n == 0) return "";
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return Utf8(path.substr(0, path.find_last_of(L"\\/")));
+}
+
+bool ResolveRegularFile(const std::string& path, std::string* resolved) {
+  std::wstring full = SystemPath(path);
+  DWORD attributes = GetFileAttributesW(full.c_str());
+  if (IsDevice(full) || attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  *resolved = ShownPath(full);
+  return true;
+}
+
+bool StandardErrorIsTerminal() { return errorIsConsole; }
