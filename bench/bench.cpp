@@ -1,8 +1,11 @@
 // setup_bench: packed size and speed of setuppack beside gzip -9 and xz -9,
-// and the unpack speed of the decoder that setup.exe uses beside memcpy and
-// gzip -d, all on one corpus in one run. Prints figures; asserts nothing.
+// the unpack speed of the decoder that setup.exe uses beside memcpy and
+// gzip -d, and that decoder beside the one it replaced (kept for the tests),
+// all on one corpus in one run. Prints figures; asserts nothing.
 //
-//   setup_bench [--repeat N] [FILE...]
+//   setup_bench [--repeat N] [--rounds N] [--decoders] [FILE...]
+//
+// --rounds: interleaved rounds of the two decoders (21); --decoders: only those.
 //
 // Without files it uses the standard corpus below (present once Wine is
 // installed), each file packed on its own, as media would hold it.
@@ -10,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +25,7 @@
 #include "block_decoder.h"
 #include "encoder.h"
 #include "file_io.h"
+#include "legacy_decoder.h"
 #include "pack_files.h"
 #include "record_reader.h"
 #include "seal.h"
@@ -43,6 +48,14 @@ const char* const StandardCorpus[] = {
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The processor time of this thread: what the decoders compare by, so that
+// time the thread waits for a core shared with other work does not count.
+double ThreadSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
 struct CorpusFile {
@@ -161,6 +174,96 @@ PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const Encode
     }
   }
   return f;
+}
+
+// --- today's decoder against the one before it ----------------------------
+
+// MB/s of the two decoders over the same records, round by round: the rounds
+// alternate which decoder goes first, so both see the same state of the
+// machine; each round's ratio is taken from that round alone.
+struct DecoderFigures {
+  std::vector<double> legacy, current, ratio;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+DecoderFigures CompareDecoders(const std::vector<CorpusFile>& corpus, int rounds) {
+  // Every file packed with the default setting; its data records decoded in
+  // order through a fresh state, as the record loop would, into one buffer.
+  struct Block {
+    size_t file;
+    const uint8_t* body;
+    uint32_t packedSize, expandedSize;
+  };
+  std::vector<std::vector<uint8_t>> packed(corpus.size());
+  std::vector<Block> blocks;
+  size_t bytes = 0;
+  for (size_t i = 0; i < corpus.size(); ++i) {
+    auto state = std::make_unique<EncoderState>();
+    PackFile(state.get(), corpus[i].data.data(), corpus[i].data.size(), false, &packed[i], nullptr);
+    std::vector<ListedRecord> records;
+    std::string error;
+    if (!ListRecords(packed[i], &records, &error)) abort();
+    for (const ListedRecord& r : records) {
+      if (r.packedSize == 0) continue;
+      blocks.push_back({i, packed[i].data() + r.offset + PackHeaderSize, r.packedSize, r.expandedSize});
+      bytes += r.expandedSize;
+    }
+  }
+  std::vector<uint8_t> output(BlockBufferSize);
+  auto legacyState = std::make_unique<legacy::DecoderState>();
+  auto state = std::make_unique<DecoderState>();
+  // Both decoders' output is checked against the corpus outside the timing.
+  auto run = [&](bool old, bool check) {
+    size_t file = (size_t)-1, at = 0;
+    double start = ThreadSeconds();
+    for (const Block& b : blocks) {
+      if (b.file != file) {
+        file = b.file;
+        at = 0;
+        if (old) {
+          legacy::ResetDecoderState(legacyState.get());
+        } else {
+          ResetDecoderState(state.get());
+        }
+      }
+      uint32_t r =
+          old ? legacy::DecodeBlock(legacyState.get(), output.data(), b.expandedSize, b.body, b.packedSize)
+              : DecodeBlock(state.get(), output.data(), b.expandedSize, b.body, b.packedSize);
+      if (check && (r != DecodeOk || memcmp(output.data(), corpus[file].data.data() + at, b.expandedSize))) {
+        fprintf(stderr, "setup_bench: the %s decoder differs on %s\n", old ? "old" : "new",
+                corpus[file].path.c_str());
+        exit(1);
+      }
+      at += b.expandedSize;
+    }
+    return bytes / 1e6 / (ThreadSeconds() - start);
+  };
+  run(true, true);
+  run(false, true);
+  DecoderFigures f;
+  for (int r = 0; r < rounds; ++r) {
+    double a, b;
+    if (r % 2 == 0) {
+      a = run(true, false);
+      b = run(false, false);
+    } else {
+      b = run(false, false);
+      a = run(true, false);
+    }
+    f.legacy.push_back(a);
+    f.current.push_back(b);
+    f.ratio.push_back(b / a);
+  }
+  return f;
+}
+
+void PrintSpread(const char* name, const std::vector<double>& v, const char* unit) {
+  printf("  %-28s median %6.2f %s  (min %.2f, max %.2f)\n", name, Median(v), unit,
+         *std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()));
 }
 
 // --- bounds of the format ----------------------------------------------------
@@ -299,12 +402,18 @@ double MemcpySeconds(const std::vector<CorpusFile>& corpus, int repeat) {
 
 int main(int argc, char** argv) {
   int repeat = 3;
+  int rounds = 21;
+  bool decodersOnly = false;  // only the two decoders side by side
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     if (!strcmp(argv[i], "--repeat") && i + 1 < argc) {
       repeat = std::max(1, atoi(argv[++i]));
+    } else if (!strcmp(argv[i], "--rounds") && i + 1 < argc) {
+      rounds = std::max(1, atoi(argv[++i]));
+    } else if (!strcmp(argv[i], "--decoders")) {
+      decodersOnly = true;
     } else if (!strcmp(argv[i], "--help")) {
-      printf("usage: setup_bench [--repeat N] [FILE...]\n");
+      printf("usage: setup_bench [--repeat N] [--rounds N] [--decoders] [FILE...]\n");
       return 0;
     } else {
       paths.push_back(argv[i]);
@@ -331,6 +440,13 @@ int main(int argc, char** argv) {
   printf("corpus: %s, %zu files, %zu bytes, each packed on its own; best of %d runs\n",
          standard ? "standard (Wine binaries, wine.inf, GPL-2)" : "given files", corpus.size(), bytes,
          repeat);
+
+  DecoderFigures decoders = CompareDecoders(corpus, rounds);
+  printf("\ndecoders alone, data records in memory, %d interleaved rounds:\n", rounds);
+  PrintSpread("before (kept for the tests)", decoders.legacy, "MB/s");
+  PrintSpread("now (setup.exe, setuppack)", decoders.current, "MB/s");
+  PrintSpread("now / before, each round", decoders.ratio, "x");
+  if (decodersOnly) return 0;
 
   EncoderOptions normal, fast, best;
   fast.chainLimit = 32;
@@ -388,6 +504,9 @@ int main(int argc, char** argv) {
            packSpeed >= 1.0 ? "met" : "NOT met");
     printf("  unpack speed  >= 0.60 x gzip -d                 : %.2f    %s\n", unpackSpeed,
            unpackSpeed >= 0.6 ? "met" : "NOT met");
+    double gzipMBs = mb / gzip.unpackSeconds;
+    printf("  decoders alone (medians above) against gzip -d  : %.2f now, %.2f before\n",
+           Median(decoders.current) / gzipMBs, Median(decoders.legacy) / gzipMBs);
     printf("  best setting: %.4f x gzip -9\n", (double)rows[2].f.packed / gzip.packed);
     printf("\nbounds of the format (default parse, same run):\n");
     printf("  oracle code of the records      : %.0f bytes = %.4f x gzip -9\n", bounds.oracleBytes,

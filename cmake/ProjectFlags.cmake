@@ -21,8 +21,13 @@ set(SETUP_WARNINGS -Wall -Wextra -Werror)
 # (GCC itself probes only from 4,000 bytes). alloca and variable-length
 # arrays, which would need probes too, are errors as well. The few sources
 # with larger frames keep their probes, through setup_probed_sources.
+#
+# The i686 toolchain's default target is the Pentium Pro, whose CMOV the
+# original Pentium lacks: setup.exe is built for the Pentium (no CMOV, no
+# MMX or SSE; the code tree's vector search is then left out at compile
+# time), scheduled for current processors.
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(SETUP_CALL_OPTIONS -mno-accumulate-outgoing-args -mno-stack-arg-probe
+  set(SETUP_CALL_OPTIONS -march=pentium -mtune=generic -mno-accumulate-outgoing-args -mno-stack-arg-probe
     -Wframe-larger-than=3000 -Walloca -Wvla)
 else()
   set(SETUP_CALL_OPTIONS)

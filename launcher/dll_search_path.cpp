@@ -11,26 +11,25 @@ namespace {
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesCall)(DWORD directoryFlags);
 typedef BOOL(WINAPI* SetDllDirectoryACall)(LPCSTR pathName);
 
-// GetProcAddress's result as the function it is; the detour through the
-// generic function type keeps the cast free of warnings on both builds.
-template <typename Call>
-Call LookUp(HMODULE module, const char* name) {
-  return reinterpret_cast<Call>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
-uint32_t RestrictDllSearchPath(void) {
+// GetProcAddress's result as the generic function type, which casts to any
+// other without warnings on both builds.
+KernelFunctionAddress KernelFunction(const char* name) {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == NULL) return 0;
+  return kernel != NULL ? reinterpret_cast<KernelFunctionAddress>(GetProcAddress(kernel, name)) : NULL;
+}
+
+uint32_t RestrictDllSearchPath(void) {
   uint32_t restricted = 0;
   SetDefaultDllDirectoriesCall setDefault =
-      LookUp<SetDefaultDllDirectoriesCall>(kernel, "SetDefaultDllDirectories");
+      reinterpret_cast<SetDefaultDllDirectoriesCall>(KernelFunction("SetDefaultDllDirectories"));
   if (setDefault != NULL && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) restricted |= DllSearchSystemOnly;
   // Made whatever the call above did: where SetDefaultDllDirectories is
   // missing (Windows XP SP1 to 7 without its update), this one alone keeps
   // the current directory out.
-  SetDllDirectoryACall setDirectory = LookUp<SetDllDirectoryACall>(kernel, "SetDllDirectoryA");
+  SetDllDirectoryACall setDirectory =
+      reinterpret_cast<SetDllDirectoryACall>(KernelFunction("SetDllDirectoryA"));
   if (setDirectory != NULL && setDirectory("")) restricted |= DllSearchNoCurrentDirectory;
   return restricted;
 }

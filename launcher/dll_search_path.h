@@ -18,3 +18,8 @@ enum {
 // default search and the program still starts. Returns the bits of the calls
 // that were made and succeeded.
 uint32_t RestrictDllSearchPath(void);
+
+// A KERNEL32 function that older systems lack, looked up at run time so that
+// setup.exe still starts there; NULL when it is missing. Cast it to its type.
+typedef void (*KernelFunctionAddress)(void);
+KernelFunctionAddress KernelFunction(const char* name);

@@ -32,9 +32,10 @@ enum {
   IDD_PLEASE_WAIT = 4001,  // the please-wait dialog template
   IDI_SETUP = 5001,        // the icon group
 
-  IDS_FILE_NOT_FOUND = 1,  // "File %s is not found. Further installation not possible."
-  IDS_SETUP_CAPTION = 2,   // "Setup"
-  IDS_FILE_ERROR = 3,      // "Error in %s file. Further installation not possible."
+  IDS_FILE_NOT_FOUND = 1,   // "File %s is not found. Further installation not possible."
+  IDS_SETUP_CAPTION = 2,    // "Setup"
+  IDS_FILE_ERROR = 3,       // "Error in %s file. Further installation not possible."
+  IDS_FOLDER_UNUSABLE = 4,  // "Setup cannot use the folder %s: ..." (GetSourceDirectory gave none)
 };
 
 // The module instance received at entry; resources are loaded from it.
@@ -50,8 +51,44 @@ int LauncherMain(HINSTANCE instance, const char* commandTail);
 // 32 after it are skipped. isLeadByte is the code page's test (IsDBCSLeadByte
 // for the real command line).
 const char* CommandTail(const char* commandLine, int (*isLeadByte)(unsigned char byte));
-// CommandTail of GetCommandLineA with the ANSI code page's lead bytes.
+// IsDBCSLeadByte as 1 or 0: the ANSI code page's lead bytes.
+int AnsiLeadByte(unsigned char byte);
+// The command tail within narrowLine, the system's narrow form of wideLine
+// (GetCommandLineA of GetCommandLineW): the program name is found on the wide
+// line, where a character that the narrow line writes as a double quote or a
+// blank by best fit (U+FF02, U+3000) is no quote or blank, and the tail is the
+// narrow line from the bytes that the system's conversion (CP_ACP, no flags)
+// gives that name: byte for byte what follows it in narrowLine. Without a wide
+// line (or name), CommandTail of narrowLine with AnsiLeadByte.
+const char* NarrowCommandTail(const WCHAR* wideLine, const char* narrowLine);
+// NarrowCommandTail of GetCommandLineW (where the system has it) and
+// GetCommandLineA.
 const char* ProcessCommandTail(void);
+
+// WideCharToMultiByte without a default character of the caller's, called
+// from here only (one base relocation in setup.exe for all its uses).
+int WideToNarrow(UINT codePage, DWORD flags, const WCHAR* wide, int length, char* buffer, uint32_t size,
+                 BOOL* usedDefault);
+// wide (zero-terminated) into buffer in codePage: 1 when every character is
+// written as itself (WC_NO_BEST_FIT_CHARS, no default character used), 0
+// when one is not or the result does not fit (the buffer then holds what was
+// written, with the default character for the ones the code page lacks).
+// Where the system refuses that test (UTF-8, which writes every character as
+// itself; Windows NT 4), the plain conversion counts as exact.
+int NarrowExactly(UINT codePage, const WCHAR* wide, char* buffer, uint32_t size);
+
+// What GetSourceDirectory found.
+enum {
+  SourceDirMissing = 0,   // no folder (empty buffer), as GetModuleDirectory
+  SourceDirFound = 1,     // the folder, in a form the narrow file functions open
+  SourceDirUnusable = 2,  // none; buffer names the folder for a message
+};
+// SourceDir from the module's wide file name: its folder as the ANSI code
+// page writes it exactly, else its short (8.3) form, each only when the pack
+// file paths in it stay within MAX_PATH and it holds no double quote (it is
+// passed to the installer in quotes). Without a wide name (the Windows 95
+// family) it is GetModuleDirectory's.
+int GetSourceDirectory(HMODULE module, char* buffer, uint32_t size);
 
 // Path operations. Each returns 1 when the result is whole.
 int GetModuleDirectory(HMODULE module, char* buffer, uint32_t size);

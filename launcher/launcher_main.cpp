@@ -56,9 +56,14 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   LauncherInstance = instance;
 
   // 2. A SourceDir that cannot be read whole stays empty: no pack path is
-  // built from it, and the script is reported missing.
+  // built from it, and the script is reported missing. A folder that no
+  // narrow path can name is reported as such; nothing is started or touched.
   char sourceDir[PathBufferSize];
-  GetModuleDirectory(instance, sourceDir, PathBufferSize);
+  if (GetSourceDirectory(instance, sourceDir, PathBufferSize) == SourceDirUnusable) {
+    char noDirectory[1] = {'\0'};  // the folder alone, not joined to one
+    ReportPackFile(IDS_FOLDER_UNUSABLE, noDirectory, sourceDir);
+    return 0;
+  }
   char windowsDir[PathBufferSize];
   UINT windowsLength = GetWindowsDirectoryA(windowsDir, PathBufferSize);
   if (windowsLength == 0 || windowsLength >= PathBufferSize) windowsDir[0] = '\0';

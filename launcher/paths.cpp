@@ -17,16 +17,18 @@ void StripLastPathComponent(const char* path, char* buffer, uint32_t size) {
   buffer[0] = '\0';
   if (path[0] == '\0') return;
   CopyBounded(buffer, path, size);
-  uint32_t length = 0;
-  while (buffer[length] != '\0') ++length;
-  // Backwards from the last character; no backslash at all leaves it empty.
-  for (uint32_t i = length; i > 0; --i) {
-    if (buffer[i - 1] == '\\') {
-      buffer[i - 1] = '\0';
-      return;
+  // Forwards, a character at a time: in a double-byte code page a trail
+  // byte may be 0x5C (that of ソ, 表 or 能), which is no backslash. No
+  // backslash at all leaves it empty.
+  char* last = buffer;
+  for (char* p = buffer; *p != '\0'; ++p) {
+    if (*p == '\\') {
+      last = p;
+    } else if (AnsiLeadByte((unsigned char)*p) && p[1] != '\0') {
+      ++p;
     }
   }
-  buffer[0] = '\0';
+  *last = '\0';
 }
 
 int GetModuleDirectory(HMODULE module, char* buffer, uint32_t size) {

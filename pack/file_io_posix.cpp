@@ -184,6 +184,12 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
     return false;
   }
   data->clear();
+  // Room for a regular file at once, so that the vector does not grow by
+  // copies; what it reads decides all the same.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && (uint64_t)st.st_size <= 0xFFFFFFFFull) {
+    data->reserve((size_t)st.st_size);
+  }
   uint8_t buffer[1 << 16];
   ssize_t n;
   bool tooLarge = false;

@@ -16,7 +16,7 @@ namespace {
 struct MemoryIo {
   const std::vector<uint8_t>* source;
   size_t at;
-  std::vector<uint8_t>* sink;
+  std::vector<uint8_t>* sink;  // null: what is written is dropped
 };
 
 uint32_t MemoryRead(void* context, uint8_t* buffer, uint32_t size) {
@@ -30,7 +30,7 @@ uint32_t MemoryRead(void* context, uint8_t* buffer, uint32_t size) {
 
 uint32_t MemoryWrite(void* context, const uint8_t* buffer, uint32_t size) {
   MemoryIo* io = static_cast<MemoryIo*>(context);
-  io->sink->insert(io->sink->end(), buffer, buffer + size);
+  if (io->sink) io->sink->insert(io->sink->end(), buffer, buffer + size);
   return size;
 }
 
@@ -75,16 +75,47 @@ std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::
   return why;
 }
 
-bool ExpandOne(PackExpander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
-               PackCheck* check, std::string* error) {
+// What the records of a pack file say they expand to, up to the first that
+// is not whole: the room to make for the expansion at once.
+size_t ListedExpansion(const std::vector<uint8_t>& packed) {
+  size_t total = 0;
+  for (size_t at = 0; at + PackHeaderSize <= packed.size();) {
+    const uint8_t* header = packed.data() + at;
+    if (memcmp(header, PackMagic, PackMagicSize) != 0) break;
+    uint32_t packedSize = ReadLE32(header + 8), expandedSize = ReadLE32(header + 12);
+    if (packedSize > BlockBufferSize || expandedSize > BlockBufferSize) break;
+    total += expandedSize;
+    at += PackHeaderSize + (packedSize != 0 ? packedSize : expandedSize);
+  }
+  return total;
+}
+
+bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
+                PackCheck* check, char* text, size_t textSize, RecordPosition* at) {
+  if (expanded) expanded->reserve(expanded->size() + ListedExpansion(packed));
   MemoryIo memory = {&packed, 0, expanded};
   RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
+  return ReadRecords(&expander->decoder, &io, (uint32_t)packed.size(), expander->input.get(),
+                     expander->output.get(), nullptr, text, (uint32_t)textSize, at, check) != 0;
+}
+
+// Expands one file through the expander's decoder into *expanded, or checks
+// it and drops its bytes when expanded is null.
+bool ExpandOne(PackExpander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
+               PackCheck* check, std::string* error) {
+  // Dropped bytes are made again only to say where a failed check differs.
+  std::unique_ptr<DecoderState> before(expanded ? nullptr : new DecoderState(expander->decoder));
   char text[256];
   RecordPosition at = {0, 0};
-  if (!ReadRecords(&expander->decoder, &io, (uint32_t)packed.size(), expander->input.get(),
-                   expander->output.get(), nullptr, text, sizeof text, &at, check)) {
+  if (!ExpandInto(expander, packed, expanded, check, text, sizeof text, &at)) {
     if (check->present && at.offset >= packed.size()) {
-      *error = "damaged: " + DescribeCheckFailure(packed, *expanded, *check);
+      std::vector<uint8_t> again;
+      if (!expanded) {
+        expander->decoder = *before;
+        PackCheck same;
+        ExpandInto(expander, packed, &again, &same, text, sizeof text, &at);
+      }
+      *error = "damaged: " + DescribeCheckFailure(packed, expanded ? *expanded : again, *check);
     } else {
       *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
     }
@@ -111,12 +142,14 @@ bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error) {
   ResetDecoderState(&expander->decoder);
-  expanded->resize(packed.size());
-  for (std::vector<uint8_t>& file : *expanded) file.clear();
+  if (expanded) {
+    expanded->resize(packed.size());
+    for (std::vector<uint8_t>& file : *expanded) file.clear();
+  }
   std::vector<PackCheck> found(packed.size(), PackCheck());
   bool ok = true;
   for (size_t i = 0; i < packed.size() && ok; ++i) {
-    ok = ExpandOne(expander, packed[i], &(*expanded)[i], &found[i], error);
+    ok = ExpandOne(expander, packed[i], expanded ? &(*expanded)[i] : nullptr, &found[i], error);
     if (!ok && failedFile) *failedFile = i;
   }
   if (checks) *checks = found;

@@ -29,7 +29,9 @@ struct PackExpander {
 // Expands pack files in memory, in order, through one fresh decoder state,
 // and verifies their check records. checks (when not null) receives what was
 // checked of each file, failedFile (when not null) the index of the file that
-// failed. The vectors of *expanded keep their capacity.
+// failed. The vectors of *expanded keep their capacity and grow once, to the
+// size the records list. With expanded null the files are checked and their
+// bytes dropped as they come (checks then give the sizes).
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error);

@@ -13,6 +13,9 @@
 
 struct DecoderState {
   CodeTree tree;
+  // The positions of the walk to the last symbol's leaf, root first: the
+  // update climbs them again without the parent links.
+  TreeEntry path[NodeCount];
   // Token history. Starts as all zeros and is never cleared; a block's first
   // token goes to index 0 whatever the previous block left.
   uint32_t TokenRing[RingSize];

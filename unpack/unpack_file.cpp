@@ -90,8 +90,7 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
                            LastErrorTextSize, NULL, NULL);
     }
     if (result && sealEntry && !MatchesSealEntry(&sealHash, sealEntry)) {
-      FormatBounded(LastErrorText, LastErrorTextSize,
-                    "Seal mismatch: '%s' is not the file setup.exe was sealed for", sourcePath);
+      FormatBounded(LastErrorText, LastErrorTextSize, "Seal mismatch '%s'", sourcePath);
       result = 0;
     }
   }

@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       abort();
     }
     if (memcmp(reference->ring, state->TokenRing, sizeof state->TokenRing) != 0) abort();
-    if (memcmp(&reference->tree, &state->tree, sizeof state->tree) != 0) abort();
+    if (!SameTree(state->tree, reference->tree)) abort();
   }
   return 0;
 }

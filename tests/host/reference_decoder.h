@@ -11,8 +11,27 @@
 
 #include "code_tree.h"
 
+// The code tree with the format's own 32-bit tables.
+struct ReferenceTree {
+  uint32_t NodeFreq[NodeCount + 1];
+  uint32_t NodeChild[NodeCount];
+  uint32_t NodeParent[NodeCount + SymbolCount];
+};
+
+// Whether the model's tables hold the reference's values.
+inline bool SameTree(const CodeTree& model, const ReferenceTree& reference) {
+  for (uint32_t i = 0; i < NodeCount; ++i) {
+    if (model.NodeFreq[i] != reference.NodeFreq[i] || model.NodeChild[i] != reference.NodeChild[i])
+      return false;
+  }
+  for (uint32_t i = 0; i < NodeCount + SymbolCount; ++i) {
+    if (model.NodeParent[i] != reference.NodeParent[i]) return false;
+  }
+  return true;
+}
+
 struct ReferenceDecoder {
-  CodeTree tree;
+  ReferenceTree tree;
   uint32_t ring[RingSize] = {};
   const uint8_t* input = nullptr;
   uint32_t packedSize = 0;
@@ -35,7 +54,23 @@ struct ReferenceDecoder {
   // Its own rebuild, step by step: halve the leaves into the bottom
   // positions, insert each new internal node above those of equal count with
   // overlapping moves, reconnect the parents.
-  static void Rebuild(CodeTree* t) {
+  static void Reset(ReferenceTree* t) {
+    for (uint32_t s = 0; s < SymbolCount; ++s) {
+      t->NodeFreq[s] = 1;
+      t->NodeChild[s] = NodeCount + s;
+      t->NodeParent[NodeCount + s] = s;
+    }
+    for (uint32_t j = SymbolCount; j < NodeCount; ++j) {
+      uint32_t i = 2 * (j - SymbolCount);
+      t->NodeChild[j] = i;
+      t->NodeParent[i] = t->NodeParent[i + 1] = j;
+      t->NodeFreq[j] = t->NodeFreq[i] + t->NodeFreq[i + 1];
+    }
+    t->NodeFreq[NodeCount] = 0xFFFFFFFF;
+    t->NodeParent[RootNode] = 0;
+  }
+
+  static void Rebuild(ReferenceTree* t) {
     uint32_t* f = t->NodeFreq;
     uint32_t* c = t->NodeChild;
     uint32_t j = 0;
@@ -64,7 +99,7 @@ struct ReferenceDecoder {
     }
   }
 
-  static void Update(CodeTree* t, uint32_t s) {
+  static void Update(ReferenceTree* t, uint32_t s) {
     uint32_t* f = t->NodeFreq;
     uint32_t* c = t->NodeChild;
     uint32_t* up = t->NodeParent;
@@ -114,7 +149,7 @@ struct ReferenceDecoder {
     input = in;
     packedSize = size;
     fetched = buffer = count = 0;
-    ResetTree(&tree);
+    Reset(&tree);
     std::vector<uint8_t>& out = *into;
     out.clear();
     out.reserve(expanded + 59 * (MaxRunBytes + 3));  // room for the last symbol's overshoot

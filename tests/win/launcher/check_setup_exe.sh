@@ -6,7 +6,8 @@
 # data that is never executable (DYNAMIC_BASE, NX_COMPAT and base relocations
 # to move it with; the 32-bit image also NO_SEH, the 64-bit one
 # HIGH_ENTROPY_VA), runs from the swap file when started from removable or
-# network media and, as the 32-bit build, fits in 20 KB; prints its size
+# network media and, as the 32-bit build, fits in 20 KB and runs on a
+# Pentium (no CMOV, FCOMI, MMX or SSE); prints its size
 # and each section's free space. The hardening check must also fail on
 # copies of setup.exe with the flags cleared and with the relocations gone.
 set -uo pipefail
@@ -92,6 +93,7 @@ expect 'LANGUAGE 9, 1'
 expect '1, "File %s is not found. Further installation not possible."'
 expect '2, "Setup"'
 expect '3, "Error in %s file. Further installation not possible."'
+expect '4, "Setup cannot use the folder %s: its name is too long or has letters of another code page. Further installation not possible."'
 expect '4001 DIALOG'
 expect 'CTEXT "Setup is initializing, please wait...", 65535, 7, 39, 162, 8, 0x50020001'
 expect 'STYLE 0x90c800c0'
@@ -109,6 +111,11 @@ done
 if [ "$arch_flag" = NO_SEH ] && [ "$size" -gt 20480 ]; then
   echo "FAIL: setup.exe is larger than 20480 bytes"
   fail=1
+fi
+if [ "$arch_flag" = NO_SEH ]; then
+  later=$("$objdump" -d "$exe" | grep -cE $'\t(cmov|fcmov|fcomi|fucomi)|%x?mm[0-9]')
+  echo "instructions a Pentium lacks: $later"
+  [ "$later" -eq 0 ] || { echo "FAIL: setup.exe uses instructions of later processors"; fail=1; }
 fi
 [ $fail -eq 0 ] && echo "setup.exe check passed"
 exit $fail

@@ -70,6 +70,46 @@ TEST(GetModuleDirectory, IsTheDirectoryOfTheModule) {
   EXPECT_EQ(0, GetModuleDirectory(NULL, NULL, 8));
 }
 
+TEST(NarrowExactly, WritesWhatTheCodePageHasAsItselfAndTellsTheRestApart) {
+  struct {
+    UINT codePage;
+    const wchar_t* wide;
+    int exact;
+    const char* narrow;
+  } cases[] = {
+      {1252, L"C:\\Caf\u00e9 Setup", 1, "C:\\Caf\xe9 Setup"},
+      {1252, L"\u0141\u00f3d\u017a", 0,
+       "?\xf3"
+       "d?"},                           // best fit: "L\xf3" "dz"
+      {1252, L"a\uff02 b", 0, "a? b"},  // best fit: a double quote
+      {1252, L"\u0423\u0441", 0, "??"},
+      {1250, L"\u0141\u00f3d\u017a", 1,
+       "\xa3\xf3"
+       "d\x9f"},
+      {932, L"\u30bd\u30d5\u30c8", 1, "\x83\x5c\x83t\x83g"},
+      // UTF-8 refuses the test and writes everything as itself.
+      {CP_UTF8, L"\u0141\u00f3d\u017a", 1,
+       "\xc5\x81\xc3\xb3"
+       "d\xc5\xba"},
+  };
+  for (const auto& c : cases) {
+    char buffer[16];
+    EXPECT_EQ(c.exact, NarrowExactly(c.codePage, c.wide, buffer, sizeof(buffer))) << c.narrow;
+    EXPECT_STREQ(c.narrow, buffer);
+  }
+  char small[4];
+  EXPECT_EQ(0, NarrowExactly(1252, L"abcd", small, sizeof(small)));  // no room for the zero
+}
+
+// Under code page 932 (CodePage932 runs in a Japanese prefix, see
+// code_page_932.sh): 0x5C after a lead byte is no backslash.
+TEST(CodePage932, StripLastPathComponentStepsOverTrailBytes) {
+  ASSERT_EQ(932u, GetACP());
+  EXPECT_EQ("C:\\\x83\x43\x83\x93", Strip("C:\\\x83\x43\x83\x93\\\x83\x5c\x83t\x83g.exe"));
+  EXPECT_EQ("C:\\\x91\xe3\x95\x5c", Strip("C:\\\x91\xe3\x95\x5c\\\x94\x5c.exe"));
+  EXPECT_EQ("", Strip("\x83\x5c.exe"));
+}
+
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -159,6 +199,18 @@ TEST(CommandTail, OfThisProcessIsASuffixOfItsCommandLine) {
   ASSERT_LE(tail.size(), line.size());
   EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
   EXPECT_TRUE(tail.empty() || (unsigned char)tail[0] > ' ');
+}
+
+// The name is found on the wide line; the tail keeps the narrow line's
+// bytes, best fit and all (code page 1252, this prefix's).
+TEST(NarrowCommandTail, FindsTheNameOnTheWideLineAndKeepsTheNarrowBytes) {
+  const wchar_t* wide = L"\"C:\\a\uff02 b\\setup.exe\" \t/X \u0141\uff02";
+  char narrow[64];  // "C:\a" b\setup.exe" \t/X L"
+  ASSERT_GT(WideCharToMultiByte(1252, 0, wide, -1, narrow, sizeof(narrow), NULL, NULL), 0);
+  EXPECT_STREQ("/X L\"", NarrowCommandTail(wide, narrow));
+  // No wide line, or an empty one: the narrow line read as it is.
+  EXPECT_STREQ("b\\setup.exe\" /Q", NarrowCommandTail(NULL, "\"C:\\a\" b\\setup.exe\" /Q"));
+  EXPECT_STREQ("/Q", NarrowCommandTail(L"", "setup.exe /Q"));
 }
 
 TEST(InstallerArguments, QuoteTheSourceDirectoryAndAppendTheTail) {

@@ -15,7 +15,9 @@
 //   STANDIN_EXIT      exit code (0 when unset)
 // report.txt holds key=value lines: cmdline, cwd, exe, beside (the names in
 // its own directory, '|'-separated, sorted), scr_exists, scr_size,
-// scr_at_signal (INSTALL.SCR still there just before signalling), signalled
+// scr_at_signal (INSTALL.SCR still there just before signalling),
+// media_script (the first argument, the media folder in double quotes, holds
+// a file INSTALL.SC_), media_long (that folder's long form, UTF-8), signalled
 // (the event was opened and is set right after report.txt is written),
 // setup_dialog_at_start (a top-level window of class #32770 titled "Setup",
 // the launcher's please-wait dialog, existed when the stand-in started) and
@@ -116,6 +118,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!report.empty()) {
     CopyFileA(script.c_str(), (report + "\\INSTALL.SCR.copy").c_str(), FALSE);
     CopyFileA(exe.c_str(), (report + "\\INSTALL.EXE.copy").c_str(), FALSE);
+  }
+
+  // The media folder as the installer reads it: between the first two double
+  // quotes (no byte of a double-byte character is one).
+  std::string line = GetCommandLineA();
+  size_t open = line.find('"'), close = line.find('"', open + 1);
+  if (open != std::string::npos && close != std::string::npos) {
+    std::string media = line.substr(open + 1, close - open - 1);
+    attributes = GetFileAttributesA((media + "\\INSTALL.SC_").c_str());
+    bool found = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    text += std::string("media_script=") + (found ? "1" : "0") + "\n";
+    wchar_t wide[1024], longForm[1024];
+    char utf8[3072] = "";
+    if (MultiByteToWideChar(CP_ACP, 0, media.c_str(), -1, wide, 1024) > 0 &&
+        GetLongPathNameW(wide, longForm, 1024) - 1 < 1023) {
+      WideCharToMultiByte(CP_UTF8, 0, longForm, -1, utf8, sizeof(utf8), NULL, NULL);
+    }
+    text += "media_long=" + std::string(utf8) + "\n";
   }
 
   HANDLE held = INVALID_HANDLE_VALUE;

@@ -267,15 +267,32 @@ std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t 
   return boxes;
 }
 
+std::wstring Widen(const std::string& text) {
+  std::vector<wchar_t> wide(text.size() + 1);
+  int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), (int)wide.size());
+  return n > 0 ? std::wstring(wide.data()) : std::wstring();
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::vector<char> bytes(3 * text.size() + 1);
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), (int)bytes.size(), NULL, NULL);
+  return n > 0 ? std::string(bytes.data()) : std::string();
+}
+
+// CreateProcessA widens its strings in the ANSI code page, as Widen does.
 Started StartProgram(const std::string& program, const std::string& commandLine) {
+  return StartProgramW(Widen(program), Widen(commandLine));
+}
+
+Started StartProgramW(const std::wstring& program, const std::wstring& commandLine) {
   Started started;
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
   started.startTicks = GetTickCount();
-  started.ok = CreateProcessA(program.c_str(), line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                              &started.process) != 0;
+  started.ok = CreateProcessW(program.empty() ? NULL : program.c_str(), line.data(), NULL, NULL, FALSE, 0,
+                              NULL, NULL, &startup, &started.process) != 0;
   return started;
 }
 

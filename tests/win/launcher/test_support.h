@@ -15,6 +15,10 @@
 
 namespace test {
 
+// Text in the ANSI code page as UTF-16, and UTF-16 as UTF-8.
+std::wstring Widen(const std::string& text);
+std::string Utf8(const std::wstring& text);
+
 // A Unix path of the build as the prefix sees it (drive Z:).
 std::string WinPath(const std::string& unixPath);
 
@@ -81,6 +85,8 @@ struct Started {
   bool ok = false;
 };
 Started StartProgram(const std::string& program, const std::string& commandLine);
+// An empty program: the first word of commandLine (a Unix program too, in Wine).
+Started StartProgramW(const std::wstring& program, const std::wstring& commandLine);
 SetupRun Finish(Started& started, double timeoutSeconds);
 // Answers the message boxes of a running process for up to seconds (or until
 // stopAfter boxes were answered, when it is not 0); returns those seen.
