@@ -95,7 +95,13 @@ int GetModuleDirectory(HMODULE module, char* buffer, uint32_t size);
 void StripLastPathComponent(const char* path, char* buffer, uint32_t size);
 int FileExists(const char* path);
 typedef int (*FileNamePredicate)(char* name);
-void DeleteMatchingFiles(const char* directory, FileNamePredicate predicate);
+// Returns how many matching files it could not delete.
+uint32_t DeleteMatchingFiles(const char* directory, FileNamePredicate predicate);
+// The clean-up once the installer is done: INSTALL files still in use (an
+// installer that exits late) are tried again every half second, retries
+// times; what then remains, and the directory, is removed when Windows
+// restarts, where the system allows it (administrator rights).
+void CleanUpAfterInstaller(const char* directory, uint32_t retries);
 int IsInstallFile(char* name);
 
 // "%s\%s" of directory and name into buffer; 0 (and an empty buffer) when the

@@ -123,15 +123,15 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   char arguments[ArgumentsBufferSize];
   int argumentsWhole = BuildInstallerArguments(arguments, ArgumentsBufferSize, sourceDir, commandTail);
 
-  // 10. The completion event.
-  HANDLE waitHandle = NULL;
-  int eventPreExisted = 0;
-  HANDLE existing = OpenEventA(EVENT_MODIFY_STATE, FALSE, SETUP_COMPLETION_EVENT);
-  if (existing != NULL) {
-    CloseHandle(existing);
-    eventPreExisted = 1;
-  } else {
-    waitHandle = CreateEventA(NULL, FALSE, FALSE, SETUP_COMPLETION_EVENT);
+  // 10. The completion event, opened or created in one step, so that of two
+  // launchers started together only one waits. A name that another kind of
+  // object holds gives no event: nobody could say when the installer is
+  // done, so it counts as pre-existing (no wait, no clean-up).
+  HANDLE waitHandle = CreateEventA(NULL, FALSE, FALSE, SETUP_COMPLETION_EVENT);
+  int eventPreExisted = waitHandle == NULL || GetLastError() == ERROR_ALREADY_EXISTS;
+  if (eventPreExisted && waitHandle != NULL) {
+    CloseHandle(waitHandle);
+    waitHandle = NULL;
   }
 
   // 11. The installer inherits the Windows directory as its current one.
@@ -151,16 +151,15 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
     // 14.
     ReportPackFile(IDS_FILE_ERROR, sourceDir, SETUP_INSTALLER_SOURCE_NAME);
   } else {
-    // 15. No wait handle (the event pre-existed or could not be created):
-    // only the pause remains.
+    // 15. No wait handle (the event pre-existed): only the pause remains.
     if (waitHandle != NULL) WaitForSingleObject(waitHandle, INFINITE);
     Sleep(500);
   }
 
-  // 16.
+  // 16. Files still in use are tried again for 10 s.
   if (!eventPreExisted) {
-    RemoveTempSetupDir(tempSetupDir);
-    if (waitHandle != NULL) CloseHandle(waitHandle);
+    CleanUpAfterInstaller(tempSetupDir, 20);
+    CloseHandle(waitHandle);
   }
   return 0;
 }

@@ -62,13 +62,21 @@ int IsInstallFile(char* name) {
   return 0;
 }
 
-void DeleteMatchingFiles(const char* directory, FileNamePredicate predicate) {
-  if (directory == NULL || directory[0] == '\0' || predicate == NULL) return;
+namespace {
+
+typedef BOOL(WINAPI* MoveFileExACall)(LPCSTR existing, LPCSTR replacement, DWORD flags);
+
+// Deletes every file of directory whose name predicate accepts, or, with
+// atRestart, schedules it for deletion when Windows restarts. Returns how
+// many of them it could not delete (or schedule).
+uint32_t RemoveMatchingFiles(const char* directory, FileNamePredicate predicate, MoveFileExACall atRestart) {
+  if (directory == NULL || directory[0] == '\0' || predicate == NULL) return 0;
   char path[PathBufferSize];
-  if (!FormatBounded(path, PathBufferSize, "%s\\*.*", directory)) return;  // cut: use nothing
+  if (!FormatBounded(path, PathBufferSize, "%s\\*.*", directory)) return 0;  // cut: use nothing
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA(path, &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  uint32_t failed = 0;
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
     // The predicate gets the long name in the find record and may upper-case
@@ -76,8 +84,33 @@ void DeleteMatchingFiles(const char* directory, FileNamePredicate predicate) {
     char found[sizeof(entry.cFileName)];
     CopyBounded(found, entry.cFileName, sizeof(found));
     if (predicate(entry.cFileName) && FormatBounded(path, PathBufferSize, "%s\\%s", directory, found)) {
-      DeleteFileA(path);  // failures are ignored
+      BOOL removed =
+          atRestart != NULL ? atRestart(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) : DeleteFileA(path);
+      if (!removed) ++failed;
     }
   } while (FindNextFileA(search, &entry));
   FindClose(search);
+  return failed;
+}
+
+}  // namespace
+
+uint32_t DeleteMatchingFiles(const char* directory, FileNamePredicate predicate) {
+  return RemoveMatchingFiles(directory, predicate, NULL);
+}
+
+void CleanUpAfterInstaller(const char* directory, uint32_t retries) {
+  if (directory == NULL || directory[0] == '\0') return;
+  uint32_t left;
+  while ((left = DeleteMatchingFiles(directory, IsInstallFile)) != 0 && retries-- != 0) Sleep(500);
+  if (left == 0) {
+    RemoveDirectoryA(directory);  // only if empty: other files and subdirectories keep it
+    return;
+  }
+  // Not in every Windows (95 lacks it), so looked up, never imported.
+  MoveFileExACall atRestart = reinterpret_cast<MoveFileExACall>(
+      reinterpret_cast<void (*)(void)>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "MoveFileExA")));
+  if (atRestart == NULL) return;
+  RemoveMatchingFiles(directory, IsInstallFile, atRestart);
+  atRestart(directory, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }

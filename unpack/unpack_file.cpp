@@ -57,7 +57,8 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
   PumpMessages();
 
   SetErrorMode(SEM_NOOPENFILEERRORBOX);
-  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  // Other readers of the media are welcome; writers stay out while it is read.
+  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   if (source == INVALID_HANDLE_VALUE) {
     FormatBounded(LastErrorText, LastErrorTextSize, "Open source file '%s' error", sourcePath);
     return 0;
@@ -79,10 +80,16 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
   } else {
     result = 1;
     PumpMessages();
-    DWORD total = GetFileSize(source, NULL);
+    // The format measures a file in 32 bits: a larger one is damaged, never
+    // read as a shorter one.
+    DWORD high = 0;
+    DWORD total = GetFileSize(source, &high);
     Sha256State sealHash;
     Sha256Init(&sealHash);
-    if (total != 0) {
+    if (high != 0) {
+      FormatBounded(LastErrorText, LastErrorTextSize, "Source file '%s' too large", sourcePath);
+      result = 0;
+    } else if (total != 0) {
       FileIo files = {source, destination, sealEntry ? &sealHash : NULL};
       RecordIo io = {&files, ReadSource, WriteDestination, Pump};
       RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};

@@ -12,6 +12,8 @@
 //                     never: exit without signalling
 //                     hold: keep INSTALL.SCR open without sharing until the
 //                     event "StandInRelease" is set (at most 60 s), then signal
+//                     linger: signal, then keep INSTALL.SCR open without
+//                     sharing for STANDIN_DELAY_MS more
 //   STANDIN_EXIT      exit code (0 when unset)
 // report.txt holds key=value lines: cmdline, cwd, exe, beside (the names in
 // its own directory, '|'-separated, sorted), scr_exists, scr_size,
@@ -139,9 +141,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
 
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (mode == "hold") {
+  if (mode == "hold" || mode == "linger") {
     held = CreateFileA(script.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     text += std::string("held=") + (held != INVALID_HANDLE_VALUE ? "1" : "0") + "\n";
+  }
+  if (mode == "hold") {
     if (!report.empty()) WriteText(report + "\\holding.txt", "1\n");
     HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StandInRelease");
     WaitForSingleObject(release, 60000);
@@ -157,10 +161,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (mode != "never") event = OpenEventA(EVENT_MODIFY_STATE, FALSE, "TalvenorFinishComplete");
   text += std::string("signalled=") + (event != NULL ? "1" : "0") + "\n";
   if (!report.empty()) WriteText(report + "\\report.txt", text);
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  if (held != INVALID_HANDLE_VALUE && mode == "hold") CloseHandle(held);
   if (event != NULL) {
     SetEvent(event);
     CloseHandle(event);
+  }
+  if (mode == "linger") {
+    Sleep((DWORD)atoi(Env("STANDIN_DELAY_MS", "1500").c_str()));
+    CloseHandle(held);
   }
   return exitCode;
 }
