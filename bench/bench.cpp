@@ -28,6 +28,8 @@
 #include "legacy_decoder.h"
 #include "pack_files.h"
 #include "record_reader.h"
+#include "seal.h"
+#include "seal_image.h"
 
 namespace {
 
@@ -68,6 +70,7 @@ struct PackFigures {
   double packSeconds = 1e9;
   double unpackSeconds = 1e9;           // files as setuppack writes them, check record verified
   double uncheckedUnpackSeconds = 1e9;  // the same records without their check records
+  double sealedUnpackSeconds = 1e9;     // as setuppack writes them, and hashed and matched as a seal
 };
 
 struct MemorySource {
@@ -76,6 +79,7 @@ struct MemorySource {
   uint8_t* out;
   size_t capacity;
   size_t written;
+  Sha256State* sealHash;  // as setup.exe hashes a sealed pack file: what it reads, as it reads it
 };
 
 uint32_t ReadMemory(void* c, uint8_t* buffer, uint32_t size) {
@@ -83,6 +87,7 @@ uint32_t ReadMemory(void* c, uint8_t* buffer, uint32_t size) {
   uint32_t n = (uint32_t)std::min<size_t>(size, s->data->size() - s->at);
   memcpy(buffer, s->data->data() + s->at, n);
   s->at += n;
+  if (s->sealHash) Sha256Update(s->sealHash, buffer, n);
   return n;
 }
 
@@ -117,33 +122,54 @@ PackFigures MeasureSetuppack(const std::vector<CorpusFile>& corpus, const Encode
     unchecked[i].assign(packed[i].begin() + checkRecord, packed[i].end());
   }
 
+  // The seal entries of the files as setuppack writes them.
+  std::vector<std::vector<uint8_t>> seals(corpus.size());
+  for (size_t i = 0; i < corpus.size(); ++i) {
+    SealedPackFile sealed = SealOf(packed[i]);
+    seals[i].resize(SealEntrySize);
+    WriteLE32(&seals[i][0], (uint32_t)sealed.length);
+    WriteLE32(&seals[i][4], (uint32_t)(sealed.length >> 32));
+    memcpy(&seals[i][8], sealed.digest, Sha256DigestSize);
+  }
+
   // Unpack through the record loop and block decoder that setup.exe runs,
-  // into memory, and check every byte; with and without the check record,
-  // in turn, so that both see the same state of the machine.
+  // into memory, and check every byte; with the check record, with it and a
+  // seal, and without either, in turn, so that all see the same state of
+  // the machine.
   std::vector<uint8_t> input(BlockBufferSize), output(BlockBufferSize);
+  enum Mode { Checked, Sealed, Unchecked };
   for (int r = 0; r < repeat; ++r) {
-    for (bool checked : {true, false}) {
-      const std::vector<std::vector<uint8_t>>& files = checked ? packed : unchecked;
+    for (Mode mode : {Checked, Sealed, Unchecked}) {
+      const std::vector<std::vector<uint8_t>>& files = mode == Unchecked ? unchecked : packed;
       double total = 0;
       for (size_t i = 0; i < corpus.size(); ++i) {
         std::vector<uint8_t> out(corpus[i].data.size() + 1);
         auto decoder = std::make_unique<DecoderState>();
-        MemorySource source = {&files[i], 0, out.data(), out.size(), 0};
+        Sha256State sealHash;
+        MemorySource source = {&files[i], 0, out.data(), out.size(), 0, mode == Sealed ? &sealHash : nullptr};
         RecordIo io = {&source, ReadMemory, WriteMemory, nullptr};
         char error[256];
         PackCheck check;
         double start = Now();
+        Sha256Init(&sealHash);
         int ok = ReadRecords(decoder.get(), &io, (uint32_t)files[i].size(), input.data(), output.data(),
                              nullptr, error, sizeof error, nullptr, &check);
+        if (ok && mode == Sealed && !MatchesSealEntry(&sealHash, seals[i].data())) {
+          snprintf(error, sizeof error, "the seal does not match");
+          ok = 0;
+        }
         total += Now() - start;
-        if (!ok || check.present != (checked ? 1u : 0u) || source.written != corpus[i].data.size() ||
+        if (!ok || check.present != (mode == Unchecked ? 0u : 1u) ||
+            source.written != corpus[i].data.size() ||
             memcmp(out.data(), corpus[i].data.data(), source.written) != 0) {
           fprintf(stderr, "setup_bench: %s does not round-trip: %s\n", corpus[i].path.c_str(),
                   ok ? "" : error);
           exit(1);
         }
       }
-      double& best = checked ? f.unpackSeconds : f.uncheckedUnpackSeconds;
+      double& best = mode == Checked  ? f.unpackSeconds
+                     : mode == Sealed ? f.sealedUnpackSeconds
+                                      : f.uncheckedUnpackSeconds;
       best = std::min(best, total);
     }
   }
@@ -459,6 +485,10 @@ int main(int argc, char** argv) {
   printf("  unpack of the same records alone: %.1f MB/s  (%+.1f %% with the check)\n",
          mb / byDefault.uncheckedUnpackSeconds,
          100.0 * (byDefault.uncheckedUnpackSeconds / byDefault.unpackSeconds - 1.0));
+  printf("\nseal (default setting, same run; each file hashed as it is read and matched at its end):\n");
+  printf("  unpack of sealed files  : %.1f MB/s\n", mb / byDefault.sealedUnpackSeconds);
+  printf("  unpack of the same files: %.1f MB/s  (%+.1f %% sealed)\n", mb / byDefault.unpackSeconds,
+         100.0 * (byDefault.unpackSeconds / byDefault.sealedUnpackSeconds - 1.0));
 
   if (gzip.packed) {
     const PackFigures& s = rows[0].f;

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "bounded_format.h"  // CopyBounded
+#include "seal.h"
 
 // Fixed buffer sizes.
 static const uint32_t PathBufferSize = 512;
@@ -115,6 +116,9 @@ int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirec
 // shorter prefix of it. 0 when it
 // does not fit.
 int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath, const char* arguments);
+
+// The seal block of this setup.exe (seal_block.cpp).
+extern const uint8_t SetupSeal[SealBlockSize];
 
 // The please-wait dialog (please_wait_dialog.cpp). Its title buffer is
 // process-wide and receives string IDS_SETUP_CAPTION at WM_INITDIALOG.

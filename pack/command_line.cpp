@@ -16,22 +16,25 @@ const char UsageText[] =
     "\n"
     "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]...\n"
     "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]...\n"
-    "       setuppack test PACKED...\n"
+    "       setuppack test PACKED... | MEDIA_DIR\n"
     "       setuppack list PACKED...\n"
     "       setuppack [OPTION]... extract MEDIA_DIR [OUT_DIR]\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
+    "       setuppack seal MEDIA_DIR\n"
     "\n"
     "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
     "  unpack   expands each PACKED into DEST, in order, through one decoder state,\n"
     "           exactly as setup.exe does (script first, then installer)\n"
     "  test     expands each PACKED as unpack does, writes nothing, and says what\n"
-    "           was verified of each\n"
+    "           was verified of each; of a MEDIA_DIR, its pack files and its seal\n"
     "  list     shows each record (offset, stored or compressed, sizes) and totals\n"
     "  extract  expands INSTALL.SC_ and INSTALL.EX_ of a media folder (in any letter\n"
     "           case) into OUT_DIR (default: the current folder) as INSTALL.SCR and\n"
     "           INSTALL.EXE\n"
     "  media    writes INSTALL.SC_ and INSTALL.EX_ and copies setup.exe into DIR,\n"
-    "           and verifies them by expanding them again\n"
+    "           and verifies them by expanding them again; the copy of setup.exe is\n"
+    "           sealed for the two pack files\n"
+    "  seal     seals the setup.exe of MEDIA_DIR for the pack files beside it\n"
     "\n"
     "A SOURCE or PACKED of '-' is standard input, a PACKED or DEST of '-' standard\n"
     "output. Existing files are never replaced without -f; pipes and devices are\n"
@@ -47,12 +50,14 @@ const char UsageText[] =
     "      --setup EXE media: the setup.exe to copy (default: the one installed with\n"
     "                  setuppack, in ../share/setuppack beside its program)\n"
     "      --no-setup  media: write the pack files alone\n"
+    "      --no-seal   media: copy setup.exe unsealed\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
     "Each pack file begins with a check record that holds the size and CRC-32\n"
     "of what it expands to; unpack, test, extract, media and setup.exe refuse a\n"
-    "file that does not match it.\n"
+    "file that does not match it. A sealed setup.exe (sign it after sealing)\n"
+    "expands only the two pack files it was sealed for.\n"
     "\n"
     "Files are expanded in the order given, and the order matters: a pack file\n"
     "may copy data from the files expanded before it.\n"
@@ -74,7 +79,8 @@ const CommandOptions Commands[] = {
     {"extract", {"--force"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output"}},
+      "--output", "--no-seal"}},
+    {"seal", {}},
 };
 
 std::string LongName(const std::string& option) {
@@ -148,6 +154,8 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->withCheck = false;
     } else if (name == "--no-setup") {
       in->noSetup = true;
+    } else if (name == "--no-seal") {
+      in->withSeal = false;
     } else {
       *error = "unknown option '" + word + "'";
       return false;

@@ -21,6 +21,7 @@ struct Invocation {
   // media
   std::string script, installer, setup, outputDir;
   bool noSetup = false;
+  bool withSeal = true;  // media: seal the copy of setup.exe for the pack files
 };
 
 // Reads argv into *invocation. False, with the message in *error, for a

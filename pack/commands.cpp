@@ -8,6 +8,7 @@
 #include "check_record.h"
 #include "file_io.h"
 #include "pack_files.h"
+#include "seal_image.h"
 
 #ifndef SETUPPACK_DATA_FROM_BIN
 #define SETUPPACK_DATA_FROM_BIN "../share/setuppack"
@@ -132,8 +133,11 @@ int Pack(const Invocation& in) {
 // null: checks them only). On a failure, *failed is the file that failed and
 // *error says why; the files before it expanded whole.
 bool ReadAndExpand(const std::vector<std::string>& names, std::vector<std::vector<uint8_t>>* expanded,
-                   std::vector<PackCheck>* checks, size_t* failed, std::string* error) {
-  std::vector<std::vector<uint8_t>> packed(names.size());
+                   std::vector<PackCheck>* checks, size_t* failed, std::string* error,
+                   std::vector<std::vector<uint8_t>>* packedFiles = nullptr) {
+  std::vector<std::vector<uint8_t>> local;
+  std::vector<std::vector<uint8_t>>& packed = packedFiles ? *packedFiles : local;
+  packed.assign(names.size(), {});
   size_t readable = 0;
   std::string readError;
   while (readable < names.size() && ReadWholeFile(names[readable], &packed[readable], &readError)) {
@@ -169,15 +173,14 @@ int Unpack(const Invocation& in) {
   return WriteAllDestinations(destinations, expanded, &error) ? ExitSuccess : DataError(error);
 }
 
-int Test(const Invocation& in) {
-  if (in.files.empty()) return UsageError("test needs at least one PACKED file");
+// Tests pack files as unpack expands them and says what it found of each.
+bool TestPackFiles(const std::vector<std::string>& files, std::vector<std::vector<uint8_t>>* packed) {
   std::string error;
-  if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
   std::vector<PackCheck> checks;
-  size_t failed = in.files.size();
-  bool ok = ReadAndExpand(in.files, nullptr, &checks, &failed, &error);
-  for (size_t i = 0; i < in.files.size(); ++i) {
-    std::string name = DisplayName(in.files[i], true);
+  size_t failed = files.size();
+  bool ok = ReadAndExpand(files, nullptr, &checks, &failed, &error, packed);
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::string name = DisplayName(files[i], true);
     if (i < failed) {
       printf("%s: OK, %s\n", name.c_str(), Verified(checks[i], checks[i].expandedSize).c_str());
     } else if (i == failed) {
@@ -188,7 +191,21 @@ int Test(const Invocation& in) {
              name.c_str());
     }
   }
-  return ok ? ExitSuccess : ExitData;
+  return ok;
+}
+
+int TestMedia(const std::string& media);
+
+int Test(const Invocation& in) {
+  if (in.files.empty()) return UsageError("test needs at least one PACKED file");
+  std::vector<std::string> entries;
+  std::string error;
+  if (in.files.size() == 1 && !IsStandardStream(in.files[0]) &&
+      FindAnyCase(in.files[0], "", &entries, &error)) {
+    return TestMedia(in.files[0]);  // a folder
+  }
+  if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
+  return TestPackFiles(in.files, nullptr) ? ExitSuccess : ExitData;
 }
 
 int List(const Invocation& in) {
@@ -262,25 +279,111 @@ bool EntryAnyCase(const std::string& folder, const std::string& name, std::strin
   return true;
 }
 
+// The files of a media folder, in any letter case: the two pack files in
+// the launcher's order (the script, then the installer), and setup.exe when
+// there is one.
+struct MediaFolder {
+  std::vector<std::string> packFiles;
+  std::string setup;
+  bool hasSetup = false;
+};
+
+bool FindMediaFiles(const std::string& media, MediaFolder* folder, std::string* error) {
+  folder->packFiles.resize(2);
+  const char* names[] = {"INSTALL.SC_", "INSTALL.EX_"};
+  for (int i = 0; i < 2; ++i) {
+    bool found = false;
+    if (!EntryAnyCase(media, names[i], &folder->packFiles[i], &found, error)) return false;
+    if (!found) {
+      *error = "'" + media + "' has no " + names[i] + " (in any letter case)";
+      return false;
+    }
+  }
+  return EntryAnyCase(media, "setup.exe", &folder->setup, &folder->hasSetup, error);
+}
+
+// Reads the seal of the folder's setup.exe (SealState::None without one).
+bool ReadMediaSeal(const MediaFolder& folder, SealInfo* seal, std::string* error) {
+  *seal = SealInfo();
+  std::vector<uint8_t> image;
+  if (!folder.hasSetup) return true;
+  return ReadWholeFile(folder.setup, &image, error) && ReadSeal(image, folder.setup, seal, error);
+}
+
+// Fails, naming the file, when a pack file is not the one the seal names.
+bool CheckMediaSeal(const MediaFolder& folder, const SealInfo& seal,
+                    const std::vector<std::vector<uint8_t>>& packed, std::string* error) {
+  int mismatch = SealMismatch(seal, packed[0], packed[1]);
+  if (mismatch < 0) return true;
+  *error = "'" + folder.packFiles[mismatch] + "' does not match the seal of '" + folder.setup + "' (it is " +
+           DescribeSealed(SealOf(packed[mismatch])) + "; the seal names " +
+           DescribeSealed(seal.files[mismatch]) + "): setup.exe refuses it";
+  return false;
+}
+
+int TestMedia(const std::string& media) {
+  MediaFolder folder;
+  SealInfo seal;
+  std::string error;
+  if (!FindMediaFiles(media, &folder, &error) || !ReadMediaSeal(folder, &seal, &error))
+    return DataError(error);
+  std::vector<std::vector<uint8_t>> packed;
+  if (!TestPackFiles(folder.packFiles, &packed)) return ExitData;
+  if (!CheckMediaSeal(folder, seal, packed, &error)) return DataError(error);
+  const char* found = seal.state == SealState::Sealed ? "sealed, and both pack files match its seal"
+                      : seal.state == SealState::Unsealed
+                          ? "unsealed: it expands any pack files beside it (setuppack seal seals it)"
+                          : "no seal block: a setup.exe from before seals, which expands any pack files";
+  if (folder.hasSetup) {
+    printf("%s: %s\n", folder.setup.c_str(), found);
+  } else {
+    printf("%s: no setup.exe, no seal to check\n", media.c_str());
+  }
+  return ExitSuccess;
+}
+
+int Seal(const Invocation& in) {
+  if (in.files.size() != 1) return UsageError("seal needs MEDIA_DIR");
+  MediaFolder folder;
+  std::string error;
+  if (!FindMediaFiles(in.files[0], &folder, &error)) return DataError(error);
+  if (!folder.hasSetup) return DataError("'" + in.files[0] + "' has no setup.exe (in any letter case)");
+  // Pack files that do not expand whole are not sealed: setup.exe would
+  // refuse them anyway.
+  std::vector<std::vector<uint8_t>> packed, expanded;
+  std::vector<uint8_t> image;
+  size_t failed = 0;
+  Destination destination;
+  if (!ReadAndExpand(folder.packFiles, &expanded, nullptr, &failed, &error, &packed) ||
+      !ReadWholeFile(folder.setup, &image, &error) ||
+      !SealImage(&image, folder.setup, packed[0], packed[1], &error) ||
+      !PlanDestination(folder.setup, true, &destination, &error) ||
+      !WriteDestination(destination, image, &error)) {
+    return DataError(error + " (nothing was written)");
+  }
+  printf("%s: sealed for %s (%s) and %s (%s)\n", folder.setup.c_str(), folder.packFiles[0].c_str(),
+         DescribeSealed(SealOf(packed[0])).c_str(), folder.packFiles[1].c_str(),
+         DescribeSealed(SealOf(packed[1])).c_str());
+  return ExitSuccess;
+}
+
 int Extract(const Invocation& in) {
   if (in.files.empty() || in.files.size() > 2) return UsageError("extract needs MEDIA_DIR [OUT_DIR]");
   const std::string& media = in.files[0];
   std::string out = in.files.size() > 1 ? in.files[1] : ".";
-  // The launcher's order: the script, then the installer.
-  const char* packedNames[] = {"INSTALL.SC_", "INSTALL.EX_"};
   const char* expandedNames[] = {"INSTALL.SCR", "INSTALL.EXE"};
-  std::vector<std::string> sources(2), targets(2);
+  MediaFolder folder;
+  SealInfo seal;
   std::string error;
-  for (int i = 0; i < 2; ++i) {
-    bool found = false;
-    if (!EntryAnyCase(media, packedNames[i], &sources[i], &found, &error)) return DataError(error);
-    if (!found) return DataError("'" + media + "' has no " + packedNames[i] + " (in any letter case)");
-    targets[i] = out + "/" + expandedNames[i];
-  }
-  std::vector<std::vector<uint8_t>> expanded;
+  if (!FindMediaFiles(media, &folder, &error) || !ReadMediaSeal(folder, &seal, &error))
+    return DataError(error);
+  const std::vector<std::string>& sources = folder.packFiles;
+  std::vector<std::string> targets = {out + "/" + expandedNames[0], out + "/" + expandedNames[1]};
+  std::vector<std::vector<uint8_t>> packed, expanded;
   std::vector<PackCheck> checks;
   size_t failed = 0;
-  if (!ReadAndExpand(sources, &expanded, &checks, &failed, &error)) {
+  if (!ReadAndExpand(sources, &expanded, &checks, &failed, &error, &packed) ||
+      !CheckMediaSeal(folder, seal, packed, &error)) {
     return DataError(error + " (nothing was written)");
   }
   std::vector<Destination> destinations;
@@ -343,9 +446,16 @@ int Media(const Invocation& in, const char* programPath) {
     targets.push_back(path);
   }
   bool setupInPlace = !setup.empty() && IsSameRegularFile(setup, targets[2]);
+  bool sealing = !setup.empty() && in.withSeal;
   if (setupInPlace) targets.pop_back();
   std::vector<Destination> destinations;
   if (!PlanAll(targets, in.force, &destinations, &error)) return DataError("media: " + error);
+  // A setup.exe already in DIR is sealed where it is: its old seal would
+  // refuse the new pack files.
+  if (setupInPlace && sealing) {
+    destinations.emplace_back();
+    if (!PlanDestination(setup, true, &destinations.back(), &error)) return DataError("media: " + error);
+  }
 
   // The launcher expands the script first, then the installer, through one
   // decoder state: pack them in that order through one encoder state. Both
@@ -362,9 +472,12 @@ int Media(const Invocation& in, const char* programPath) {
   if (expanded[0] != script || expanded[1] != installer) {
     return DataError("verification failed: the pack files do not expand to their sources");
   }
+  if (sealing && !SealImage(&setupData, setup, packed[0], packed[1], &error)) {
+    return DataError("media: " + error + "; --no-seal copies it unsealed (nothing was written)");
+  }
   // What media writes: the two pack files, then the copy of setup.exe.
   std::vector<std::vector<uint8_t>>& outputs = packed;
-  if (targets.size() > 2) outputs.push_back(std::move(setupData));
+  if (destinations.size() > 2) outputs.push_back(std::move(setupData));
   if (!WriteAllDestinations(destinations, outputs, &error)) return DataError(error);
 
   printf("%s: %zu -> %zu bytes\n%s: %zu -> %zu bytes\n", targets[0].c_str(), script.size(), packed[0].size(),
@@ -372,9 +485,10 @@ int Media(const Invocation& in, const char* programPath) {
   if (setup.empty()) {
     printf("setup.exe: not written (--no-setup)\n");
   } else if (setupInPlace) {
-    printf("setup.exe: %s is already there\n", setup.c_str());
+    printf("setup.exe: %s is already there%s\n", setup.c_str(), sealing ? ", sealed for them" : "");
   } else {
-    printf("setup.exe: copied from %s (%s)\n", setup.c_str(), how.c_str());
+    printf("setup.exe: copied from %s (%s), %s\n", setup.c_str(), how.c_str(),
+           sealing ? "sealed for the two pack files" : "unsealed (--no-seal)");
   }
   printf("verified: both expand to their sources%s\n",
          in.withCheck ? ", and each matches its check record (size and CRC-32)" : " (no check records)");
@@ -396,5 +510,6 @@ int RunCommand(const Invocation& in, const char* programPath) {
   if (in.command == "test") return Test(in);
   if (in.command == "list") return List(in);
   if (in.command == "extract") return Extract(in);
+  if (in.command == "seal") return Seal(in);
   return Media(in, programPath);
 }

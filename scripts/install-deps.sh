@@ -14,6 +14,7 @@ packages=(
   gzip xz-utils python3 locales
   man-db groff-base
   zip unzip dpkg-dev lintian
+  openssl osslsigncode
 )
 
 missing=()

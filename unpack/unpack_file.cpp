@@ -4,6 +4,7 @@
 
 #include "bounded_format.h"
 #include "pump_messages.h"
+#include "seal.h"
 
 char LastErrorText[LastErrorTextSize];
 
@@ -17,6 +18,7 @@ DecoderState ProcessUnpackDecoder;
 struct FileIo {
   HANDLE source;
   HANDLE destination;
+  Sha256State* sealHash;  // NULL when there is no seal to match
 };
 
 uint32_t ReadSource(void* context, uint8_t* buffer, uint32_t size) {
@@ -24,6 +26,10 @@ uint32_t ReadSource(void* context, uint8_t* buffer, uint32_t size) {
   if (!ReadFile(static_cast<FileIo*>(context)->source, buffer, size, &got, NULL)) {
     // A failed read may still report what it delivered; count only that.
   }
+  // The bytes that are expanded are the bytes that are hashed: one handle,
+  // one pass, so the file cannot change between the check and its use.
+  FileIo* files = static_cast<FileIo*>(context);
+  if (files->sealHash) Sha256Update(files->sealHash, buffer, got);
   return got;
 }
 
@@ -42,7 +48,8 @@ void Pump(void*) { PumpMessages(); }
 DecoderState* UnpackDecoderState(void) { return &ProcessUnpackDecoder; }
 
 int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t progressTarget,
-               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd) {
+               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd,
+               const uint8_t* sealEntry) {
   if (destinationPath == NULL || sourcePath == NULL) return 0;
 
   int result = 0;
@@ -77,15 +84,21 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
     // read as a shorter one.
     DWORD high = 0;
     DWORD total = GetFileSize(source, &high);
+    Sha256State sealHash;
+    Sha256Init(&sealHash);
     if (high != 0) {
       FormatBounded(LastErrorText, LastErrorTextSize, "Source file '%s' too large", sourcePath);
       result = 0;
     } else if (total != 0) {
-      FileIo files = {source, destination};
+      FileIo files = {source, destination, sealEntry ? &sealHash : NULL};
       RecordIo io = {&files, ReadSource, WriteDestination, Pump};
       RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};
       result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress, LastErrorText,
                            LastErrorTextSize, NULL, NULL);
+    }
+    if (result && sealEntry && !MatchesSealEntry(&sealHash, sealEntry)) {
+      FormatBounded(LastErrorText, LastErrorTextSize, "Seal mismatch '%s'", sourcePath);
+      result = 0;
     }
   }
 

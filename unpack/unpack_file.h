@@ -16,8 +16,13 @@ extern char LastErrorText[LastErrorTextSize];
 // disables progress reporting; otherwise one value is reported after each
 // record, progressStart plus the share of the source read so far of the span
 // (a span of 0 or less, or above 100, counts as 100).
+//
+// sealEntry, when not NULL, is the seal's entry for this pack file (seal.h):
+// the source's bytes are hashed as they are read, and a source whose length
+// or SHA-256 differs from it fails once it has been read to its end.
 int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t progressTarget,
-               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd);
+               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd,
+               const uint8_t* sealEntry = NULL);
 
 // The decoder state every UnpackFile call of the process shares, in call order.
 DecoderState* UnpackDecoderState(void);

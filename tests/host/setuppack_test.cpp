@@ -89,7 +89,7 @@ TEST_F(SetuppackTest, MediaWritesVerifiedPackFilesAndTheLauncher) {
   Write("install.exe", RealBinary("version.dll"));
   Write("setup.exe", {'M', 'Z', 1, 2, 3});
   Result r = RunTool("media --script " + Path("install.scr") + " --installer " + Path("install.exe") +
-                     " --setup " + Path("setup.exe") + " -o " + Path("media"));
+                     " --setup " + Path("setup.exe") + " -o " + Path("media") + " --no-seal");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("verified"), std::string::npos);
   EXPECT_TRUE(ReadFileBytes(Path("media/setup.exe")) == ReadFileBytes(Path("setup.exe")));

@@ -5,7 +5,8 @@
 # field-by-field check is check_resources.py), loads at a random base with
 # data that is never executable (DYNAMIC_BASE, NX_COMPAT and base relocations
 # to move it with; the 32-bit image also NO_SEH, the 64-bit one
-# HIGH_ENTROPY_VA) and, as the 32-bit build, fits in 20 KB and runs on a
+# HIGH_ENTROPY_VA), runs from the swap file when started from removable or
+# network media and, as the 32-bit build, fits in 20 KB and runs on a
 # Pentium (no CMOV, FCOMI, MMX or SSE); prints its size
 # and each section's free space. The hardening check must also fail on
 # copies of setup.exe with the flags cleared and with the relocations gone.
@@ -28,6 +29,9 @@ hardening_failures() {
     grep -qx "\s*$flag" <<<"$headers" || echo "FAIL: DllCharacteristics lack $flag"
   done
   if grep -qx '\s*relocations stripped' <<<"$headers"; then echo "FAIL: marked as having no relocations"; fi
+  for flag in removable network; do
+    grep -qx "\s*copy to swap file if on $flag media" <<<"$headers" || echo "FAIL: not run from swap on $flag media"
+  done
   size=$(sed -n 's/^Entry 5 [0-9a-f]* \([0-9a-f]*\) .*/\1/p' <<<"$headers")
   [ "$((16#${size:-0}))" -gt 0 ] || echo "FAIL: no base relocations"
 }
@@ -60,6 +64,11 @@ else
   patched_copy "$work/no-directory.exe" "$work/no-relocations.exe" 2 22 $(($(read_u16 "$exe" 22) | 1))
   if [ "$(hardening_failures "$work/no-relocations.exe" | wc -l)" -ne 2 ]; then
     echo "FAIL: the check passes a copy without relocations"
+    fail=1
+  fi
+  patched_copy "$exe" "$work/no-swap.exe" 2 22 $(($(read_u16 "$exe" 22) & ~0x0C00))
+  if [ "$(hardening_failures "$work/no-swap.exe" | wc -l)" -ne 2 ]; then
+    echo "FAIL: the check passes a copy not run from swap"
     fail=1
   fi
 fi

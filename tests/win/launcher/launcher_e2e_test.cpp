@@ -51,10 +51,10 @@ class LauncherTest : public ::testing::Test {
 
   // A media folder with setup.exe and the two pack files (null: left out).
   std::string Media(const std::string& name, const char* script = "sample.SC_",
-                    const char* installer = "standin.EX_") {
+                    const char* installer = "standin.EX_", const char* setup = TEST_SETUP_EXE) {
     std::string dir = name.size() > 1 && name[1] == ':' ? name : base_ + "\\" + name;
     EXPECT_TRUE(test::MakeDirectories(dir));
-    EXPECT_TRUE(CopyFileA(WinPath(TEST_SETUP_EXE).c_str(), (dir + "\\setup.exe").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileA(WinPath(setup).c_str(), (dir + "\\setup.exe").c_str(), FALSE));
     if (script) {
       EXPECT_TRUE(CopyFileA(Data(script).c_str(), (dir + "\\INSTALL.SC_").c_str(), FALSE));
     }
@@ -222,6 +222,39 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
   ExpectOneBox(Run(oversize), ErrorIn(oversize + "\\INSTALL.EX_"));
   EXPECT_FALSE(InstallerRan());
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
+// The signed setup.exe, sealed for sample.SC_ and standin.EX_, runs them and
+// refuses other valid pack files (the same script and installer packed
+// without check records) before starting anything, naming the first that
+// differs; the unsealed setup.exe runs every pair as before.
+TEST_F(LauncherTest, SealedSignedSetupRunsOnlyThePackFilesItWasSealedFor) {
+  const struct {
+    const char* setup;
+    const char* script;
+    const char* installer;
+    const char* refused;  // the pack file message 3 names, or null
+  } cases[] = {
+      {TEST_SIGNED_SETUP_EXE, "sample.SC_", "standin.EX_", NULL},
+      {TEST_SIGNED_SETUP_EXE, "sample.SC_", "standin_plain.EX_", "INSTALL.EX_"},
+      {TEST_SIGNED_SETUP_EXE, "sample_plain.SC_", "standin_plain.EX_", "INSTALL.SC_"},
+      {TEST_SETUP_EXE, "sample.SC_", "standin_plain.EX_", NULL},
+      {TEST_SETUP_EXE, "sample_plain.SC_", "standin_plain.EX_", NULL},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.setup) + " " + c.script + " " + c.installer);
+    Report("report" + std::to_string(index), "signal");
+    std::string media = Media("sealed" + std::to_string(index++), c.script, c.installer, c.setup);
+    test::SetupRun run = Run(media);
+    if (c.refused == NULL) {
+      ExpectCompleteRun(run, media, "");
+    } else {
+      ExpectOneBox(run, ErrorIn(media + "\\" + c.refused));
+      EXPECT_FALSE(InstallerRan());
+      EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+    }
+  }
 }
 
 // Media as setuppack makes them carry check records. One flipped bit that a

@@ -8,6 +8,7 @@
 #include "bounded_format.h"
 #include "pack_format.h"
 #include "pump_messages.h"
+#include "seal.h"
 #include "test_support.h"
 #include "unpack_file.h"
 
@@ -53,6 +54,27 @@ TEST_F(UnpackFileTest, NullPathReturnsZeroAndLeavesTheTextAlone) {
   EXPECT_EQ(0, UnpackFile(destination_.c_str(), NULL, 0, NULL, 0, 0));
   EXPECT_STREQ("sentinel", LastErrorText);
   EXPECT_FALSE(test::Exists(destination_));
+}
+
+// A seal entry: the source is hashed as it is read, and a file of another
+// length or SHA-256 fails once read, with a text of its own (stored records,
+// which nothing else checks).
+TEST_F(UnpackFileTest, SealEntryMustMatchTheWholeSource) {
+  std::string pack = StoredRecord(std::string(5000, 'x')), other = pack, entry(SealEntrySize, '\0');
+  other[20] ^= 1;
+  WriteLE32(reinterpret_cast<uint8_t*>(&entry[0]), (uint32_t)pack.size());
+  Sha256State state;
+  Sha256Init(&state);
+  Sha256Update(&state, reinterpret_cast<const uint8_t*>(pack.data()), (uint32_t)pack.size());
+  Sha256Final(&state, reinterpret_cast<uint8_t*>(&entry[8]));
+  const uint8_t* sealed = reinterpret_cast<const uint8_t*>(entry.data());
+  for (const std::string& file : {pack, other, pack + StoredRecord("")}) {
+    ASSERT_TRUE(WriteFileBytes(source_, file));
+    g_unpacked = true;
+    EXPECT_EQ(file == pack, UnpackFile(destination_.c_str(), source_.c_str(), 0, NULL, 0, 0, sealed));
+    EXPECT_EQ(file == pack ? "" : "Seal mismatch '" + source_ + "'", std::string(LastErrorText));
+  }
+  EXPECT_EQ(1, UnpackBytes(other));  // no seal: as before
 }
 
 TEST_F(UnpackFileTest, MissingSourceLeavesTheDestinationUntouched) {

@@ -1,0 +1,57 @@
+// The seal of a setup.exe image in memory (seal.h has its layout): found,
+// read, filled in for two pack files, and checked against them.
+//
+// Sealing writes the seal block and the PE checksum and nothing else: the
+// image keeps its size and every other byte. It is refused for an image that
+// carries a signature (a signature covers the seal, so it must come after
+// it) and for one whose seal block is not there exactly once. Every function
+// returns true on success, or false with a one-line message in *error.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "sha256.h"
+
+enum class SealState {
+  None,      // no seal block: a setup.exe from before seals
+  Unsealed,  // as built, or written with --no-seal
+  Sealed,
+};
+
+struct SealedPackFile {
+  uint64_t length;
+  uint8_t digest[Sha256DigestSize];
+};
+
+struct SealInfo {
+  SealState state = SealState::None;
+  size_t offset = 0;        // of the seal block in the file
+  SealedPackFile files[2];  // INSTALL.SC_, INSTALL.EX_ (when Sealed)
+};
+
+// Reads the seal of image (named name in messages). An image without a seal
+// block, or that is no Windows program, has SealState::None; one with more
+// than one block, or with a damaged or unknown one, is an error.
+bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealInfo* seal, std::string* error);
+
+// Seals image for the two pack files, as they are written to the media.
+bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::vector<uint8_t>& script,
+               const std::vector<uint8_t>& installer, std::string* error);
+
+// The length and SHA-256 of a pack file, as the seal holds them.
+SealedPackFile SealOf(const std::vector<uint8_t>& packFile);
+
+// The index (0, 1) of the first pack file that does not match a sealed
+// seal, or -1 when both match.
+int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script,
+                 const std::vector<uint8_t>& installer);
+
+// "N bytes, SHA-256 hex": a sealed file in messages.
+std::string DescribeSealed(const SealedPackFile& file);
+
+// The PE checksum of image, as Windows computes it (the checksum field at
+// checksumOffset counts as zero).
+uint32_t PeChecksum(const std::vector<uint8_t>& image, size_t checksumOffset);

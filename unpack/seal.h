@@ -1,0 +1,37 @@
+// The seal: a block inside setup.exe's image that names the two pack files
+// it may expand, by length and SHA-256. It lies in a section, so that an
+// Authenticode signature of setup.exe covers it; setuppack fills it in, and
+// setup.exe, once it is filled in, refuses pack files that do not match.
+//
+// Layout (integers little-endian):
+//
+//   offset  size  field
+//   0       8     SealId
+//   8       4     layout version (SealLayoutVersion)
+//   12      8     state: "unsealed" as built, "sealed" and two zero bytes
+//                 once filled in
+//   20      40    INSTALL.SC_: length (8 bytes), SHA-256 (32 bytes)
+//   60      40    INSTALL.EX_: the same
+//
+// setup.exe reads every state but "unsealed" as sealed, so a seal block
+// damaged in its state refuses every pack file rather than none.
+#pragma once
+
+#include <stdint.h>
+
+#include "sha256.h"
+
+static const uint8_t SealId[8] = {'S', 'E', 'T', 'S', 'E', 'A', 'L', 0x1A};
+static const uint32_t SealIdSize = 8;
+static const uint32_t SealLayoutVersion = 1;
+static const uint32_t SealStateOffset = 12;
+static const uint32_t SealStateSize = 8;
+static const uint32_t SealEntriesOffset = 20;
+static const uint32_t SealEntrySize = 8 + Sha256DigestSize;
+static const uint32_t SealBlockSize = SealEntriesOffset + 2 * SealEntrySize;  // 100
+static const char SealStateUnsealed[SealStateSize] = {'u', 'n', 's', 'e', 'a', 'l', 'e', 'd'};
+static const char SealStateSealed[SealStateSize] = {'s', 'e', 'a', 'l', 'e', 'd', 0, 0};
+
+// Finishes state, the SHA-256 of a whole pack file, and returns 1 when its
+// length and digest are those of entry (SealEntrySize bytes), else 0.
+int MatchesSealEntry(Sha256State* state, const uint8_t* entry);
