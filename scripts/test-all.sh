@@ -3,9 +3,10 @@
 #   host       format core, encoder, setuppack (native g++, GoogleTest)
 #   host-asan  the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz       libFuzzer targets for a short fixed time (clang 14)
-#   win64      the x86-64 build of setup.exe's sources, tests under wine64
+#   win64      the x86-64 build of setup.exe's sources and setuppack.exe, tests under wine64
 #   win32      the product setup.exe, tests under Wine with the 32-bit loader
 #              under QEMU user-mode emulation
+#   packages   the release packages (scripts/make-packages.sh), checked
 # Before the presets, the C++ sources are checked against .clang-format
 # (scripts/check-format.sh).
 # Usage: scripts/test-all.sh [PRESET...]   (default: all of the above, in order)
@@ -43,6 +44,7 @@ run_preset() {
 }
 
 for preset in "${presets[@]}"; do
+  [ "$preset" = packages ] && continue
   # The Windows tests pack their media with the host build of setuppack, and
   # win64 runs the host tests of setuppack against setuppack.exe.
   case $preset in
@@ -56,6 +58,18 @@ for preset in "${presets[@]}"; do
     failures+=("$preset")
   fi
 done
+
+# The release packages, made from the trees built above (or the preset
+# "packages" alone): each one unpacked makes the same media as the build.
+if [ $# -eq 0 ] || [[ " ${presets[*]} " == *" packages "* ]]; then
+  echo "=== packages"
+  if bash scripts/make-packages.sh; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=(packages)
+  fi
+fi
 
 scripts/wine-run.sh --stop >/dev/null 2>&1 || true
 echo
