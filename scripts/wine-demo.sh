@@ -59,6 +59,8 @@ echo "== packing with setuppack"
   --setup "$setup_exe" -o "$out/media" || exit 1
 ls -l "$out/media"
 "$setuppack" list "$out/media/INSTALL.SC_" "$out/media/INSTALL.EX_" || exit 1
+# The media as setup.exe will see them: its seal and both pack files.
+"$setuppack" test "$out/media" || exit 1
 
 winpath() { echo "Z:$1" | tr / '\\'; }
 eval "$("$here/wine-run.sh" --$arch --env)" || exit 1
