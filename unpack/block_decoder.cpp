@@ -4,6 +4,13 @@
 
 namespace {
 
+// Kept out of the decoding loop, so that its variables stay in registers.
+#if defined(__GNUC__)
+#define SLOW_PATH __attribute__((noinline, cold))
+#else
+#define SLOW_PATH
+#endif
+
 // The widest window the machine shifts in one instruction: 64 bits on 64-bit
 // machines, 32 on i686, where 64-bit shifts take several.
 #if UINTPTR_MAX > 0xFFFFFFFFu
@@ -24,7 +31,7 @@ struct BitReader {
   uint32_t count;     // valid bits in window; the bits below them are those of the next bytes, or 0
 
   // Fills the window to at least WindowBits - 7 bits.
-  void Refill() {
+  inline void Refill() {
 #if UINTPTR_MAX > 0xFFFFFFFFu
     if (packedSize - position >= 8 && position <= packedSize) {
       // Eight bytes at once; those that do not fit whole are loaded again by
@@ -38,12 +45,19 @@ struct BitReader {
       return;
     }
 #endif
-    while (count <= WindowBits - 8) {
-      BitWindow byte = position < packedSize ? input[position] : 0;
-      ++position;
-      window |= byte << (WindowBits - 8 - count);
-      count += 8;
+    *this = RefillByBytes(*this);
+  }
+  // Near the end of the packed bytes (and always on 32-bit machines): one byte
+  // at a time, those past the end as 0. Takes and returns the reader by value,
+  // so that its address is never taken and it can live in registers.
+  SLOW_PATH static BitReader RefillByBytes(BitReader r) {
+    while (r.count <= WindowBits - 8) {
+      BitWindow byte = r.position < r.packedSize ? r.input[r.position] : 0;
+      ++r.position;
+      r.window |= byte << (WindowBits - 8 - r.count);
+      r.count += 8;
     }
+    return r;
   }
   uint32_t Bit() {
     if (count == 0) Refill();
@@ -63,19 +77,25 @@ struct BitReader {
   uint32_t Consumed() const { return 8 * position - count; }
 };
 
-// Walks the tree from the root with one bit per level, noting the positions
-// passed, then counts the symbol along that path. The window holds more bits
-// than a code takes but for the deepest trees; those go on bit by bit.
+// Walks the tree from the root, noting the positions passed: the first
+// TopLevels levels at once from the table (built again first if an exchange
+// made it stale), then one bit per level. Then counts the symbol along that
+// path. The window holds more bits than a code takes but for the deepest
+// trees; those go on bit by bit.
 inline uint32_t DecodeSymbol(DecoderState* state, BitReader* bits) {
   CodeTree* tree = &state->tree;
   const TreeEntry* child = tree->NodeChild;
   TreeEntry* path = state->path;
   if (bits->count < WindowBits - 8) bits->Refill();
+  if (tree->TopStale) BuildTopTable(tree);
   BitWindow window = bits->window;
-  uint32_t available = bits->count;
-  uint32_t depth = 0;
-  uint32_t v = child[RootNode];
+  uint32_t available = bits->count;  // at least TopLevels after the refill
+  const TopStep* top = &tree->Top[window >> (WindowBits - TopLevels)];
   path[0] = (TreeEntry)RootNode;
+  memcpy(path + 1, top->path, sizeof top->path);
+  uint32_t depth = top->depth;
+  uint32_t v = top->node;
+  window <<= depth;
   while (v < NodeCount && depth < available) {
     uint32_t at = v + (uint32_t)(window >> (WindowBits - 1));
     window <<= 1;

@@ -17,11 +17,34 @@ void ResetTree(CodeTree* tree) {
   tree->NodeParent[RootNode] = 0;
   tree->NodeParent[ParentScratch] = 0;
   for (uint32_t i = 0; i < RunTopHints; ++i) tree->RunTop[i] = 0;
+  tree->TopFloor = 0;
+  tree->TopStale = 1;
+}
+
+void BuildTopTable(CodeTree* tree) {
+  const TreeEntry* child = tree->NodeChild;
+  uint32_t floor = RootNode;
+  for (uint32_t bits = 0; bits < (1u << TopLevels); ++bits) {
+    TopStep* step = &tree->Top[bits];
+    uint32_t v = child[RootNode];
+    uint32_t depth = 0;
+    while (!IsLeafEntry(v) && depth < TopLevels) {
+      uint32_t at = v + ((bits >> (TopLevels - 1 - depth)) & 1);
+      step->path[depth++] = (TreeEntry)at;
+      if (at < floor) floor = at;
+      v = child[at];
+    }
+    step->node = (TreeEntry)v;
+    step->depth = (TreeEntry)depth;
+  }
+  tree->TopFloor = floor;
+  tree->TopStale = 0;
 }
 
 void RebuildTree(CodeTree* tree) {
   TreeEntry* freq = tree->NodeFreq;
   TreeEntry* child = tree->NodeChild;
+  tree->TopStale = 1;
 
   // Gather the leaves at the bottom, in their present order, with halved counts.
   uint32_t j = 0;

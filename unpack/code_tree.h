@@ -36,6 +36,16 @@ static const uint32_t ParentScratch = NodeCount + SymbolCount;
 // Hints to where runs of equal frequencies end, by the frequency's low bits.
 static const uint32_t RunTopHints = 1024;
 
+// The decoder takes the first levels of its walk from a table: the next
+// TopLevels bits pick the positions the walk passes there and the node it
+// reaches (a leaf, if the code is that short).
+static const uint32_t TopLevels = 4;
+struct TopStep {
+  TreeEntry path[TopLevels];  // the positions passed, root's child first
+  TreeEntry node;             // the child entry reached after them
+  TreeEntry depth;            // levels passed: TopLevels, or fewer when node is a leaf
+};
+
 struct CodeTree {
   // Frequency of the node at each position; entry 627 is a sentinel that ends
   // every upward scan, the padding after it holds the sentinel too.
@@ -49,6 +59,13 @@ struct CodeTree {
   // RunTopHints). Only a guess: it is checked before use, so a stale one
   // costs the search and nothing else.
   TreeEntry RunTop[RunTopHints];
+  // The table of the walk's first levels and the lowest position whose child
+  // link it copied. An exchange reaching that position, or a rebuild, makes
+  // it stale, and the decoder builds it again before its next walk. (The
+  // encoder never builds it; for it the flag is merely set.)
+  TopStep Top[1u << TopLevels];
+  uint32_t TopFloor;
+  uint32_t TopStale;
 };
 
 // Builds the initial tree: every symbol with frequency 1, symbol s at position s.
@@ -57,12 +74,18 @@ void ResetTree(CodeTree* tree);
 // Halves every leaf frequency (rounding up) and rebuilds the internal nodes.
 void RebuildTree(CodeTree* tree);
 
+// Fills the table of the walk's first levels from the present tree.
+void BuildTopTable(CodeTree* tree);
+
 static inline bool IsLeafEntry(uint32_t child) { return child >= NodeCount; }
 
 // Where the parent link of the sibling of the node child names goes: the next
 // position for an internal node, the scratch entry for a leaf.
+// Computed without a branch: which kind was moved is as good as random, and a
+// mispredicted branch here cost more than the arithmetic.
 static inline uint32_t SecondChildSlot(uint32_t child) {
-  return IsLeafEntry(child) ? ParentScratch : child + 1;
+  uint32_t leaf = 0u - (uint32_t)IsLeafEntry(child);  // all ones for a leaf
+  return ((child + 1) & ~leaf) | (ParentScratch & leaf);
 }
 
 // First position from `from` on whose frequency is at least k. Frequencies
@@ -115,9 +138,11 @@ static inline uint32_t ExchangeUp(CodeTree* tree, uint32_t p, uint32_t k) {
   // l is the one position above p that holds k - 1 below one that holds more.
   TreeEntry* hint = &tree->RunTop[(k - 1) & (RunTopHints - 1)];
   uint32_t l = *hint;
-  if (!(l > p && l < NodeCount && freq[l] == k - 1 && freq[l + 1] >= k))
-    l = FirstPositionAtLeast(freq, p + 2, k) - 1;
-  *hint = (TreeEntry)(l - 1);  // the run's top once p holds k - 1 and l holds k
+  // A hint is always a position below the root, so its frequency and the
+  // next one can be read before it is known to hold; the test is one branch.
+  if (!((l > p) & (freq[l] == k - 1) & (freq[l + 1] >= k))) l = FirstPositionAtLeast(freq, p + 2, k) - 1;
+  *hint = (TreeEntry)(l - 1);             // the run's top once p holds k - 1 and l holds k
+  tree->TopStale |= l >= tree->TopFloor;  // p < l: only l need be compared
   freq[p] = (TreeEntry)(k - 1);
   freq[l] = (TreeEntry)k;
 
@@ -154,9 +179,9 @@ void UpdateTree(CodeTree* tree, uint32_t symbol);
 // path[0] is the root, path[depth] the leaf, each the parent of the next.
 // While the node counted sits on the path, its ancestors are those of the
 // path, so their parent links need not be loaded. An exchange moves it off
-// the path; if its new parent is still the path's next node (it moved to its
-// sibling's place, say), the walk stays on the path, else it goes on by the
-// links.
+// the path, and the count goes on from its new parent by the links. (Staying
+// on the path where the new parent is the path's next node was measured
+// slower: the test costs more than the links it saves.)
 static inline void UpdateTreeAlongPath(CodeTree* tree, uint32_t symbol, const TreeEntry* path,
                                        uint32_t depth) {
   TreeEntry* freq = tree->NodeFreq;
@@ -171,10 +196,8 @@ static inline void UpdateTreeAlongPath(CodeTree* tree, uint32_t symbol, const Tr
     if (k > freq[p + 1]) {
       // The root never moves (the sentinel is above it), so at is not 0 here.
       uint32_t up = tree->NodeParent[ExchangeUp(tree, p, k)];
-      if (true) {
-        CountFrom(tree, up);
-        return;
-      }
+      CountFrom(tree, up);
+      return;
     }
     if (at == 0) return;
   }

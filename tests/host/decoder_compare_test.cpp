@@ -166,4 +166,41 @@ TEST(DecoderAgainstBefore, BlocksThatRebuildTheTree) {
   EXPECT_EQ(d.flagsSeen, 1u << DecodeOk);
 }
 
+// The table of the walk's first levels, wherever the tree does not mark it
+// stale, must be what walking the present tree gives: an exchange that moves
+// a node it copied and fails to mark it would send later symbols astray.
+// Skewed, even and shifting symbol streams, one long enough to rebuild.
+TEST(TopTable, AgreesWithTheTreeWheneverNotStale) {
+  std::mt19937 rng(5);
+  auto tree = std::make_unique<CodeTree>();
+  for (uint32_t stream = 0; stream < 4; ++stream) {
+    ResetTree(tree.get());
+    uint32_t length = stream == 3 ? 62000 : 20000;
+    uint32_t checked = 0;
+    for (uint32_t n = 0; n < length; ++n) {
+      uint32_t symbol = stream == 0   ? rng() % SymbolCount
+                        : stream == 1 ? std::min<uint32_t>(SymbolCount - 1,
+                                                           (uint32_t)std::geometric_distribution<>(0.05)(rng))
+                                      : (rng() % 24 + n / 500 * 7) % SymbolCount;
+      if (tree->TopStale) BuildTopTable(tree.get());  // as the decoder does before each walk
+      UpdateTree(tree.get(), symbol);
+      if (tree->TopStale) continue;
+      ++checked;
+      for (uint32_t bits = 0; bits < (1u << TopLevels); ++bits) {
+        const TopStep& step = tree->Top[bits];
+        uint32_t v = tree->NodeChild[RootNode], depth = 0;
+        while (!IsLeafEntry(v) && depth < TopLevels) {
+          uint32_t at = v + ((bits >> (TopLevels - 1 - depth)) & 1);
+          ASSERT_EQ(step.path[depth], at) << "symbol " << n << ", entry " << bits << ", level " << depth;
+          ++depth;
+          v = tree->NodeChild[at];
+        }
+        ASSERT_EQ(step.depth, depth) << "symbol " << n << ", entry " << bits;
+        ASSERT_EQ(step.node, v) << "symbol " << n << ", entry " << bits;
+      }
+    }
+    EXPECT_GT(checked, length / 10) << "stream " << stream;  // the table is mostly fresh
+  }
+}
+
 }  // namespace
