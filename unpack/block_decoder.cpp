@@ -213,7 +213,7 @@ uint32_t DecodeBlock(DecoderState* state, uint8_t* output, uint32_t expandedSize
       uint32_t distance = bits.Bits(DistanceBits);
       uint32_t length = symbol - MatchSymbolBias;
       uint32_t source = (writeIndex - distance - 1) & RingMask;
-      if (outCount + MaxMatchTokens * MaxRunBytes <= BlockBufferSize) {
+      if (outCount + length * MaxRunBytes <= BlockBufferSize) {
         outCount = CopyTokens(ring, writeIndex, source, length, output, outCount);
         writeIndex = (writeIndex + length) & RingMask;
       } else {

@@ -159,15 +159,16 @@ static inline uint32_t ExchangeUp(CodeTree* tree, uint32_t p, uint32_t k) {
 }
 
 // Counts one occurrence at position p and at every ancestor, by the parent
-// links, exchanging nodes wherever the order breaks. The walk ends at the
-// root, whose parent entry is 0.
+// links, exchanging nodes wherever the order breaks. The root is counted
+// last and alone: it never moves (the sentinel is above it).
 static inline void CountFrom(CodeTree* tree, uint32_t p) {
   TreeEntry* freq = tree->NodeFreq;
-  do {
+  while (p != RootNode) {
     uint32_t k = ++freq[p];
     if (k > freq[p + 1]) p = ExchangeUp(tree, p, k);
     p = tree->NodeParent[p];
-  } while (p != 0);
+  }
+  ++freq[RootNode];
 }
 
 // Counts one occurrence of symbol and restores the frequency order, rebuilding
@@ -190,17 +191,15 @@ static inline void UpdateTreeAlongPath(CodeTree* tree, uint32_t symbol, const Tr
     CountFrom(tree, tree->NodeParent[NodeCount + symbol]);
     return;
   }
-  for (uint32_t at = depth;; --at) {
+  for (uint32_t at = depth; at != 0; --at) {
     uint32_t p = path[at];
     uint32_t k = ++freq[p];
     if (k > freq[p + 1]) {
-      // The root never moves (the sentinel is above it), so at is not 0 here.
-      uint32_t up = tree->NodeParent[ExchangeUp(tree, p, k)];
-      CountFrom(tree, up);
+      CountFrom(tree, tree->NodeParent[ExchangeUp(tree, p, k)]);
       return;
     }
-    if (at == 0) return;
   }
+  ++freq[RootNode];
 }
 
 // The current code of symbol: its bits, first bit sent in the most significant
