@@ -4,13 +4,6 @@
 
 namespace {
 
-// Kept out of the decoding loop, so that its variables stay in registers.
-#if defined(__GNUC__)
-#define SLOW_PATH __attribute__((noinline, cold))
-#else
-#define SLOW_PATH
-#endif
-
 // The widest window the machine shifts in one instruction: 64 bits on 64-bit
 // machines, 32 on i686, where 64-bit shifts take several.
 #if UINTPTR_MAX > 0xFFFFFFFFu
@@ -31,7 +24,7 @@ struct BitReader {
   uint32_t count;     // valid bits in window; the bits below them are those of the next bytes, or 0
 
   // Fills the window to at least WindowBits - 7 bits.
-  inline void Refill() {
+  void Refill() {
 #if UINTPTR_MAX > 0xFFFFFFFFu
     if (packedSize - position >= 8 && position <= packedSize) {
       // Eight bytes at once; those that do not fit whole are loaded again by
@@ -45,19 +38,12 @@ struct BitReader {
       return;
     }
 #endif
-    *this = RefillByBytes(*this);
-  }
-  // Near the end of the packed bytes (and always on 32-bit machines): one byte
-  // at a time, those past the end as 0. Takes and returns the reader by value,
-  // so that its address is never taken and it can live in registers.
-  SLOW_PATH static BitReader RefillByBytes(BitReader r) {
-    while (r.count <= WindowBits - 8) {
-      BitWindow byte = r.position < r.packedSize ? r.input[r.position] : 0;
-      ++r.position;
-      r.window |= byte << (WindowBits - 8 - r.count);
-      r.count += 8;
+    while (count <= WindowBits - 8) {
+      BitWindow byte = position < packedSize ? input[position] : 0;
+      ++position;
+      window |= byte << (WindowBits - 8 - count);
+      count += 8;
     }
-    return r;
   }
   uint32_t Bit() {
     if (count == 0) Refill();

@@ -138,9 +138,8 @@ static inline uint32_t ExchangeUp(CodeTree* tree, uint32_t p, uint32_t k) {
   // l is the one position above p that holds k - 1 below one that holds more.
   TreeEntry* hint = &tree->RunTop[(k - 1) & (RunTopHints - 1)];
   uint32_t l = *hint;
-  // A hint is always a position below the root, so its frequency and the
-  // next one can be read before it is known to hold; the test is one branch.
-  if (!((l > p) & (freq[l] == k - 1) & (freq[l + 1] >= k))) l = FirstPositionAtLeast(freq, p + 2, k) - 1;
+  if (!(l > p && l < NodeCount && freq[l] == k - 1 && freq[l + 1] >= k))
+    l = FirstPositionAtLeast(freq, p + 2, k) - 1;
   *hint = (TreeEntry)(l - 1);             // the run's top once p holds k - 1 and l holds k
   tree->TopStale |= l >= tree->TopFloor;  // p < l: only l need be compared
   freq[p] = (TreeEntry)(k - 1);
