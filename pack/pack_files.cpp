@@ -112,7 +112,11 @@ size_t ListedExpansion(const std::vector<uint8_t>& packed) {
     total += expandedSize;
     at += PackHeaderSize + (packedSize != 0 ? packedSize : expandedSize);
   }
-  return total;
+  // A damaged file may list far more than it can expand to (a compressed
+  // record of one byte may claim 62 KB): room beyond this is made as the
+  // bytes come.
+  const size_t MostAtOnce = (size_t)256 << 20;
+  return std::min(total, MostAtOnce);
 }
 
 bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,

@@ -45,7 +45,8 @@ bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, 
                     PackCheck* check, std::string* error);
 
 // What the records of a pack file say it expands to, up to the first record
-// that is not whole: the room to make for its expansion at once.
+// that is not whole and at most 256 MiB: the room to make for its expansion
+// at once.
 size_t ListedExpansion(const std::vector<uint8_t>& packed);
 
 // Expands pack files in memory, in order, through one fresh decoder state,
