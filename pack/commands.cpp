@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <memory>
 #include <set>
@@ -129,32 +130,78 @@ int Pack(const Invocation& in) {
   return WriteAllDestinations(destinations, packed, &error) ? ExitSuccess : DataError(error);
 }
 
-// Reads and expands pack files in order through one decoder state (expanded
-// null: checks them only). On a failure, *failed is the file that failed and
-// *error says why; the files before it expanded whole.
-bool ReadAndExpand(const std::vector<std::string>& names, std::vector<std::vector<uint8_t>>* expanded,
-                   std::vector<PackCheck>* checks, size_t* failed, std::string* error,
-                   std::vector<std::vector<uint8_t>>* packedFiles = nullptr) {
-  std::vector<std::vector<uint8_t>> local;
-  std::vector<std::vector<uint8_t>>& packed = packedFiles ? *packedFiles : local;
-  packed.assign(names.size(), {});
-  size_t readable = 0;
-  std::string readError;
-  while (readable < names.size() && ReadWholeFile(names[readable], &packed[readable], &readError)) {
-    ++readable;
+// The expansion of a pack file on its way to its planned destination. A
+// write that fails is kept and the rest of the file is expanded all the
+// same (and dropped): the files after it continue its decoder state, and
+// are still to be checked.
+class DestinationSink final : public ExpansionSink {
+ public:
+  explicit DestinationSink(const Destination& destination) : writer(destination) {}
+  void Take(const uint8_t* data, size_t size) override {
+    if (failure.empty()) writer.Write(data, size, &failure);
   }
-  packed.resize(readable);
-  size_t failedAt = 0;
-  std::string why;
-  if (!ExpandPackedData(packed, expanded, checks, &failedAt, &why)) {
-    *failed = failedAt;
-    *error = DisplayName(names[failedAt], true) + ": " + why;
-    return false;
+  DestinationWriter writer;
+  std::string failure;  // why it cannot be written (empty: it can)
+};
+
+// Pack files read, expanded and checked in order through one decoder state.
+struct Expansion {
+  std::vector<std::vector<uint8_t>> packed;  // the files read
+  std::vector<PackCheck> checks;             // of the files that expanded whole
+  // The files being written, in order; after one that failed, none.
+  std::vector<std::unique_ptr<DestinationSink>> written;
+};
+
+// Reads and expands pack files in order through one decoder state, each
+// into its planned destination as it comes (destinations null: checked
+// only). Returns false, with *failed the file that failed and *error why,
+// when a file cannot be read or is damaged: then nothing is written (every
+// temporary is removed). A destination that cannot be written
+// stops the writing, not the checks: the files after it are checked as
+// well, and CommitAll reports it.
+bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Destination>* destinations,
+                   Expansion* expansion, size_t* failed, std::string* error) {
+  std::unique_ptr<PackExpander> expander(new PackExpander());
+  ResetDecoderState(&expander->decoder);
+  expansion->packed.assign(names.size(), {});
+  bool writing = destinations != nullptr;
+  for (size_t i = 0; i < names.size(); ++i) {
+    *failed = i;
+    std::vector<uint8_t>& packed = expansion->packed[i];
+    if (!ReadWholeFile(names[i], &packed, error)) {
+      expansion->packed.resize(i);
+      expansion->written.clear();
+      return false;
+    }
+    DestinationSink* sink = nullptr;
+    if (writing) {
+      expansion->written.emplace_back(new DestinationSink((*destinations)[i]));
+      sink = expansion->written.back().get();
+      sink->writer.Open(ListedExpansion(packed), &sink->failure);
+    }
+    PackCheck check;
+    std::string why;
+    if (!ExpandPackFile(expander.get(), packed, sink, &check, &why)) {
+      *error = DisplayName(names[i], true) + ": " + why;
+      expansion->written.clear();
+      return false;
+    }
+    expansion->checks.push_back(check);
+    if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
+    writing = writing && sink->failure.empty();
   }
-  if (readable < names.size()) {
-    *failed = readable;
-    *error = readError;
-    return false;
+  return true;
+}
+
+// Puts the written destinations in place, in order: those before one that
+// failed stay in place, and its failure is the error.
+bool CommitAll(Expansion* expansion, std::string* error) {
+  for (std::unique_ptr<DestinationSink>& sink : expansion->written) {
+    if (!sink->failure.empty()) {
+      *error = sink->failure;
+      return false;
+    }
+    if (!sink->writer.Commit(error)) return false;
   }
   return true;
 }
@@ -164,21 +211,24 @@ int Unpack(const Invocation& in) {
   std::vector<Destination> destinations;
   int planned = PlanPairs(in, "unpack needs PACKED DEST pairs", "own pack file", &sources, &destinations);
   if (planned != ExitSuccess) return planned;
-  // Every file is expanded and checked before any destination is written,
-  // so that damage anywhere writes nothing.
+  // Every file is written as it expands, and put in place only once all are
+  // checked, so that damage anywhere writes nothing.
   std::string error;
-  std::vector<std::vector<uint8_t>> expanded;
+  Expansion expansion;
   size_t failed = 0;
-  if (!ReadAndExpand(sources, &expanded, nullptr, &failed, &error)) return DataError(error);
-  return WriteAllDestinations(destinations, expanded, &error) ? ExitSuccess : DataError(error);
+  if (!ReadAndExpand(sources, &destinations, &expansion, &failed, &error)) return DataError(error);
+  return CommitAll(&expansion, &error) ? ExitSuccess : DataError(error);
 }
 
 // Tests pack files as unpack expands them and says what it found of each.
 bool TestPackFiles(const std::vector<std::string>& files, std::vector<std::vector<uint8_t>>* packed) {
   std::string error;
-  std::vector<PackCheck> checks;
+  Expansion expansion;
   size_t failed = files.size();
-  bool ok = ReadAndExpand(files, nullptr, &checks, &failed, &error, packed);
+  bool ok = ReadAndExpand(files, nullptr, &expansion, &failed, &error);
+  if (ok) failed = files.size();
+  const std::vector<PackCheck>& checks = expansion.checks;
+  if (packed) packed->swap(expansion.packed);
   for (size_t i = 0; i < files.size(); ++i) {
     std::string name = DisplayName(files[i], true);
     if (i < failed) {
@@ -350,11 +400,12 @@ int Seal(const Invocation& in) {
   if (!folder.hasSetup) return DataError("'" + in.files[0] + "' has no setup.exe (in any letter case)");
   // Pack files that do not expand whole are not sealed: setup.exe would
   // refuse them anyway.
-  std::vector<std::vector<uint8_t>> packed, expanded;
+  Expansion expansion;
+  const std::vector<std::vector<uint8_t>>& packed = expansion.packed;
   std::vector<uint8_t> image;
   size_t failed = 0;
   Destination destination;
-  if (!ReadAndExpand(folder.packFiles, &expanded, nullptr, &failed, &error, &packed) ||
+  if (!ReadAndExpand(folder.packFiles, nullptr, &expansion, &failed, &error) ||
       !ReadWholeFile(folder.setup, &image, &error) ||
       !SealImage(&image, folder.setup, packed[0], packed[1], &error) ||
       !PlanDestination(folder.setup, true, &destination, &error) ||
@@ -379,21 +430,27 @@ int Extract(const Invocation& in) {
     return DataError(error);
   const std::vector<std::string>& sources = folder.packFiles;
   std::vector<std::string> targets = {out + "/" + expandedNames[0], out + "/" + expandedNames[1]};
-  std::vector<std::vector<uint8_t>> packed, expanded;
-  std::vector<PackCheck> checks;
-  size_t failed = 0;
-  if (!ReadAndExpand(sources, &expanded, &checks, &failed, &error, &packed) ||
-      !CheckMediaSeal(folder, seal, packed, &error)) {
-    return DataError(error + " (nothing was written)");
-  }
+  // The files are written as they expand, so the destinations are planned
+  // first; a refusal is reported only if the media are whole, as the media
+  // come first. A folder made for them goes again when nothing is written.
+  bool madeFolder = false;
+  std::string planError;
   std::vector<Destination> destinations;
-  if (!MakeFolder(out, &error) || !PlanAll(targets, in.force, &destinations, &error) ||
-      !WriteAllDestinations(destinations, expanded, &error)) {
-    return DataError(error);
+  bool planned =
+      MakeFolder(out, &planError, &madeFolder) && PlanAll(targets, in.force, &destinations, &planError);
+  Expansion expansion;
+  size_t failed = 0;
+  bool whole = ReadAndExpand(sources, planned ? &destinations : nullptr, &expansion, &failed, &error) &&
+               CheckMediaSeal(folder, seal, expansion.packed, &error);
+  if (!whole || !planned) {
+    expansion.written.clear();  // the temporaries go before their folder
+    if (madeFolder) RemoveFolder(out);
+    return DataError(whole ? planError : error + " (nothing was written)");
   }
+  if (!CommitAll(&expansion, &error)) return DataError(error);
   for (int i = 0; i < 2; ++i) {
     printf("%s -> %s: %s\n", sources[i].c_str(), targets[i].c_str(),
-           Verified(checks[i], expanded[i].size()).c_str());
+           Verified(expansion.checks[i], expansion.checks[i].expandedSize).c_str());
   }
   return ExitSuccess;
 }
@@ -405,6 +462,39 @@ bool FindInstalledSetup(const char* programPath, std::string* found, std::string
   std::string folder = ProgramFolder(programPath);
   *lookedAt = (folder.empty() ? std::string(".") : folder) + "/" + SETUPPACK_DATA_FROM_BIN + "/setup.exe";
   return !folder.empty() && ResolveRegularFile(*lookedAt, found);
+}
+
+// An expansion compared with the bytes it should give, as it comes.
+class CompareSink final : public ExpansionSink {
+ public:
+  explicit CompareSink(const std::vector<uint8_t>& expected) : expected_(expected) {}
+  void Take(const uint8_t* data, size_t size) override {
+    same_ = same_ && size <= expected_.size() - at_ && memcmp(data, expected_.data() + at_, size) == 0;
+    if (same_) at_ += size;
+  }
+  bool Same() const { return same_ && at_ == expected_.size(); }
+
+ private:
+  const std::vector<uint8_t>& expected_;
+  size_t at_ = 0;
+  bool same_ = true;
+};
+
+// Expands pack files through one decoder state and compares each with the
+// bytes it was packed from: false with *error when one is damaged, *same
+// false when one expands to other bytes.
+bool VerifyPackedData(const std::vector<std::vector<uint8_t>>& packed,
+                      const std::vector<const std::vector<uint8_t>*>& sources, bool* same,
+                      std::string* error) {
+  std::unique_ptr<PackExpander> expander(new PackExpander());
+  ResetDecoderState(&expander->decoder);
+  for (size_t i = 0; i < packed.size(); ++i) {
+    CompareSink compare(*sources[i]);
+    PackCheck check;
+    if (!ExpandPackFile(expander.get(), packed[i], &compare, &check, error)) return false;
+    *same = *same && compare.Same();
+  }
+  return true;
 }
 
 int Media(const Invocation& in, const char* programPath) {
@@ -462,16 +552,15 @@ int Media(const Invocation& in, const char* programPath) {
   // are verified before anything is written, so a failure leaves DIR as it was.
   auto state = std::make_unique<EncoderState>();
   state->options = in.encoder;
-  std::vector<std::vector<uint8_t>> packed(2), expanded;
+  std::vector<std::vector<uint8_t>> packed(2);
   PackFile(state.get(), script.data(), script.size(), in.withCheck, &packed[0], nullptr);
   PackFile(state.get(), installer.data(), installer.size(), in.withCheck, &packed[1],
            StandardErrorIsTerminal() && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
-  if (!ExpandPackedData(packed, &expanded, nullptr, nullptr, &error)) {
+  bool same = true;
+  if (!VerifyPackedData(packed, {&script, &installer}, &same, &error)) {
     return DataError("verification failed: " + error);
   }
-  if (expanded[0] != script || expanded[1] != installer) {
-    return DataError("verification failed: the pack files do not expand to their sources");
-  }
+  if (!same) return DataError("verification failed: the pack files do not expand to their sources");
   if (sealing && !SealImage(&setupData, setup, packed[0], packed[1], &error)) {
     return DataError("media: " + error + "; --no-seal copies it unsealed (nothing was written)");
   }

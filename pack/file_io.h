@@ -10,6 +10,7 @@
 
 #include <stdint.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,16 +47,47 @@ struct Destination {
 // that leads nowhere, a directory and a name in a missing folder are refused.
 bool PlanDestination(const std::string& name, bool force, Destination* destination, std::string* error);
 
-// Writes data to a planned destination. A failure (a full disk or device, a
-// closed pipe, an fsync or close error) is reported with the system's reason
-// and leaves no temporary or partial regular file behind.
+// A planned destination written as its bytes come, and put in place only by
+// Commit, so that a command can write several and keep none when one of its
+// inputs fails. A regular file goes to a temporary name in its folder, which
+// Commit renames into place and which is removed otherwise (when the writer
+// goes, or the process is interrupted). Pipes, devices and standard output
+// cannot take back what they were given: their bytes are held in memory
+// until Commit writes them. A failure (a full disk or device, a closed pipe,
+// an fsync or close error) is reported with the system's reason.
+class DestinationWriter {
+ public:
+  explicit DestinationWriter(const Destination& destination);
+  ~DestinationWriter();  // removes a temporary that was not committed
+  DestinationWriter(const DestinationWriter&) = delete;
+  DestinationWriter& operator=(const DestinationWriter&) = delete;
+
+  // Creates the temporary file; expectedSize is room to make for held bytes.
+  bool Open(size_t expectedSize, std::string* error);
+  bool Write(const uint8_t* data, size_t size, std::string* error);
+  // Every byte is there: the temporary is flushed to the disk and closed.
+  bool Close(std::string* error);
+  // Renames the closed temporary into place, or writes the held bytes.
+  bool Commit(std::string* error);
+  // Removes the temporary (and drops held bytes); nothing is put in place.
+  void Discard();
+
+ private:
+  struct Temporary;  // the platform's open file and its name
+  Destination destination_;
+  std::unique_ptr<Temporary> temporary_;
+  std::vector<uint8_t> held_;  // the bytes of a pipe, a device or standard output
+};
+
+// Writes data to a planned destination at once (DestinationWriter from Open
+// to Commit): a failure leaves no temporary or partial regular file behind.
 bool WriteDestination(const Destination& destination, const std::vector<uint8_t>& data, std::string* error);
 
 // Flushes and closes standard output once the command is done, so that a
 // failure to write there (a full disk, a closed pipe) is not lost.
 bool FinishStandardOutput(std::string* error);
 
-// Removes the temporary file being written when the process is interrupted
+// Removes the temporary files being written when the process is interrupted
 // (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl+C, Ctrl+Break and closing the
 // console), and reports a closed pipe as EPIPE instead of dying of SIGPIPE.
 // On Windows it also puts the standard streams into binary mode and sends
@@ -67,8 +99,10 @@ void InstallSignalHandlers();
 std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
 #endif
 
-// Creates folder unless it is there already.
-bool MakeFolder(const std::string& folder, std::string* error);
+// Creates folder unless it is there already (*created, when given, says
+// which); RemoveFolder removes an empty one again.
+bool MakeFolder(const std::string& folder, std::string* error, bool* created = nullptr);
+void RemoveFolder(const std::string& folder);
 
 // The folder that holds the running program ("" when it cannot be found);
 // programPath is argv[0], for systems where the program cannot name itself.

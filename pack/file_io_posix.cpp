@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -28,27 +29,40 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The temporary file being written, for the signal handler to remove.
-char interruptedTemp[PATH_MAX];
-volatile sig_atomic_t haveTemp = 0;
+// The names of the temporary files being written, newest first, for the
+// signal handler to remove: it only reads the list, which changes by single
+// pointer stores.
+struct TemporaryName {
+  std::string path;
+  std::atomic<TemporaryName*> next{nullptr};
+};
+std::atomic<TemporaryName*> temporaries{nullptr};
 
-void RemoveTempAndDie(int signal) {
-  if (haveTemp) unlink(interruptedTemp);
+void RemoveTemporariesAndDie(int signal) {
+  for (TemporaryName* t = temporaries; t; t = t->next) unlink(t->path.c_str());
   ::signal(signal, SIG_DFL);
   raise(signal);
 }
 
-void RememberTemp(const std::string& path) {
-  haveTemp = 0;
-  snprintf(interruptedTemp, sizeof interruptedTemp, "%s", path.c_str());
-  haveTemp = path.size() < sizeof interruptedTemp;
+void Remember(TemporaryName* name) {
+  name->next = temporaries.load();
+  temporaries = name;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& data) {
+void Forget(TemporaryName* name) {
+  for (std::atomic<TemporaryName*>* link = &temporaries; *link; link = &(*link).load()->next) {
+    if (*link == name) {
+      *link = name->next.load();
+      return;
+    }
+  }
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
   size_t done = 0;
-  while (done < data.size()) {
-    size_t chunk = std::min<size_t>(data.size() - done, 1 << 20);
-    ssize_t n = write(fd, data.data() + done, chunk);
+  while (done < size) {
+    size_t chunk = std::min<size_t>(size - done, 1 << 20);
+    ssize_t n = write(fd, data + done, chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -86,45 +100,8 @@ int RenameWithoutReplacing(const char* from, const char* to) {
   return rename(from, to);
 }
 
-// A file is written whole under a temporary name in its own folder, then
-// renamed into place, so that no one ever sees half of it.
-bool WriteThroughTemporary(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
-  std::string temp = d.path + ".partial-" + std::to_string(getpid());
-  struct stat old;
-  bool keepMode = d.mode == WriteMode::ReplaceFile && stat(d.path.c_str(), &old) == 0;
-  RememberTemp(temp);
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-  if (fd < 0) {
-    haveTemp = 0;
-    *error = SystemError("Open dest file", d.name);
-    return false;
-  }
-  // A replaced file keeps its permissions (a private file stays private).
-  int failure = 0;
-  if (keepMode && fchmod(fd, old.st_mode & 0777) != 0) failure = errno;
-  if (!failure && !WriteAll(fd, data)) failure = errno;
-  if (!failure && fsync(fd) != 0) failure = errno;
-  if (close(fd) != 0 && !failure) failure = errno;
-  bool ok = failure == 0;
-  if (ok) {
-    ok = (d.mode == WriteMode::NewFile ? RenameWithoutReplacing(temp.c_str(), d.path.c_str())
-                                       : rename(temp.c_str(), d.path.c_str())) == 0;
-    if (!ok && errno == EEXIST) {
-      *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
-    } else if (!ok) {
-      *error = SystemError("Rename dest file", d.name);
-    }
-  } else {
-    errno = failure;
-    *error = SystemError("Write dest file", d.name);
-  }
-  if (!ok) unlink(temp.c_str());
-  haveTemp = 0;
-  return ok;
-}
-
 // Pipes and devices are opened where they are and never replaced.
-bool WriteInPlace(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+bool WriteInPlace(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
   int fd = open(d.path.c_str(), O_WRONLY | O_NOCTTY);
   if (fd < 0) {
     *error = SystemError("Open dest file", d.name);
@@ -137,13 +114,28 @@ bool WriteInPlace(const Destination& d, const std::vector<uint8_t>& data, std::s
     return false;
   }
   int failure = 0;
-  if (!WriteAll(fd, data) || !SyncUnlessUnsupported(fd)) failure = errno;
+  if (!WriteAll(fd, data, size) || !SyncUnlessUnsupported(fd)) failure = errno;
   if (close(fd) != 0 && !failure) failure = errno;
   if (failure) {
     errno = failure;
     *error = SystemError("Write dest file", d.name);
   }
   return failure == 0;
+}
+
+// Pipes, devices and standard output, which are written where they are.
+bool WriteUnreplaceable(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
+  if (d.mode == WriteMode::InPlace) return WriteInPlace(d, data, size, error);
+  fflush(stdout);
+  if (!WriteAll(1, data, size)) {
+    *error = SystemError("Write dest file", d.name);
+    return false;
+  }
+  return true;
+}
+
+bool IsRegularFileMode(WriteMode mode) {
+  return mode == WriteMode::NewFile || mode == WriteMode::ReplaceFile;
 }
 
 // stat() of a source or destination; "-" is standard input or output.
@@ -278,22 +270,112 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   return FolderTakesFiles(name, d->path, error);
 }
 
-bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
-  switch (d.mode) {
-    case WriteMode::StandardOutput:
-      fflush(stdout);
-      if (!WriteAll(1, data)) {
-        *error = SystemError("Write dest file", d.name);
-        return false;
-      }
-      return true;
-    case WriteMode::InPlace:
-      return WriteInPlace(d, data, error);
-    case WriteMode::NewFile:
-    case WriteMode::ReplaceFile:
-      break;
+struct DestinationWriter::Temporary {
+  TemporaryName name;
+  int fd = -1;  // -1 once closed
+};
+
+DestinationWriter::DestinationWriter(const Destination& destination) : destination_(destination) {}
+
+DestinationWriter::~DestinationWriter() { Discard(); }
+
+bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
+  const Destination& d = destination_;
+  if (!IsRegularFileMode(d.mode)) {
+    held_.reserve(expectedSize);
+    return true;
   }
-  return WriteThroughTemporary(d, data, error);
+  temporary_.reset(new Temporary);
+  temporary_->name.path = d.path + ".partial-" + std::to_string(getpid());
+  struct stat old;
+  bool keepMode = d.mode == WriteMode::ReplaceFile && stat(d.path.c_str(), &old) == 0;
+  Remember(&temporary_->name);
+  temporary_->fd = open(temporary_->name.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+  if (temporary_->fd < 0) {
+    *error = SystemError("Open dest file", d.name);
+    Forget(&temporary_->name);  // a file of that name that was there is not this one's
+    temporary_.reset();
+    return false;
+  }
+  // A replaced file keeps its permissions (a private file stays private).
+  if (keepMode && fchmod(temporary_->fd, old.st_mode & 0777) != 0) {
+    *error = SystemError("Write dest file", d.name);
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* error) {
+  if (!IsRegularFileMode(destination_.mode)) {
+    held_.insert(held_.end(), data, data + size);
+    return true;
+  }
+  if (!temporary_ || temporary_->fd < 0 || !WriteAll(temporary_->fd, data, size)) {
+    *error = SystemError("Write dest file", destination_.name);
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+bool DestinationWriter::Close(std::string* error) {
+  if (!temporary_ || temporary_->fd < 0) return true;
+  int failure = 0;
+  if (fsync(temporary_->fd) != 0) failure = errno;
+  if (close(temporary_->fd) != 0 && !failure) failure = errno;
+  temporary_->fd = -1;
+  if (failure == 0) return true;
+  errno = failure;
+  *error = SystemError("Write dest file", destination_.name);
+  Discard();
+  return false;
+}
+
+bool DestinationWriter::Commit(std::string* error) {
+  const Destination& d = destination_;
+  if (!IsRegularFileMode(d.mode)) {
+    bool ok = WriteUnreplaceable(d, held_.data(), held_.size(), error);
+    Discard();
+    return ok;
+  }
+  if (!Close(error)) return false;
+  if (!temporary_) {
+    errno = EBADF;
+    *error = SystemError("Write dest file", d.name);
+    return false;
+  }
+  const char* temp = temporary_->name.path.c_str();
+  bool ok = (d.mode == WriteMode::NewFile ? RenameWithoutReplacing(temp, d.path.c_str())
+                                          : rename(temp, d.path.c_str())) == 0;
+  if (ok) {
+    // Renamed first: an interruption in between finds no temporary to remove.
+    Forget(&temporary_->name);
+    temporary_.reset();
+  } else if (errno == EEXIST) {
+    *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
+  } else {
+    *error = SystemError("Rename dest file", d.name);
+  }
+  Discard();
+  return ok;
+}
+
+void DestinationWriter::Discard() {
+  std::vector<uint8_t>().swap(held_);
+  if (!temporary_) return;
+  if (temporary_->fd >= 0) close(temporary_->fd);
+  unlink(temporary_->name.path.c_str());
+  Forget(&temporary_->name);
+  temporary_.reset();
+}
+
+bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  // Bytes that can be written where they are need no copy to be held.
+  if (!IsRegularFileMode(d.mode)) return WriteUnreplaceable(d, data.data(), data.size(), error);
+  DestinationWriter writer(d);
+  return writer.Open(data.size(), error) && writer.Write(data.data(), data.size(), error) &&
+         writer.Commit(error);
 }
 
 bool FinishStandardOutput(std::string* error) {
@@ -318,7 +400,7 @@ void InstallSignalHandlers() {
   for (int s : {SIGINT, SIGTERM, SIGHUP}) {
     struct sigaction action;
     memset(&action, 0, sizeof action);
-    action.sa_handler = RemoveTempAndDie;
+    action.sa_handler = RemoveTemporariesAndDie;
     sigaction(s, &action, nullptr);
   }
 }
@@ -339,11 +421,15 @@ bool FindAnyCase(const std::string& folder, const std::string& name, std::vector
   return true;
 }
 
-bool MakeFolder(const std::string& folder, std::string* error) {
-  if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) return true;
+bool MakeFolder(const std::string& folder, std::string* error, bool* created) {
+  bool made = mkdir(folder.c_str(), 0777) == 0;
+  if (created) *created = made;
+  if (made || errno == EEXIST) return true;
   *error = "cannot create '" + folder + "' (" + strerror(errno) + ")";
   return false;
 }
+
+void RemoveFolder(const std::string& folder) { rmdir(folder.c_str()); }
 
 std::string ProgramFolder(const char* programPath) {
   char path[PATH_MAX];

@@ -150,29 +150,49 @@ void StartConsoleRelay() {
   atexit(EndConsoleRelay);
 }
 
-// The temporary file being written, for the console's control handler to
-// remove (it is opened with FILE_SHARE_DELETE, so that this works while it
-// is open).
-wchar_t interruptedTemp[32768 + 64];
-volatile LONG haveTemp = 0;
+// The names of the temporary files being written, for the console's control
+// handler to remove (they are opened with FILE_SHARE_DELETE, so that this
+// works while they are open). The handler runs on a thread of its own: it
+// takes the lock and keeps it, so that no temporary is made after it.
+struct TemporaryName {
+  std::wstring path;
+  TemporaryName* next = nullptr;
+};
+TemporaryName* temporaries = nullptr;  // newest first
+struct Lock {
+  Lock() { InitializeCriticalSection(&section); }
+  CRITICAL_SECTION section;
+} temporariesLock;
 
-BOOL WINAPI RemoveTempOnInterrupt(DWORD) {
-  if (haveTemp) DeleteFileW(interruptedTemp);
+BOOL WINAPI RemoveTemporariesOnInterrupt(DWORD) {
+  EnterCriticalSection(&temporariesLock.section);
+  for (TemporaryName* t = temporaries; t; t = t->next) DeleteFileW(t->path.c_str());
   return FALSE;  // and the system's handler ends the process
 }
 
-void RememberTemp(const std::wstring& path) {
-  haveTemp = 0;
-  if (path.size() >= sizeof interruptedTemp / sizeof interruptedTemp[0]) return;
-  memcpy(interruptedTemp, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-  haveTemp = 1;
+void Remember(TemporaryName* name) {
+  EnterCriticalSection(&temporariesLock.section);
+  name->next = temporaries;
+  temporaries = name;
+  LeaveCriticalSection(&temporariesLock.section);
 }
 
-bool WriteAll(HANDLE handle, const std::vector<uint8_t>& data) {
+void Forget(TemporaryName* name) {
+  EnterCriticalSection(&temporariesLock.section);
+  for (TemporaryName** link = &temporaries; *link; link = &(*link)->next) {
+    if (*link == name) {
+      *link = name->next;
+      break;
+    }
+  }
+  LeaveCriticalSection(&temporariesLock.section);
+}
+
+bool WriteAll(HANDLE handle, const uint8_t* data, size_t size) {
   size_t done = 0;
-  while (done < data.size()) {
-    DWORD chunk = (DWORD)std::min<size_t>(data.size() - done, 1 << 20), written = 0;
-    if (!WriteFile(handle, data.data() + done, chunk, &written, nullptr)) return false;
+  while (done < size) {
+    DWORD chunk = (DWORD)std::min<size_t>(size - done, 1 << 20), written = 0;
+    if (!WriteFile(handle, data + done, chunk, &written, nullptr)) return false;
     if (written == 0) {
       SetLastError(ERROR_WRITE_FAULT);
       return false;
@@ -186,40 +206,6 @@ std::wstring TempPathFor(const std::wstring& target) {
   return target + L".partial-" + std::to_wstring(GetCurrentProcessId());
 }
 
-// A file is written whole under a temporary name in its own folder, flushed,
-// then moved into place (over the old one in one step with -f), so that no
-// one ever sees half of it.
-bool WriteThroughTemporary(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
-  std::wstring target = SystemPath(d.path), temp = TempPathFor(target);
-  RememberTemp(temp);
-  HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    haveTemp = 0;
-    *error = SystemError("Open dest file", d.name);
-    return false;
-  }
-  DWORD failure = 0;
-  if (!WriteAll(file, data) || !FlushFileBuffers(file)) failure = GetLastError();
-  if (!CloseHandle(file) && !failure) failure = GetLastError();
-  bool ok = failure == 0;
-  if (ok) {
-    DWORD flags = MOVEFILE_WRITE_THROUGH | (d.mode == WriteMode::ReplaceFile ? MOVEFILE_REPLACE_EXISTING : 0);
-    ok = MoveFileExW(temp.c_str(), target.c_str(), flags);
-    DWORD code = GetLastError();
-    if (!ok && (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS)) {
-      *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
-    } else if (!ok) {
-      *error = SystemError("Rename dest file", d.name, code);
-    }
-  } else {
-    *error = SystemError("Write dest file", d.name, failure);
-  }
-  if (!ok) DeleteFileW(temp.c_str());
-  haveTemp = 0;
-  return ok;
-}
-
 // The console, as a device name: CON, CONOUT$.
 bool IsConsoleName(const std::wstring& device) {
   std::wstring name = device.substr(4);
@@ -227,7 +213,7 @@ bool IsConsoleName(const std::wstring& device) {
 }
 
 // Devices and pipes are opened where they are and never replaced.
-bool WriteInPlace(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+bool WriteInPlace(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
   std::wstring path = SystemPath(d.path);
   if (IsConsoleName(path)) path = L"CONOUT$";
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -242,10 +228,25 @@ bool WriteInPlace(const Destination& d, const std::vector<uint8_t>& data, std::s
     return false;
   }
   DWORD failure = 0;
-  if (!WriteAll(file, data)) failure = GetLastError();
+  if (!WriteAll(file, data, size)) failure = GetLastError();
   CloseHandle(file);
   if (failure) *error = SystemError("Write dest file", d.name, failure);
   return failure == 0;
+}
+
+// Pipes, devices and standard output, which are written where they are.
+bool WriteUnreplaceable(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
+  if (d.mode == WriteMode::InPlace) return WriteInPlace(d, data, size, error);
+  fflush(stdout);
+  if (!WriteAll((HANDLE)_get_osfhandle(1), data, size)) {
+    *error = SystemError("Write dest file", d.name);
+    return false;
+  }
+  return true;
+}
+
+bool IsRegularFileMode(WriteMode mode) {
+  return mode == WriteMode::NewFile || mode == WriteMode::ReplaceFile;
 }
 
 // A new file's folder must take files: a probe file is made there and
@@ -426,22 +427,103 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   return FolderTakesFiles(name, path, error);
 }
 
-bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
-  switch (d.mode) {
-    case WriteMode::StandardOutput:
-      fflush(stdout);
-      if (!WriteAll((HANDLE)_get_osfhandle(1), data)) {
-        *error = SystemError("Write dest file", d.name);
-        return false;
-      }
-      return true;
-    case WriteMode::InPlace:
-      return WriteInPlace(d, data, error);
-    case WriteMode::NewFile:
-    case WriteMode::ReplaceFile:
-      break;
+struct DestinationWriter::Temporary {
+  TemporaryName name;
+  HANDLE file = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE once closed
+};
+
+DestinationWriter::DestinationWriter(const Destination& destination) : destination_(destination) {}
+
+DestinationWriter::~DestinationWriter() { Discard(); }
+
+bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
+  const Destination& d = destination_;
+  if (!IsRegularFileMode(d.mode)) {
+    held_.reserve(expectedSize);
+    return true;
   }
-  return WriteThroughTemporary(d, data, error);
+  temporary_.reset(new Temporary);
+  temporary_->name.path = TempPathFor(SystemPath(d.path));
+  Remember(&temporary_->name);
+  temporary_->file = CreateFileW(temporary_->name.path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (temporary_->file == INVALID_HANDLE_VALUE) {
+    *error = SystemError("Open dest file", d.name);
+    Forget(&temporary_->name);  // a file of that name that was there is not this one's
+    temporary_.reset();
+    return false;
+  }
+  return true;
+}
+
+bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* error) {
+  if (!IsRegularFileMode(destination_.mode)) {
+    held_.insert(held_.end(), data, data + size);
+    return true;
+  }
+  if (!temporary_ || temporary_->file == INVALID_HANDLE_VALUE || !WriteAll(temporary_->file, data, size)) {
+    *error = SystemError("Write dest file", destination_.name);
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+bool DestinationWriter::Close(std::string* error) {
+  if (!temporary_ || temporary_->file == INVALID_HANDLE_VALUE) return true;
+  DWORD failure = 0;
+  if (!FlushFileBuffers(temporary_->file)) failure = GetLastError();
+  if (!CloseHandle(temporary_->file) && !failure) failure = GetLastError();
+  temporary_->file = INVALID_HANDLE_VALUE;
+  if (failure == 0) return true;
+  *error = SystemError("Write dest file", destination_.name, failure);
+  Discard();
+  return false;
+}
+
+bool DestinationWriter::Commit(std::string* error) {
+  const Destination& d = destination_;
+  if (!IsRegularFileMode(d.mode)) {
+    bool ok = WriteUnreplaceable(d, held_.data(), held_.size(), error);
+    Discard();
+    return ok;
+  }
+  if (!Close(error)) return false;
+  if (!temporary_) {
+    *error = SystemError("Write dest file", d.name, ERROR_INVALID_HANDLE);
+    return false;
+  }
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (d.mode == WriteMode::ReplaceFile ? MOVEFILE_REPLACE_EXISTING : 0);
+  bool ok = MoveFileExW(temporary_->name.path.c_str(), SystemPath(d.path).c_str(), flags);
+  DWORD code = GetLastError();
+  if (ok) {
+    // Moved first: an interruption in between finds no temporary to remove.
+    Forget(&temporary_->name);
+    temporary_.reset();
+  } else if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+    *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
+  } else {
+    *error = SystemError("Rename dest file", d.name, code);
+  }
+  Discard();
+  return ok;
+}
+
+void DestinationWriter::Discard() {
+  std::vector<uint8_t>().swap(held_);
+  if (!temporary_) return;
+  if (temporary_->file != INVALID_HANDLE_VALUE) CloseHandle(temporary_->file);
+  DeleteFileW(temporary_->name.path.c_str());
+  Forget(&temporary_->name);
+  temporary_.reset();
+}
+
+bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
+  // Bytes that can be written where they are need no copy to be held.
+  if (!IsRegularFileMode(d.mode)) return WriteUnreplaceable(d, data.data(), data.size(), error);
+  DestinationWriter writer(d);
+  return writer.Open(data.size(), error) && writer.Write(data.data(), data.size(), error) &&
+         writer.Commit(error);
 }
 
 bool FinishStandardOutput(std::string* error) {
@@ -465,7 +547,7 @@ void InstallSignalHandlers() {
   _setmode(1, _O_BINARY);
   _setmode(2, _O_BINARY);
   if (outputIsConsole || errorIsConsole) StartConsoleRelay();
-  SetConsoleCtrlHandler(RemoveTempOnInterrupt, TRUE);
+  SetConsoleCtrlHandler(RemoveTemporariesOnInterrupt, TRUE);
 }
 
 bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
@@ -492,13 +574,15 @@ bool FindAnyCase(const std::string& folder, const std::string& name, std::vector
   return true;
 }
 
-bool MakeFolder(const std::string& folder, std::string* error) {
-  if (CreateDirectoryW(SystemPath(folder).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
-    return true;
-  }
+bool MakeFolder(const std::string& folder, std::string* error, bool* created) {
+  bool made = CreateDirectoryW(SystemPath(folder).c_str(), nullptr);
+  if (created) *created = made;
+  if (made || GetLastError() == ERROR_ALREADY_EXISTS) return true;
   *error = "cannot create '" + folder + "' (" + SystemMessage(GetLastError()) + ")";
   return false;
 }
+
+void RemoveFolder(const std::string& folder) { RemoveDirectoryW(SystemPath(folder).c_str()); }
 
 std::string ProgramFolder(const char*) {
   std::wstring path(MAX_PATH, L'\0');

@@ -12,11 +12,11 @@
 
 namespace {
 
-// A record source and sink over memory, for the shared record loop.
+// A record source over memory and a sink, for the shared record loop.
 struct MemoryIo {
   const std::vector<uint8_t>* source;
   size_t at;
-  std::vector<uint8_t>* sink;  // null: what is written is dropped
+  ExpansionSink* sink;  // null: what is written is dropped
 };
 
 uint32_t MemoryRead(void* context, uint8_t* buffer, uint32_t size) {
@@ -30,9 +30,21 @@ uint32_t MemoryRead(void* context, uint8_t* buffer, uint32_t size) {
 
 uint32_t MemoryWrite(void* context, const uint8_t* buffer, uint32_t size) {
   MemoryIo* io = static_cast<MemoryIo*>(context);
-  if (io->sink) io->sink->insert(io->sink->end(), buffer, buffer + size);
+  if (io->sink) io->sink->Take(buffer, size);
   return size;
 }
+
+// An expansion kept in memory, made room for once.
+class VectorSink final : public ExpansionSink {
+ public:
+  VectorSink(std::vector<uint8_t>* bytes, size_t expected) : bytes_(bytes) {
+    bytes_->reserve(bytes_->size() + expected);
+  }
+  void Take(const uint8_t* data, size_t size) override { bytes_->insert(bytes_->end(), data, data + size); }
+
+ private:
+  std::vector<uint8_t>* bytes_;
+};
 
 std::string Hex32(uint32_t value) {
   char text[9];
@@ -75,8 +87,21 @@ std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::
   return why;
 }
 
-// What the records of a pack file say they expand to, up to the first that
-// is not whole: the room to make for the expansion at once.
+bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
+                PackCheck* check, char* text, size_t textSize, RecordPosition* at) {
+  MemoryIo memory = {&packed, 0, sink};
+  RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
+  return ReadRecords(&expander->decoder, &io, (uint32_t)packed.size(), expander->input.get(),
+                     expander->output.get(), nullptr, text, (uint32_t)textSize, at, check) != 0;
+}
+
+}  // namespace
+
+void ShowPackProgress(size_t done, size_t total) {
+  fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);
+  if (done == total) fprintf(stderr, "\n");
+}
+
 size_t ListedExpansion(const std::vector<uint8_t>& packed) {
   size_t total = 0;
   for (size_t at = 0; at + PackHeaderSize <= packed.size();) {
@@ -87,48 +112,32 @@ size_t ListedExpansion(const std::vector<uint8_t>& packed) {
     total += expandedSize;
     at += PackHeaderSize + (packedSize != 0 ? packedSize : expandedSize);
   }
-  return total;
+  // A damaged file may list far more than it can expand to (a compressed
+  // record of one byte may claim 62 KB): room beyond this is made as the
+  // bytes come.
+  const size_t MostAtOnce = (size_t)256 << 20;
+  return std::min(total, MostAtOnce);
 }
 
-bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
-                PackCheck* check, char* text, size_t textSize, RecordPosition* at) {
-  if (expanded) expanded->reserve(expanded->size() + ListedExpansion(packed));
-  MemoryIo memory = {&packed, 0, expanded};
-  RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
-  return ReadRecords(&expander->decoder, &io, (uint32_t)packed.size(), expander->input.get(),
-                     expander->output.get(), nullptr, text, (uint32_t)textSize, at, check) != 0;
-}
-
-// Expands one file through the expander's decoder into *expanded, or checks
-// it and drops its bytes when expanded is null.
-bool ExpandOne(PackExpander* expander, const std::vector<uint8_t>& packed, std::vector<uint8_t>* expanded,
-               PackCheck* check, std::string* error) {
-  // Dropped bytes are made again only to say where a failed check differs.
-  std::unique_ptr<DecoderState> before(expanded ? nullptr : new DecoderState(expander->decoder));
+bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
+                    PackCheck* check, std::string* error) {
+  // The bytes are gone once handed on: they are made again only to say where
+  // a failed check differs.
+  std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
   char text[256];
   RecordPosition at = {0, 0};
-  if (!ExpandInto(expander, packed, expanded, check, text, sizeof text, &at)) {
-    if (check->present && at.offset >= packed.size()) {
-      std::vector<uint8_t> again;
-      if (!expanded) {
-        expander->decoder = *before;
-        PackCheck same;
-        ExpandInto(expander, packed, &again, &same, text, sizeof text, &at);
-      }
-      *error = "damaged: " + DescribeCheckFailure(packed, expanded ? *expanded : again, *check);
-    } else {
-      *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
-    }
-    return false;
+  if (ExpandInto(expander, packed, sink, check, text, sizeof text, &at)) return true;
+  if (check->present && at.offset >= packed.size()) {
+    std::vector<uint8_t> again;
+    VectorSink memory(&again, ListedExpansion(packed));
+    expander->decoder = *before;
+    PackCheck same;
+    ExpandInto(expander, packed, &memory, &same, text, sizeof text, &at);
+    *error = "damaged: " + DescribeCheckFailure(packed, again, *check);
+  } else {
+    *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
   }
-  return true;
-}
-
-}  // namespace
-
-void ShowPackProgress(size_t done, size_t total) {
-  fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);
-  if (done == total) fprintf(stderr, "\n");
+  return false;
 }
 
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
@@ -149,7 +158,9 @@ bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint
   std::vector<PackCheck> found(packed.size(), PackCheck());
   bool ok = true;
   for (size_t i = 0; i < packed.size() && ok; ++i) {
-    ok = ExpandOne(expander, packed[i], expanded ? &(*expanded)[i] : nullptr, &found[i], error);
+    std::unique_ptr<VectorSink> sink(expanded ? new VectorSink(&(*expanded)[i], ListedExpansion(packed[i]))
+                                              : nullptr);
+    ok = ExpandPackFile(expander, packed[i], sink.get(), &found[i], error);
     if (!ok && failedFile) *failedFile = i;
   }
   if (checks) *checks = found;

@@ -26,6 +26,29 @@ struct PackExpander {
   std::unique_ptr<uint8_t[]> output{new uint8_t[BlockBufferSize]};
 };
 
+// Where the expansion of a pack file goes, record by record, as it comes.
+class ExpansionSink {
+ public:
+  virtual void Take(const uint8_t* data, size_t size) = 0;
+
+ protected:
+  ~ExpansionSink() = default;
+};
+
+// Expands one pack file through the expander's decoder, continuing the state
+// the files before it left, verifies its check record, and hands its bytes to
+// sink as they come (null: they are dropped). On a failure, *error says why:
+// the record and its reason, or how the expansion differs from the check
+// record (the file is then expanded again, into memory, from the state before
+// it, to name the first record that differs).
+bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
+                    PackCheck* check, std::string* error);
+
+// What the records of a pack file say it expands to, up to the first record
+// that is not whole and at most 256 MiB: the room to make for its expansion
+// at once.
+size_t ListedExpansion(const std::vector<uint8_t>& packed);
+
 // Expands pack files in memory, in order, through one fresh decoder state,
 // and verifies their check records. checks (when not null) receives what was
 // checked of each file, failedFile (when not null) the index of the file that

@@ -124,6 +124,15 @@ TEST_F(SetuppackTest, DamagedCheckedMediaAreRefusedWholeAndNoCheckWritesTheOldFo
   EXPECT_NE(r.output.find("is the first that differs"), std::string::npos) << r.output;
   EXPECT_FALSE(Exists("s.out"));
   EXPECT_FALSE(Exists("i.out"));
+  // Nor a file it would replace, although the script was written before the
+  // installer failed.
+  Write("s.kept", {'k'});
+  EXPECT_EQ(
+      RunTool("unpack -f " + Path("s.pk") + " " + Path("s.kept") + " " + Path("i.pk") + " " + Path("i.out"))
+          .status,
+      1);
+  EXPECT_TRUE(ReadFileBytes(Path("s.kept")) == std::vector<uint8_t>({'k'}));
+  EXPECT_FALSE(Exists("i.out"));
 
   // --no-check: the records alone, as older versions wrote them.
   ASSERT_EQ(RunTool("--no-check pack " + Path("i") + " " + Path("plain.pk")).status, 0);
