@@ -134,6 +134,33 @@ TEST(DecoderAgainstBefore, DamagedBlocks) {
                              (1u << (DecodeInputOverrun | DecodeOutputOverflow)));
 }
 
+// A block's last symbol, a match of run tokens of 316 bytes each, ending at
+// every side of the buffer's end and of the point where the copy without
+// per-token bounds stops being safe (room for the match's tokens at their
+// longest): output, flags and ring as the decoders before and by the format.
+TEST(DecoderAgainstBefore, LastMatchAtTheBufferEnd) {
+  for (uint32_t tokens : {3u, 59u}) {
+    for (uint32_t room : {1u, 947u, 948u, 949u, 18643u, 18644u, 18645u, 18960u, 20000u}) {
+      SCOPED_TRACE("match of " + std::to_string(tokens) + " tokens, " + std::to_string(room) +
+                   " bytes of room");
+      uint32_t target = BlockBufferSize - room;  // bytes before the match
+      BitWriter w;
+      uint32_t rest = target % MaxRunBytes;
+      if (rest >= MinRunBytes) {
+        w.Run('r', rest - MinRunBytes);
+      } else {
+        for (uint32_t i = 0; i < rest; ++i) w.Literal('l');
+      }
+      for (uint32_t i = 0; i < target / MaxRunBytes; ++i) w.Run((uint8_t)i, MaxRunBytes - MinRunBytes);
+      w.Match(tokens, tokens - 1);  // the last `tokens` runs again
+      ThreeDecoders d;
+      ASSERT_NO_FATAL_FAILURE(d.Decode({w.bytes(), target + 1}));
+      bool overflows = tokens * MaxRunBytes > room;
+      EXPECT_EQ(d.flagsSeen, 1u << (overflows ? DecodeOutputOverflow : DecodeOk));
+    }
+  }
+}
+
 // Blocks of more than 61,126 symbols rebuild the tree once; literals, runs
 // and matches of skewed and even mixes, one after another through one state.
 TEST(DecoderAgainstBefore, BlocksThatRebuildTheTree) {

@@ -271,6 +271,49 @@ TEST_F(UnpackFileTest, ProgressRisesToTheEndOfItsRange) {
   EXPECT_TRUE(g_progress.values.empty());
 }
 
+// The record loop looks at the queue only every few milliseconds, but looks:
+// a message posted while a file expands is dispatched before the expansion
+// ends, once that much time has passed (here a record's progress report
+// waits 20 ms).
+int g_reports = 0;
+int g_dispatchedAtReport = -1;
+HWND g_pumpWindow = NULL;
+LRESULT CALLBACK NoteDispatchProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+  if (message == WM_USER + 2) {
+    g_dispatchedAtReport = g_reports;
+    return 0;
+  }
+  return DefWindowProcA(window, message, w, l);
+}
+void PostOnFirstReport(uint32_t, int32_t) {
+  if (++g_reports == 1) {
+    PostMessageA(g_pumpWindow, WM_USER + 2, 0, 0);
+    Sleep(20);
+  }
+}
+
+TEST_F(UnpackFileTest, MessagesPostedDuringTheExpansionAreDispatchedBeforeItEnds) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = NoteDispatchProc;
+  windowClass.hInstance = GetModuleHandleA(NULL);
+  windowClass.lpszClassName = "PumpDuringUnpack";
+  RegisterClassA(&windowClass);
+  g_pumpWindow = CreateWindowA("PumpDuringUnpack", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                               GetModuleHandleA(NULL), NULL);
+  ASSERT_NE((HWND)NULL, g_pumpWindow);
+  std::string pack;
+  for (int i = 0; i < 6; ++i) pack += StoredRecord(std::string(1000, (char)('a' + i)));
+  ASSERT_TRUE(WriteFileBytes(source_, pack));
+  g_reports = 0;
+  g_dispatchedAtReport = -1;
+  g_unpacked = true;
+  ASSERT_EQ(1, UnpackFile(destination_.c_str(), source_.c_str(), 1, PostOnFirstReport, 0, 100));
+  EXPECT_EQ(6, g_reports);
+  EXPECT_GE(g_dispatchedAtReport, 1);
+  EXPECT_LT(g_dispatchedAtReport, 3) << "dispatched only after the report of record " << g_dispatchedAtReport;
+  DestroyWindow(g_pumpWindow);
+}
+
 // ---------------------------------------------------------------- PumpMessages
 
 int g_dispatched = 0;
