@@ -271,6 +271,16 @@ TEST_F(UnpackFileTest, ProgressRisesToTheEndOfItsRange) {
   EXPECT_TRUE(g_progress.values.empty());
 }
 
+// A small window of its own class, to receive posted messages.
+HWND MessageWindow(const char* className, WNDPROC procedure) {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = procedure;
+  windowClass.hInstance = GetModuleHandleA(NULL);
+  windowClass.lpszClassName = className;
+  RegisterClassA(&windowClass);
+  return CreateWindowA(className, "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, GetModuleHandleA(NULL), NULL);
+}
+
 // The record loop looks at the queue only every few milliseconds, but looks:
 // a message posted while a file expands is dispatched before the expansion
 // ends, once that much time has passed (here a record's progress report
@@ -293,13 +303,7 @@ void PostOnFirstReport(uint32_t, int32_t) {
 }
 
 TEST_F(UnpackFileTest, MessagesPostedDuringTheExpansionAreDispatchedBeforeItEnds) {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = NoteDispatchProc;
-  windowClass.hInstance = GetModuleHandleA(NULL);
-  windowClass.lpszClassName = "PumpDuringUnpack";
-  RegisterClassA(&windowClass);
-  g_pumpWindow = CreateWindowA("PumpDuringUnpack", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                               GetModuleHandleA(NULL), NULL);
+  g_pumpWindow = MessageWindow("PumpDuringUnpack", NoteDispatchProc);
   ASSERT_NE((HWND)NULL, g_pumpWindow);
   std::string pack;
   for (int i = 0; i < 6; ++i) pack += StoredRecord(std::string(1000, (char)('a' + i)));
@@ -326,13 +330,7 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM w, LPARAM l) {
 }
 
 TEST(PumpMessages, DrainsTheQueueAndDispatchesPastAQuitMessage) {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = CountingProc;
-  windowClass.hInstance = GetModuleHandleA(NULL);
-  windowClass.lpszClassName = "PumpCounting";
-  RegisterClassA(&windowClass);
-  HWND window = CreateWindowA("PumpCounting", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                              GetModuleHandleA(NULL), NULL);
+  HWND window = MessageWindow("PumpCounting", CountingProc);
   ASSERT_NE((HWND)NULL, window);
   g_dispatched = 0;
   PostMessageA(window, WM_USER + 1, 0, 0);
