@@ -75,6 +75,11 @@ grep -q "signtool sign" "$win/README.txt" && grep -q "setuppack $version for" "$
 dlls=$(x86_64-w64-mingw32-objdump -p "$win/setuppack.exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 [ "$dlls" = "$(printf 'kernel32.dll\nmsvcrt.dll')" ] || fail "setuppack.exe needs DLLs of its own: $dlls"
 media "$win/setuppack.exe" wine_run --win64
+# Its CMake package finds setuppack.exe and setup.exe beside its folder (the
+# media themselves are made on Windows).
+cmake -S tests/cmake_package/consumer -B "$work/zip-consumer" -Dsetuppack_DIR="$win/cmake" >"$work/zip.log" 2>&1 &&
+  grep -qF -- "-- setup.exe of the media: $win/setup.exe" "$work/zip.log" ||
+  fail "the zip's CMake package was not found: $(tail -5 "$work/zip.log")"
 
 # Nothing the check started may outlive it: Wine's processes and Xvfb carry
 # its WINE_RUN_DIR.
