@@ -4,6 +4,7 @@
 #   setuppack-VERSION-windows-x64.zip    setuppack.exe, setup.exe, README.txt (for Windows users),
 #                                        setuppack.txt (the manual), LICENSE, cmake/ (the CMake package)
 #   setuppack-VERSION-linux-x86_64.tar.gz  bin/setuppack, share/man/man1/setuppack.1, share/setuppack/setup.exe,
+#                                          share/doc/setuppack/ (README.md and docs/),
 #                                          lib/cmake/setuppack/
 #   setuppack_VERSION_amd64.deb          /usr/bin/setuppack, its manual, /usr/share/setuppack/setup.exe,
 #                                        /usr/lib/cmake/setuppack/
@@ -55,6 +56,7 @@ stamp "$win"
 tree=$stage/setuppack-$version-linux-x86_64
 cmake --install build/host --prefix "$tree" --strip >/dev/null
 install -m 644 -D README.md "$tree/share/doc/setuppack/README.md"
+install -m 644 -D -t "$tree/share/doc/setuppack/docs" docs/*  # what the README links to
 install -m 644 -D LICENSE "$tree/share/doc/setuppack/LICENSE"
 stamp "$tree"
 tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
