@@ -8,6 +8,17 @@
 #define SETUPPACK_VERSION "unknown"
 #endif
 
+// Where the default setup.exe and the manual are, as each platform has them.
+#ifdef _WIN32
+#define DEFAULT_SETUP_TEXT "the setup.exe beside\n                  setuppack.exe)\n"
+#define MANUAL_TEXT "The manual: setuppack.txt, beside setuppack.exe.\n"
+#else
+#define DEFAULT_SETUP_TEXT   \
+  "the one installed with\n" \
+  "                  setuppack, in ../share/setuppack beside its program)\n"
+#define MANUAL_TEXT "The manual: man setuppack.\n"
+#endif
+
 const char VersionText[] = SETUPPACK_VERSION;
 
 const char UsageText[] =
@@ -47,10 +58,11 @@ const char UsageText[] =
     "                  wrote them, which expand without their damage being noticed\n"
     "      --script FILE, --installer FILE, -o DIR, --output DIR\n"
     "                  media: the installation script, the installer, the folder\n"
-    "      --setup EXE media: the setup.exe to copy (default: the one installed with\n"
-    "                  setuppack, in ../share/setuppack beside its program)\n"
+    "      --setup EXE media: the setup.exe to copy (default: " DEFAULT_SETUP_TEXT
     "      --no-setup  media: write the pack files alone\n"
     "      --no-seal   media: copy setup.exe unsealed\n"
+    "      --strict    media: refuse an installer that is not a 32-bit Windows program\n"
+    "                  (without it, media warns)\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
@@ -61,8 +73,7 @@ const char UsageText[] =
     "\n"
     "Files are expanded in the order given, and the order matters: a pack file\n"
     "may copy data from the files expanded before it.\n"
-    "Exit status: 0 success, 1 data or file error, 2 usage error.\n"
-    "The manual: man setuppack.\n";
+    "Exit status: 0 success, 1 data or file error, 2 usage error.\n" MANUAL_TEXT;
 
 namespace {
 
@@ -79,7 +90,7 @@ const CommandOptions Commands[] = {
     {"extract", {"--force"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output", "--no-seal"}},
+      "--output", "--no-seal", "--strict"}},
     {"seal", {}},
 };
 
@@ -156,6 +167,8 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->noSetup = true;
     } else if (name == "--no-seal") {
       in->withSeal = false;
+    } else if (name == "--strict") {
+      in->strict = true;
     } else {
       *error = "unknown option '" + word + "'";
       return false;

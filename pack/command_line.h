@@ -22,6 +22,7 @@ struct Invocation {
   std::string script, installer, setup, outputDir;
   bool noSetup = false;
   bool withSeal = true;  // media: seal the copy of setup.exe for the pack files
+  bool strict = false;   // media: refuse an installer that is no 32-bit Windows program
 };
 
 // Reads argv into *invocation. False, with the message in *error, for a

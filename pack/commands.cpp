@@ -8,6 +8,7 @@
 
 #include "check_record.h"
 #include "file_io.h"
+#include "installer_check.h"
 #include "pack_files.h"
 #include "seal_image.h"
 
@@ -325,7 +326,7 @@ bool EntryAnyCase(const std::string& folder, const std::string& name, std::strin
     return false;
   }
   *found = !entries.empty();
-  *path = folder + "/" + (entries.empty() ? name : entries[0]);
+  *path = JoinPath(folder, entries.empty() ? name : entries[0]);
   return true;
 }
 
@@ -429,7 +430,7 @@ int Extract(const Invocation& in) {
   if (!FindMediaFiles(media, &folder, &error) || !ReadMediaSeal(folder, &seal, &error))
     return DataError(error);
   const std::vector<std::string>& sources = folder.packFiles;
-  std::vector<std::string> targets = {out + "/" + expandedNames[0], out + "/" + expandedNames[1]};
+  std::vector<std::string> targets = {JoinPath(out, expandedNames[0]), JoinPath(out, expandedNames[1])};
   // The files are written as they expand, so the destinations are planned
   // first; a refusal is reported only if the media are whole, as the media
   // come first. A folder made for them goes again when nothing is written.
@@ -460,7 +461,8 @@ int Extract(const Invocation& in) {
 // PREFIX/share/setuppack/setup.exe. *lookedAt says where it was looked for.
 bool FindInstalledSetup(const char* programPath, std::string* found, std::string* lookedAt) {
   std::string folder = ProgramFolder(programPath);
-  *lookedAt = (folder.empty() ? std::string(".") : folder) + "/" + SETUPPACK_DATA_FROM_BIN + "/setup.exe";
+  std::string base = folder.empty() ? std::string(".") : folder, data = SETUPPACK_DATA_FROM_BIN;
+  *lookedAt = JoinPath(data == "." ? base : JoinPath(base, data), "setup.exe");
   return !folder.empty() && ResolveRegularFile(*lookedAt, found);
 }
 
@@ -506,6 +508,14 @@ int Media(const Invocation& in, const char* programPath) {
   std::string setup = in.setup, how = "given with --setup", lookedAt;
   if (setup.empty() && !in.noSetup) {
     if (!FindInstalledSetup(programPath, &setup, &lookedAt)) {
+#ifdef _WIN32
+      return DataError(
+          "media: no setup.exe: none was given with --setup, and none lies beside setuppack.exe "
+          "(looked for '" +
+          lookedAt +
+          "').\nPut back the setup.exe of the zip beside setuppack.exe, give one with --setup "
+          "EXE, or write the pack files alone with --no-setup");
+#else
       return DataError(
           "media: no setup.exe: none was given with --setup, and none is installed with setuppack (looked "
           "for '" +
@@ -513,6 +523,7 @@ int Media(const Invocation& in, const char* programPath) {
           "').\nBuild one with 'cmake --preset win32 && cmake --build build/win32 --target setup' and give "
           "build/win32/launcher/setup.exe with --setup EXE, install it with setuppack (see 'man "
           "setuppack'), or write the pack files alone with --no-setup");
+#endif
     }
     how = "installed with setuppack";
   }
@@ -522,6 +533,10 @@ int Media(const Invocation& in, const char* programPath) {
       (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
     return DataError(error);
   }
+  std::string problem = InstallerProblem(installer, in.installer);
+  if (!problem.empty() && in.strict)
+    return DataError("media: " + problem + " (--strict; nothing was written)");
+  if (!problem.empty()) fprintf(stderr, "setuppack: warning: %s (--strict refuses it)\n", problem.c_str());
 
   // Every file media would write is checked first, in any letter case: a
   // folder copied from a FAT disk may hold install.sc_, which setup.exe

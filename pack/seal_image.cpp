@@ -156,9 +156,15 @@ bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::
     return false;
   }
   if (pe.isSigned) {
+#ifdef _WIN32
+    const char* unsign = "signtool remove /s";
+#else
+    const char* unsign = "osslsigncode remove-signature";
+#endif
     *error = "'" + name +
              "' carries a signature, which the seal would break: seal first, then sign (sign the sealed "
-             "copy again; osslsigncode remove-signature gives back the unsigned one)";
+             "copy again; " +
+             unsign + " gives back the unsigned one)";
     return false;
   }
   size_t offset = 0;

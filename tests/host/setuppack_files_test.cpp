@@ -339,4 +339,52 @@ TEST_F(MediaTest, MediaKeepsTheFilesOfItsFolderInAnyCase) {
   EXPECT_TRUE(Read("back/INSTALL.EXE") == Read("other"));
 }
 
+// An installer setup.exe cannot start, or starts only on some Windows, is
+// named with the reason; --strict refuses it and writes nothing.
+TEST_F(MediaTest, MediaWarnsOfAnInstallerThatIsNoWindowsProgramAndStrictRefusesIt) {
+  // MZ header, "PE\0\0" at 64, the machine, and the characteristics at 86.
+  auto pe = [](uint16_t machine, uint16_t characteristics) {
+    std::vector<uint8_t> image(512, 0);
+    image[0] = 'M', image[1] = 'Z', image[60] = 64;
+    image[64] = 'P', image[65] = 'E';
+    image[68] = machine & 0xff, image[69] = machine >> 8;
+    image[86] = characteristics & 0xff, image[87] = characteristics >> 8;
+    return image;
+  };
+  std::vector<uint8_t> dos = pe(0x14c, 0x102);
+  dos[64] = 'N';  // a 16-bit "NE" program
+  const struct {
+    std::vector<uint8_t> installer;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {pe(0x14c, 0x102), nullptr},
+      {std::vector<uint8_t>(script_.begin(), script_.begin() + 100),
+       "is not a Windows program (no MZ header)"},
+      {ReadFileBytes(SetuppackUnderTest()), nullptr},  // a Unix program, or setuppack.exe
+      {dos, "an MZ header but no PE header"},
+      {pe(0x8664, 0x22),
+       "is a 64-bit program: the 32-bit setup.exe starts it with WinExec, which runs it only on "
+       "64-bit Windows"},
+      {pe(0x14c, 0x2102), "is a DLL, not a program"},
+      {pe(0xaa64, 0x22), "for another processor (machine 0xaa64)"},
+  };
+  for (const auto& c : cases) {
+    Write("program", c.installer);
+    Result r = Run("media --script script --installer program --no-setup -o warned -f");
+    std::string expected = c.warning ? c.warning : "";
+    if (&c == &cases[2]) expected = c.installer[0] == 'M' ? "is a 64-bit program" : "no MZ header";
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(Contains(r.output, "setuppack: warning: 'program' "), !expected.empty()) << r.output;
+    EXPECT_TRUE(Contains(r.output, expected)) << r.output;
+    r = Run("media --strict --script script --installer program --no-setup -o strict");
+    EXPECT_EQ(r.status, expected.empty() ? 0 : 1) << r.output;
+    EXPECT_EQ(Exists("strict"), expected.empty()) << r.output;
+    if (!expected.empty()) {
+      EXPECT_TRUE(Contains(r.output, expected) && Contains(r.output, "(--strict; nothing was written)"))
+          << r.output;
+    }
+    Shell("rm -rf strict");
+  }
+}
+
 }  // namespace
