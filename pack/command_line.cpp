@@ -52,6 +52,11 @@ const char UsageText[] =
     "written where they are.\n"
     "\n"
     "  -f, --force     replace existing files; write packed data to a terminal\n"
+    "  -T, --threads=N pack with N threads (pack, media); 0, the default, takes\n"
+    "                  every processor; the packed bytes are the same for any N\n"
+    "  -q, --quiet     no progress line and no warnings\n"
+    "  -v, --verbose   the progress line even when standard error is no terminal\n"
+    "                  (on a terminal it is shown for long work unless -q)\n"
     "      --fast      quicker, slightly larger output (pack, media)\n"
     "      --best      slower, smallest output (pack, media)\n"
     "      --no-check  no check record (pack, media): files as older versions\n"
@@ -83,15 +88,15 @@ struct CommandOptions {
   std::vector<std::string> options;
 };
 const CommandOptions Commands[] = {
-    {"pack", {"--force", "--fast", "--best", "--no-check"}},
-    {"unpack", {"--force"}},
-    {"test", {}},
-    {"list", {}},
-    {"extract", {"--force"}},
+    {"pack", {"--force", "--fast", "--best", "--no-check", "--threads", "--quiet", "--verbose"}},
+    {"unpack", {"--force", "--quiet", "--verbose"}},
+    {"test", {"--quiet", "--verbose"}},
+    {"list", {"--quiet", "--verbose"}},
+    {"extract", {"--force", "--quiet", "--verbose"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output", "--no-seal", "--strict"}},
-    {"seal", {}},
+      "--output", "--no-seal", "--strict", "--threads", "--quiet", "--verbose"}},
+    {"seal", {"--quiet", "--verbose"}},
 };
 
 std::string LongName(const std::string& option) {
@@ -99,7 +104,19 @@ std::string LongName(const std::string& option) {
   if (option == "-h") return "--help";
   if (option == "-V") return "--version";
   if (option == "-o") return "--output";
+  if (option == "-T") return "--threads";
+  if (option == "-q") return "--quiet";
+  if (option == "-v") return "--verbose";
   return option;
+}
+
+bool ParseThreads(const std::string& text, unsigned* threads) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  unsigned n = (unsigned)std::stoul(text);
+  if (n > 1024) return false;
+  *threads = n;
+  return true;
 }
 
 }  // namespace
@@ -120,7 +137,7 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       }
       continue;
     }
-    // --name=value, --name value, -o value.
+    // --name=value, --name value, -o value, -T4.
     std::string name = word, value;
     bool hasValue = false;
     size_t equals = word.find('=');
@@ -128,8 +145,25 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       name = word.substr(0, equals);
       value = word.substr(equals + 1);
       hasValue = true;
+    } else if (word.compare(0, 2, "-T") == 0 && word.size() > 2) {
+      name = "-T";
+      value = word.substr(2);
+      hasValue = true;
     }
     name = LongName(name);
+    if (name == "--threads") {
+      if (!hasValue && i + 1 >= argc) {
+        *error = word + " needs a number";
+        return false;
+      }
+      std::string number = hasValue ? value : argv[++i];
+      if (!ParseThreads(number, &in->threads)) {
+        *error = "'" + number + "' is no number of threads (0 for every processor, or 1 to 1024)";
+        return false;
+      }
+      in->given.push_back(name);
+      continue;
+    }
     std::string* slot = name == "--script"      ? &in->script
                         : name == "--installer" ? &in->installer
                         : name == "--setup"     ? &in->setup
@@ -161,6 +195,12 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->encoder.chainLimit = 4096;
       in->encoder.parsePasses = 5;
       in->encoder.splitBlocks = true;
+    } else if (name == "--quiet") {
+      in->quiet = true;
+      in->verbose = false;
+    } else if (name == "--verbose") {
+      in->verbose = true;
+      in->quiet = false;
     } else if (name == "--no-check") {
       in->withCheck = false;
     } else if (name == "--no-setup") {

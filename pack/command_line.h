@@ -17,6 +17,9 @@ struct Invocation {
   bool force = false;  // -f: replace existing files, write packed data to a terminal
   EncoderOptions encoder;
   bool withCheck = true;
+  unsigned threads = 0;  // -T: 0 for every processor
+  bool quiet = false;    // -q: no progress line, no notes
+  bool verbose = false;  // -v: the progress line even when standard error is no terminal
 
   // media
   std::string script, installer, setup, outputDir;

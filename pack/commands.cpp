@@ -10,6 +10,8 @@
 #include "file_io.h"
 #include "installer_check.h"
 #include "pack_files.h"
+#include "pack_stream.h"
+#include "progress_line.h"
 #include "seal_image.h"
 
 #ifndef SETUPPACK_DATA_FROM_BIN
@@ -103,6 +105,51 @@ int PlanPairs(const Invocation& in, const char* usage, const char* ownSource,
   return ExitSuccess;
 }
 
+// Packed bytes on their way to a planned destination.
+class WriterOutput final : public PackOutput {
+ public:
+  explicit WriterOutput(DestinationWriter* writer) : writer_(writer) {}
+  bool Write(const uint8_t* data, size_t size, std::string* error) override {
+    return writer_->Write(data, size, error);
+  }
+
+ private:
+  DestinationWriter* writer_;
+};
+
+class SourceInput final : public PackInput {
+ public:
+  explicit SourceInput(SourceFile* file) : file_(file) {}
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) override {
+    return file_->Read(buffer, size, got, error);
+  }
+
+ private:
+  SourceFile* file_;
+};
+
+bool ShowsProgress(const Invocation& in) { return !in.quiet && (in.verbose || StandardErrorIsTerminal()); }
+
+unsigned PackThreads(const Invocation& in) { return in.threads != 0 ? in.threads : AllProcessors(); }
+
+// Packs one source into a destination writer that is open, through state,
+// and closes it; false with *error when reading or writing fails.
+bool PackInto(const Invocation& in, EncoderState* state, SourceFile* source, const std::string& name,
+              DestinationWriter* writer, const Destination& destination, PackStreamResult* result,
+              std::string* error) {
+  ProgressLine progress(ShowsProgress(in), name, source->SizeKnown() ? source->Size() : 0);
+  PackStreamOptions options;
+  options.threads = PackThreads(in);
+  options.withCheck = in.withCheck;
+  options.scratchFolder = ScratchFolderFor(destination);
+  options.progress = ProgressLine::Report;
+  options.progressContext = &progress;
+  SourceInput input(source);
+  WriterOutput output(writer);
+  options.inputName = name;
+  return PackStream(state, &input, &output, options, result, error) && writer->Close(error);
+}
+
 int Pack(const Invocation& in) {
   std::vector<std::string> sources;
   std::vector<Destination> destinations;
@@ -114,21 +161,32 @@ int Pack(const Invocation& in) {
       return DataError("packed data not written to a terminal ('" + d.name + "'); -f writes it anyway");
     }
   }
+  // Every source is opened first (and one of 4 GiB or more refused) before
+  // anything is read; each is packed as it is read into its destination's
+  // temporary, and all are put in place once every one is packed.
   std::string error;
-  std::vector<std::vector<uint8_t>> data(sources.size()), packed(sources.size());
-  for (size_t i = 0; i < sources.size(); ++i) {
-    if (!ReadWholeFile(sources[i], &data[i], &error)) return DataError(error);
+  std::vector<std::unique_ptr<SourceFile>> files;
+  for (const std::string& source : sources) {
+    files.emplace_back(new SourceFile());
+    if (!files.back()->Open(source, &error)) return DataError(error);
   }
   // One encoder state, in the order the decoder will meet the files.
   auto state = std::make_unique<EncoderState>();
   state->options = in.encoder;
+  std::vector<std::unique_ptr<DestinationWriter>> writers;
   for (size_t i = 0; i < sources.size(); ++i) {
-    bool progress = StandardErrorIsTerminal() && data[i].size() >= 4 * BlockBufferSize;
-    if (progress) fprintf(stderr, "%s\n", DisplayName(sources[i], true).c_str());
-    PackFile(state.get(), data[i].data(), data[i].size(), in.withCheck, &packed[i],
-             progress ? ShowPackProgress : nullptr);
+    writers.emplace_back(new DestinationWriter(destinations[i]));
+    PackStreamResult result;
+    if (!writers.back()->Open(0, &error) ||
+        !PackInto(in, state.get(), files[i].get(), DisplayName(sources[i], true), writers.back().get(),
+                  destinations[i], &result, &error)) {
+      return DataError(error);
+    }
   }
-  return WriteAllDestinations(destinations, packed, &error) ? ExitSuccess : DataError(error);
+  for (std::unique_ptr<DestinationWriter>& writer : writers) {
+    if (!writer->Commit(&error)) return DataError(error);
+  }
+  return ExitSuccess;
 }
 
 // The expansion of a pack file on its way to its planned destination. A
@@ -536,7 +594,9 @@ int Media(const Invocation& in, const char* programPath) {
   std::string problem = InstallerProblem(installer, in.installer);
   if (!problem.empty() && in.strict)
     return DataError("media: " + problem + " (--strict; nothing was written)");
-  if (!problem.empty()) fprintf(stderr, "setuppack: warning: %s (--strict refuses it)\n", problem.c_str());
+  if (!problem.empty() && !in.quiet) {
+    fprintf(stderr, "setuppack: warning: %s (--strict refuses it)\n", problem.c_str());
+  }
 
   // Every file media would write is checked first, in any letter case: a
   // folder copied from a FAT disk may hold install.sc_, which setup.exe

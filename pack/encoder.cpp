@@ -373,8 +373,8 @@ void AppendRecordHeader(std::vector<uint8_t>* out, uint32_t packedSize, uint32_t
 
 }  // namespace
 
-void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
-                std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total)) {
+void PackSegment(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                 std::vector<RecordInfo>* records) {
   std::vector<uint8_t>& body = state->scratch.body;
   uint32_t savedRing[RingSize];
   for (size_t at = 0; at < size;) {
@@ -382,6 +382,8 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     memcpy(savedRing, state->TokenRing, sizeof savedRing);
     size_t logStart = state->symbolLog ? state->symbolLog->size() : 0;
     body.clear();
+    // The segment's last block ends where the segment does, so that where
+    // the next one begins depends on the data alone.
     chunk = EncodeNextBlock(state, data + at, chunk, at + chunk == size, &body);
 
     // A block that does not shrink is stored, and so is one that happens to
@@ -391,10 +393,11 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
       // Stored records leave the decoder's ring alone.
       memcpy(state->TokenRing, savedRing, sizeof savedRing);
       if (state->symbolLog) state->symbolLog->resize(logStart);
-      info = {0, chunk};
+      info = {0, chunk, 0};
     } else {
-      info = {(uint32_t)body.size(), chunk};
+      info = {(uint32_t)body.size(), chunk, 0};
     }
+    info.crc = Crc32Update(0, data + at, chunk);
     AppendRecordHeader(out, info.packedSize, info.expandedSize);
     if (info.packedSize != 0) {
       out->insert(out->end(), body.begin(), body.end());
@@ -403,8 +406,45 @@ void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vect
     }
     if (records) records->push_back(info);
     at += chunk;
-    if (progress) progress(at, size);
   }
+}
+
+void ContinueRing(uint32_t* ring, const uint32_t* segmentRing) {
+  for (uint32_t i = 0; i < RingSize; ++i) {
+    if (segmentRing[i] != UnknownToken) ring[i] = segmentRing[i];
+  }
+}
+
+void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total)) {
+  uint32_t ring[RingSize];
+  for (size_t at = 0; at < size; at += PackSegmentSize) {
+    if (at > 0) {
+      memcpy(ring, state->TokenRing, sizeof ring);
+      std::fill(state->TokenRing, state->TokenRing + RingSize, UnknownToken);
+    }
+    PackSegment(state, data + at, std::min(size - at, PackSegmentSize), out, records);
+    if (at > 0) {
+      ContinueRing(ring, state->TokenRing);
+      memcpy(state->TokenRing, ring, sizeof ring);
+    }
+    if (progress) progress(std::min(size, at + PackSegmentSize), size);
+  }
+}
+
+void AppendCheckRecord(std::vector<uint8_t>* out, uint64_t size, uint32_t crc,
+                       const std::vector<RecordInfo>& records) {
+  CheckRecord check = {};
+  check.expandedSize = size;
+  check.crc = crc;
+  check.listedRecords = records.size() <= CheckMaxListedRecords ? (uint32_t)records.size() : 0;
+  std::vector<uint32_t> recordCrcs;
+  for (const RecordInfo& info : records) recordCrcs.push_back(info.crc);
+  const uint32_t bodySize = CheckFixedSize + 4 * check.listedRecords;
+  const size_t start = out->size();
+  AppendRecordHeader(out, bodySize, 0);
+  out->resize(start + PackHeaderSize + bodySize);
+  WriteCheckRecord(out->data() + start + PackHeaderSize, bodySize, &check, recordCrcs.data());
 }
 
 void PackFile(EncoderState* state, const uint8_t* data, size_t size, bool withCheck,
@@ -413,26 +453,11 @@ void PackFile(EncoderState* state, const uint8_t* data, size_t size, bool withCh
     PackBuffer(state, data, size, out, nullptr, progress);
     return;
   }
-  // The records go out first; the check record, which lists them, is put in
-  // front of them afterwards.
-  const size_t start = out->size();
+  // The check record lists the records, so they are packed first and it is
+  // put in front of them.
+  std::vector<uint8_t> records;
   std::vector<RecordInfo> infos;
-  PackBuffer(state, data, size, out, &infos, progress);
-
-  CheckRecord check = {};
-  std::vector<uint32_t> recordCrcs;
-  size_t at = 0;
-  for (const RecordInfo& info : infos) {
-    recordCrcs.push_back(Crc32Update(0, data + at, info.expandedSize));
-    check.crc = Crc32Update(check.crc, data + at, info.expandedSize);
-    at += info.expandedSize;
-  }
-  check.expandedSize = size;
-  check.listedRecords = infos.size() <= CheckMaxListedRecords ? (uint32_t)infos.size() : 0;
-  const uint32_t bodySize = CheckFixedSize + 4 * check.listedRecords;
-  std::vector<uint8_t> record;
-  AppendRecordHeader(&record, bodySize, 0);
-  record.resize(PackHeaderSize + bodySize);
-  WriteCheckRecord(record.data() + PackHeaderSize, bodySize, &check, recordCrcs.data());
-  out->insert(out->begin() + start, record.begin(), record.end());
+  PackBuffer(state, data, size, &records, &infos, progress);
+  AppendCheckRecord(out, size, Crc32Update(0, data, size), infos);
+  out->insert(out->end(), records.begin(), records.end());
 }

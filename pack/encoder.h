@@ -31,6 +31,20 @@ struct EncoderOptions {
   bool splitBlocks = false;
 };
 
+// A ring entry whose token the encoder does not know: one left by a stretch
+// of the input packed apart (see PackSegmentSize). No token equals it, so no
+// match ever copies it.
+static const uint32_t UnknownToken = 0xFFFFFFFFu;
+
+// The input is packed in segments of this many bytes (the last of a file may
+// be shorter), each of which can be packed apart from the others: a segment
+// after the first of a file starts with a ring of UnknownToken, ends its last
+// block where the segment ends, and so copies nothing from before it. The
+// packed bytes then depend on the data alone, not on how many threads pack
+// the segments. Changing the value changes what the packer writes (not what
+// readers accept).
+static const size_t PackSegmentSize = (size_t)1 << 20;
+
 // Marks the end of a compressed block in a symbol log.
 static const uint16_t SymbolLogBlockEnd = 0xFFFF;
 
@@ -57,10 +71,29 @@ struct EncoderState {
 struct RecordInfo {
   uint32_t packedSize;  // 0 for a stored record
   uint32_t expandedSize;
+  uint32_t crc;  // CRC-32 of the record's expansion
 };
 
-// Packs size bytes of data into records appended to out, through state.
-// Calls progress(bytesDone, size) after every block when it is not null.
+// Packs one segment (at most PackSegmentSize bytes) into records appended to
+// out, from the ring state->TokenRing holds (UnknownToken where it is not
+// known), and leaves in it the ring after the segment, UnknownToken where the
+// segment wrote nothing and the ring was not known.
+void PackSegment(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
+                 std::vector<RecordInfo>* records);
+
+// The ring after a segment: what the segment wrote (segmentRing's known
+// entries) over what the ring held before it.
+void ContinueRing(uint32_t* ring, const uint32_t* segmentRing);
+
+// Appends a check record for a file of size bytes, of CRC-32 crc, made of
+// the given records (it lists their CRCs when they fit).
+void AppendCheckRecord(std::vector<uint8_t>* out, uint64_t size, uint32_t crc,
+                       const std::vector<RecordInfo>& records);
+
+// Packs size bytes of data into records appended to out, through state,
+// segment by segment as PackSegment does (the first continues the ring the
+// state holds). Calls progress(bytesDone, size) after every block when it is
+// not null.
 void PackBuffer(EncoderState* state, const uint8_t* data, size_t size, std::vector<uint8_t>* out,
                 std::vector<RecordInfo>* records, void (*progress)(size_t done, size_t total));
 

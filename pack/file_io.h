@@ -24,9 +24,53 @@ std::string DisplayName(const std::string& path, bool isSource);
 // when the folder was typed with one; nothing added after a separator.
 std::string JoinPath(const std::string& folder, const std::string& name);
 
-// Reads a whole file ("-": standard input); fails for files of 4 GB or more
-// (pack sizes are 32-bit).
+// Reads a whole file ("-": standard input); fails for files of 4 GiB or more
+// (pack sizes are 32-bit), a regular file before anything is read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);
+
+// A file read as a stream ("-": standard input). A regular file of 4 GiB or
+// more is refused when it is opened, before anything is read.
+class SourceFile {
+ public:
+  SourceFile();
+  ~SourceFile();
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+
+  bool Open(const std::string& path, std::string* error);
+  // *got = 0 at the end.
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string* error);
+  bool SizeKnown() const { return sizeKnown_; }
+  uint64_t Size() const { return size_; }  // a regular file's, when known
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+  std::string name_;
+  bool sizeKnown_ = false;
+  uint64_t size_ = 0;
+};
+
+// Bytes put aside in a file that no other program sees and that is gone when
+// it is closed or the process ends, in folder ("" for the system's folder of
+// temporary files).
+class ScratchFile {
+ public:
+  ScratchFile();
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  bool Open(const std::string& folder, std::string* error);
+  bool Append(const uint8_t* data, size_t size, std::string* error);
+  // Reading starts again at the beginning.
+  bool Rewind(std::string* error);
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string* error);
+
+ private:
+  struct Handle;
+  std::unique_ptr<Handle> handle_;
+};
 
 // True when source and destination are one regular file (so that writing
 // would destroy what is being read).
@@ -45,6 +89,10 @@ struct Destination {
   WriteMode mode;
   bool isTerminal;  // writes would go to a terminal
 };
+
+// The folder a destination's scratch files go to: a regular file's own, so
+// that they take room on its disk; "" for pipes, devices and standard output.
+std::string ScratchFolderFor(const Destination& destination);
 
 // Decides how name will be written. An existing regular file (or a link to
 // one) is refused unless force is set; a link is never replaced, and a link

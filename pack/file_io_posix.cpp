@@ -173,6 +173,13 @@ std::string DisplayName(const std::string& path, bool isSource) {
   return isSource ? "standard input" : "standard output";
 }
 
+// Sizes a pack file measures in 32 bits.
+static const uint64_t FourGiB = (uint64_t)1 << 32;
+
+static std::string TooLarge(const std::string& name) {
+  return "'" + name + "' is 4 GiB or larger; pack files measure sizes in 32 bits";
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   std::string name = DisplayName(path, true);
   int fd = IsStandardStream(path) ? 0 : open(path.c_str(), O_RDONLY);
@@ -184,9 +191,12 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   // Room for a regular file at once, so that the vector does not grow by
   // copies; what it reads decides all the same.
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && (uint64_t)st.st_size <= 0xFFFFFFFFull) {
-    data->reserve((size_t)st.st_size);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size >= FourGiB) {
+    if (fd != 0) close(fd);
+    *error = TooLarge(name);
+    return false;
   }
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) data->reserve((size_t)st.st_size);
   uint8_t buffer[1 << 16];
   ssize_t n;
   bool tooLarge = false;
@@ -204,10 +214,113 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
     return false;
   }
   if (tooLarge) {
-    *error = "'" + name + "' is 4 GB or larger; pack files measure sizes in 32 bits";
+    *error = TooLarge(name);
     return false;
   }
   return true;
+}
+
+struct SourceFile::Handle {
+  int fd = -1;
+  bool owned = false;
+};
+
+SourceFile::SourceFile() = default;
+
+SourceFile::~SourceFile() {
+  if (handle_ && handle_->owned) close(handle_->fd);
+}
+
+bool SourceFile::Open(const std::string& path, std::string* error) {
+  name_ = DisplayName(path, true);
+  handle_.reset(new Handle);
+  handle_->owned = !IsStandardStream(path);
+  handle_->fd = handle_->owned ? open(path.c_str(), O_RDONLY) : 0;
+  if (handle_->fd < 0) {
+    *error = SystemError("Open source file", name_);
+    handle_.reset();
+    return false;
+  }
+  struct stat st;
+  if (fstat(handle_->fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    sizeKnown_ = true;
+    size_ = (uint64_t)st.st_size;
+    if (size_ >= FourGiB) {
+      *error = TooLarge(name_);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) {
+  ssize_t n;
+  do {
+    n = read(handle_->fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    *error = SystemError("Read source file", name_);
+    return false;
+  }
+  *got = (size_t)n;
+  return true;
+}
+
+struct ScratchFile::Handle {
+  int fd = -1;
+};
+
+ScratchFile::ScratchFile() = default;
+
+ScratchFile::~ScratchFile() {
+  if (handle_) close(handle_->fd);
+}
+
+bool ScratchFile::Open(const std::string& folder, std::string* error) {
+  const char* tmp = getenv("TMPDIR");
+  std::string where = !folder.empty() ? folder : tmp && *tmp ? tmp : "/tmp";
+  std::string pattern = JoinPath(where, ".setuppack-scratch-XXXXXX");
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back(0);
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    *error = SystemError("Open scratch file in", where);
+    return false;
+  }
+  // Nameless from the start: nothing is left behind, whatever ends the process.
+  unlink(name.data());
+  handle_.reset(new Handle);
+  handle_->fd = fd;
+  return true;
+}
+
+bool ScratchFile::Append(const uint8_t* data, size_t size, std::string* error) {
+  if (WriteAll(handle_->fd, data, size)) return true;
+  *error = SystemError("Write scratch file", "of the packed records");
+  return false;
+}
+
+bool ScratchFile::Rewind(std::string* error) {
+  if (lseek(handle_->fd, 0, SEEK_SET) == 0) return true;
+  *error = SystemError("Read scratch file", "of the packed records");
+  return false;
+}
+
+bool ScratchFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) {
+  ssize_t n;
+  do {
+    n = read(handle_->fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    *error = SystemError("Read scratch file", "of the packed records");
+    return false;
+  }
+  *got = (size_t)n;
+  return true;
+}
+
+std::string ScratchFolderFor(const Destination& destination) {
+  return IsRegularFileMode(destination.mode) ? FolderOf(destination.path) : "";
 }
 
 bool IsSameRegularFile(const std::string& source, const std::string& destination) {

@@ -314,6 +314,13 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + (last != std::string::npos && folder[last] == '\\' ? "\\" : "/") + name;
 }
 
+// Sizes a pack file measures in 32 bits.
+static const uint64_t FourGiB = (uint64_t)1 << 32;
+
+static std::string TooLarge(const std::string& name) {
+  return "'" + name + "' is 4 GiB or larger; pack files measure sizes in 32 bits";
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   std::string name = DisplayName(path, true);
   bool standard = IsStandardStream(path);
@@ -327,7 +334,12 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   }
   data->clear();
   LARGE_INTEGER size;
-  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart < 0xFFFFFFFFll) {
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)) {
+    if ((uint64_t)size.QuadPart >= FourGiB) {
+      if (!standard) CloseHandle(file);
+      *error = TooLarge(name);
+      return false;
+    }
     data->reserve((size_t)size.QuadPart);
   }
   DWORD failure = 0, n = 0;
@@ -349,9 +361,128 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
     return false;
   }
   if (tooLarge) {
-    *error = "'" + name + "' is 4 GB or larger; pack files measure sizes in 32 bits";
+    *error = TooLarge(name);
     return false;
   }
+  return true;
+}
+
+struct SourceFile::Handle {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  bool owned = false;
+};
+
+SourceFile::SourceFile() = default;
+
+SourceFile::~SourceFile() {
+  if (handle_ && handle_->owned) CloseHandle(handle_->file);
+}
+
+bool SourceFile::Open(const std::string& path, std::string* error) {
+  name_ = DisplayName(path, true);
+  bool standard = IsStandardStream(path);
+  // Shared for reading only: a file another program is writing is not read.
+  HANDLE file = standard ? GetStdHandle(STD_INPUT_HANDLE)
+                         : CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE || !file) {
+    *error = SystemError("Open source file", name_);
+    return false;
+  }
+  handle_.reset(new Handle);
+  handle_->file = file;
+  handle_->owned = !standard;
+  LARGE_INTEGER size;
+  if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)) {
+    sizeKnown_ = true;
+    size_ = (uint64_t)size.QuadPart;
+    if (size_ >= FourGiB) {
+      *error = TooLarge(name_);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) {
+  DWORD n = 0;
+  *got = 0;
+  if (!ReadFile(handle_->file, buffer, (DWORD)std::min<size_t>(size, 1 << 30), &n, nullptr)) {
+    DWORD failure = GetLastError();
+    if (failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF) return true;  // the writer is done
+    *error = SystemError("Read source file", name_, failure);
+    return false;
+  }
+  *got = n;
+  return true;
+}
+
+struct ScratchFile::Handle {
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+ScratchFile::ScratchFile() = default;
+
+ScratchFile::~ScratchFile() {
+  if (handle_) CloseHandle(handle_->file);
+}
+
+bool ScratchFile::Open(const std::string& folder, std::string* error) {
+  std::wstring where;
+  if (!folder.empty()) {
+    where = SystemPath(folder);
+  } else {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    where = n ? std::wstring(temp, n) : L".";
+  }
+  if (!where.empty() && where.back() != L'\\') where += L'\\';
+  // Deleted by the system when closed, also when the process ends otherwise.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::wstring name = where + L".setuppack-scratch-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetTickCount() + attempt);
+    HANDLE file =
+        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      handle_.reset(new Handle);
+      handle_->file = file;
+      return true;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  *error = SystemError("Open scratch file in", ShownPath(where));
+  return false;
+}
+
+bool ScratchFile::Append(const uint8_t* data, size_t size, std::string* error) {
+  for (size_t done = 0; done < size;) {
+    DWORD n = 0;
+    if (!WriteFile(handle_->file, data + done, (DWORD)std::min<size_t>(size - done, 1 << 20), &n, nullptr) ||
+        n == 0) {
+      *error = SystemError("Write scratch file", "of the packed records");
+      return false;
+    }
+    done += n;
+  }
+  return true;
+}
+
+bool ScratchFile::Rewind(std::string* error) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if (SetFilePointerEx(handle_->file, zero, nullptr, FILE_BEGIN)) return true;
+  *error = SystemError("Read scratch file", "of the packed records");
+  return false;
+}
+
+bool ScratchFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) {
+  DWORD n = 0;
+  if (!ReadFile(handle_->file, buffer, (DWORD)std::min<size_t>(size, 1 << 30), &n, nullptr)) {
+    *error = SystemError("Read scratch file", "of the packed records");
+    return false;
+  }
+  *got = n;
   return true;
 }
 
@@ -617,3 +748,10 @@ bool ResolveRegularFile(const std::string& path, std::string* resolved) {
 }
 
 bool StandardErrorIsTerminal() { return errorIsConsole; }
+
+std::string ScratchFolderFor(const Destination& destination) {
+  if (!IsRegularFileMode(destination.mode)) return "";
+  size_t separator = destination.path.find_last_of("\\/");
+  if (separator == std::string::npos) return ".";
+  return destination.path.substr(0, separator + 1);
+}
