@@ -1,0 +1,215 @@
+// setuppack at scale: the same packed bytes for any number of threads, read
+// back by every decoder; inputs of 4 GiB refused before they are read; full
+// disks and scratch files.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
+#include <fstream>
+#include <random>
+#include <regex>
+
+#include "encoder.h"
+#include "pack_files.h"
+#include "pack_stream.h"
+#include "reference_decoder.h"
+#include "setuppack_runner.h"
+
+namespace {
+
+// Random bytes broken by long runs of one byte (up to 20,000): run tokens,
+// stored blocks and blocks of a few tokens, across segment ends.
+std::vector<uint8_t> RandomWithLongRuns(size_t size, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> data;
+  while (data.size() < size) {
+    if (rng() % 3 == 0) {
+      data.insert(data.end(), rng() % 20000, (uint8_t)rng());
+    } else {
+      for (uint32_t n = rng() % 30000; n > 0; --n) data.push_back((uint8_t)(rng() % 7 == 0 ? 'x' : rng()));
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+std::vector<uint8_t> Corpus() {
+  std::vector<uint8_t> data;
+  for (const char* name : {"wordpad.exe", "regedit.exe", "notepad.exe", "cabinet.dll"}) {
+    std::vector<uint8_t> file = RealBinary(name);
+    data.insert(data.end(), file.begin(), file.end());
+  }
+  return data;
+}
+
+class MemoryInput final : public PackInput {
+ public:
+  explicit MemoryInput(const std::vector<uint8_t>& data) : data_(data) {}
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string*) override {
+    // Short reads of odd sizes, as pipes give them.
+    *got = std::min({size, data_.size() - at_, (size_t)77777});
+    memcpy(buffer, data_.data() + at_, *got);
+    at_ += *got;
+    return true;
+  }
+
+ private:
+  const std::vector<uint8_t>& data_;
+  size_t at_ = 0;
+};
+
+class MemoryOutput final : public PackOutput {
+ public:
+  bool Write(const uint8_t* data, size_t size, std::string*) override {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+};
+
+// Packs files in order through one encoder state with the given threads.
+std::vector<std::vector<uint8_t>> PackWithThreads(const std::vector<std::vector<uint8_t>>& files,
+                                                  const EncoderOptions& encoder, unsigned threads) {
+  EncoderState state;
+  state.options = encoder;
+  std::vector<std::vector<uint8_t>> packed;
+  for (const std::vector<uint8_t>& file : files) {
+    MemoryInput input(file);
+    MemoryOutput output;
+    PackStreamOptions options;
+    options.threads = threads;
+    PackStreamResult result;
+    std::string error;
+    EXPECT_TRUE(PackStream(&state, &input, &output, options, &result, &error)) << error;
+    EXPECT_EQ(result.packedSize, output.bytes.size());
+    packed.push_back(output.bytes);
+  }
+  return packed;
+}
+
+// Expands pack files with the decoder written from the format alone, through
+// one ring, as setup.exe meets them.
+std::vector<std::vector<uint8_t>> ReferenceExpand(const std::vector<std::vector<uint8_t>>& packed) {
+  ReferenceDecoder reference;
+  std::vector<std::vector<uint8_t>> expanded;
+  for (const std::vector<uint8_t>& file : packed) {
+    std::vector<ListedRecord> records;
+    std::string error;
+    EXPECT_TRUE(ListRecords(file, &records, &error)) << error;
+    expanded.emplace_back();
+    for (const ListedRecord& r : records) {
+      const uint8_t* body = file.data() + r.offset + PackHeaderSize;
+      if (r.packedSize == 0) {
+        expanded.back().insert(expanded.back().end(), body, body + r.expandedSize);
+      } else if (r.expandedSize > 0) {
+        std::vector<uint8_t> block = reference.Decode(body, r.packedSize, r.expandedSize);
+        expanded.back().insert(expanded.back().end(), block.begin(), block.begin() + r.expandedSize);
+      }
+    }
+  }
+  return expanded;
+}
+
+}  // namespace
+
+TEST(PackThreads, SameBytesForAnyThreadCountAndEveryDecoderExpandsThem) {
+  EncoderOptions fast, best;
+  fast.chainLimit = 32;
+  fast.parsePasses = 1;
+  best.chainLimit = 4096;
+  best.parsePasses = 5;
+  best.splitBlocks = true;
+  struct Case {
+    const char* what;
+    std::vector<std::vector<uint8_t>> files;  // packed in order through one state
+    EncoderOptions encoder;
+  } cases[] = {
+      {"corpus", {Corpus()}, EncoderOptions()},
+      {"random data with long runs, two files", {RandomWithLongRuns(3 << 20, 5), RandomWithLongRuns(1500000, 6)},
+       EncoderOptions()},
+      {"a script and the installer that repeats it, --fast", {MixedBytes(300000, 7), MixedBytes(2500000, 7)},
+       fast},
+      {"mixed data, --best", {MixedBytes(2300000, 8)}, best},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::vector<uint8_t>> one = PackWithThreads(c.files, c.encoder, 1);
+    for (unsigned threads : {2u, 3u}) EXPECT_TRUE(PackWithThreads(c.files, c.encoder, threads) == one) << threads;
+    // The in-memory packer writes the same.
+    EncoderState state;
+    state.options = c.encoder;
+    for (size_t i = 0; i < c.files.size(); ++i) {
+      std::vector<uint8_t> packed;
+      PackFile(&state, c.files[i].data(), c.files[i].size(), true, &packed, nullptr);
+      EXPECT_TRUE(packed == one[i]) << i;
+    }
+    std::vector<std::vector<uint8_t>> expanded;
+    std::string error;
+    ASSERT_TRUE(ExpandPackedData(one, &expanded, nullptr, nullptr, &error)) << error;
+    EXPECT_TRUE(expanded == c.files);
+    EXPECT_TRUE(ReferenceExpand(one) == c.files);
+  }
+}
+
+TEST_F(SetuppackTest, ThreadsOnTheCommandLine) {
+  Write("in", RandomWithLongRuns(2500000, 9));
+  ASSERT_EQ(Run("-T1 pack in one.pk").status, 0);
+  for (const char* args : {"-T 2 pack in two.pk", "pack --threads=3 in three.pk", "pack -T0 -q in all.pk"}) {
+    Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << args << r.output;
+  }
+  EXPECT_TRUE(Read("two.pk") == Read("one.pk"));
+  EXPECT_TRUE(Read("three.pk") == Read("one.pk"));
+  EXPECT_TRUE(Read("all.pk") == Read("one.pk"));
+  for (const char* args : {"-T x pack in bad.pk", "-T 5000 pack in bad.pk", "unpack -T2 one.pk bad"}) {
+    EXPECT_EQ(Run(args).status, 2) << args;
+  }
+  // -v shows the progress line on a pipe; -q keeps it away.
+  Result shown = Shell("\"$SP\" -v -f pack in - 2>&1 >/dev/null");
+  EXPECT_NE(shown.output.find("MB of 2.5 MB"), std::string::npos) << shown.output;
+  EXPECT_EQ(Shell("\"$SP\" -v -q -f pack in - 2>&1 >/dev/null").output, "");
+}
+
+TEST_F(SetuppackTest, InputsOf4GiBAreRefusedBeforeTheyAreRead) {
+  ASSERT_EQ(Shell("truncate -s 4G huge && truncate -s 4294967295 largest").status, 0);
+  bool traced = Shell("command -v strace").status == 0;
+  for (const char* command : {"pack huge huge.pk", "unpack huge huge.out", "test huge", "list huge"}) {
+    // strace shows every read: none may take the file's descriptor.
+    std::string line = std::string(traced ? "strace -qq -f -e trace=openat,read -o trace " : "") + "\"$SP\" " +
+                       command;
+    Result r = Shell(line);
+    EXPECT_EQ(r.status, 1) << command;
+    EXPECT_NE(r.output.find("'huge' is 4 GiB or larger"), std::string::npos) << r.output;
+    if (!traced) continue;
+    std::string trace = Shell("cat trace").output;
+    std::smatch opened;
+    ASSERT_TRUE(std::regex_search(trace, opened, std::regex("openat\\([^\\n]*\"huge\"[^\\n]*= ([0-9]+)")))
+        << trace;
+    std::string after = opened.suffix().str();
+    EXPECT_EQ(after.find("read(" + opened[1].str() + ","), std::string::npos) << command << "\n" << after;
+  }
+  EXPECT_EQ(Listing(), std::vector<std::string>({"huge", "largest", "trace"}));
+}
+
+TEST_F(SetuppackTest, AFullDiskDuringPackingLeavesNothing) {
+  const std::string folder = Path("small");
+  mkdir(folder.c_str(), 0777);
+  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=20m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root): " << strerror(errno);
+  }
+  // Random data stays its size: more than the disk holds, and more than
+  // the records held in memory, so the scratch file beside it fills it.
+  Write("big", RandomBytes(24 << 20, 3));
+  Write("small/old", {'o', 'l', 'd'});
+  for (const char* args : {"pack big small/big.pk", "pack -T1 -f big small/old"}) {
+    Result r = Run(args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_NE(r.output.find("(No space left on device)"), std::string::npos) << r.output;
+    EXPECT_EQ(Listing("small"), std::vector<std::string>({"old"}));
+    EXPECT_TRUE(Read("small/old") == std::vector<uint8_t>({'o', 'l', 'd'}));
+  }
+  struct statvfs disk;
+  ASSERT_EQ(statvfs(folder.c_str(), &disk), 0);
+  EXPECT_GE(disk.f_bfree + 2, disk.f_blocks);  // the scratch files are gone too
+  umount(folder.c_str());
+}
