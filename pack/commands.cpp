@@ -7,6 +7,7 @@
 #include <set>
 
 #include "check_record.h"
+#include "expand_stream.h"
 #include "file_io.h"
 #include "installer_check.h"
 #include "pack_files.h"
@@ -205,8 +206,9 @@ class DestinationSink final : public ExpansionSink {
 
 // Pack files read, expanded and checked in order through one decoder state.
 struct Expansion {
-  std::vector<std::vector<uint8_t>> packed;  // the files read
-  std::vector<PackCheck> checks;             // of the files that expanded whole
+  bool hashed = false;                // take the seals of the files as they are read
+  std::vector<SealedPackFile> seals;  // of the files read whole, when hashed
+  std::vector<PackCheck> checks;      // of the files that expanded whole
   // The files being written, in order; after one that failed, none.
   std::vector<std::unique_ptr<DestinationSink>> written;
 };
@@ -222,13 +224,12 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
                    Expansion* expansion, size_t* failed, std::string* error) {
   std::unique_ptr<PackExpander> expander(new PackExpander());
   ResetDecoderState(&expander->decoder);
-  expansion->packed.assign(names.size(), {});
   bool writing = destinations != nullptr;
   for (size_t i = 0; i < names.size(); ++i) {
     *failed = i;
-    std::vector<uint8_t>& packed = expansion->packed[i];
-    if (!ReadWholeFile(names[i], &packed, error)) {
-      expansion->packed.resize(i);
+    // Read as it expands: a block of the file at a time.
+    PackedSource packed;
+    if (!packed.Open(names[i], expansion->hashed, error)) {
       expansion->written.clear();
       return false;
     }
@@ -236,16 +237,17 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     if (writing) {
       expansion->written.emplace_back(new DestinationSink((*destinations)[i]));
       sink = expansion->written.back().get();
-      sink->writer.Open(ListedExpansion(packed), &sink->failure);
+      sink->writer.Open(0, &sink->failure);
     }
     PackCheck check;
     std::string why;
-    if (!ExpandPackFile(expander.get(), packed, sink, &check, &why)) {
+    if (!ExpandPackSource(expander.get(), &packed, sink, &check, &why)) {
       *error = DisplayName(names[i], true) + ": " + why;
       expansion->written.clear();
       return false;
     }
     expansion->checks.push_back(check);
+    expansion->seals.push_back(packed.Seal());
     if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
     writing = writing && sink->failure.empty();
   }
@@ -280,14 +282,15 @@ int Unpack(const Invocation& in) {
 }
 
 // Tests pack files as unpack expands them and says what it found of each.
-bool TestPackFiles(const std::vector<std::string>& files, std::vector<std::vector<uint8_t>>* packed) {
+bool TestPackFiles(const std::vector<std::string>& files, std::vector<SealedPackFile>* seals) {
   std::string error;
   Expansion expansion;
+  expansion.hashed = seals != nullptr;
   size_t failed = files.size();
   bool ok = ReadAndExpand(files, nullptr, &expansion, &failed, &error);
   if (ok) failed = files.size();
   const std::vector<PackCheck>& checks = expansion.checks;
-  if (packed) packed->swap(expansion.packed);
+  if (seals) seals->swap(expansion.seals);
   for (size_t i = 0; i < files.size(); ++i) {
     std::string name = DisplayName(files[i], true);
     if (i < failed) {
@@ -421,12 +424,12 @@ bool ReadMediaSeal(const MediaFolder& folder, SealInfo* seal, std::string* error
 
 // Fails, naming the file, when a pack file is not the one the seal names.
 bool CheckMediaSeal(const MediaFolder& folder, const SealInfo& seal,
-                    const std::vector<std::vector<uint8_t>>& packed, std::string* error) {
-  int mismatch = SealMismatch(seal, packed[0], packed[1]);
+                    const std::vector<SealedPackFile>& packed, std::string* error) {
+  int mismatch = SealMismatch(seal, packed.data());
   if (mismatch < 0) return true;
   *error = "'" + folder.packFiles[mismatch] + "' does not match the seal of '" + folder.setup + "' (it is " +
-           DescribeSealed(SealOf(packed[mismatch])) + "; the seal names " +
-           DescribeSealed(seal.files[mismatch]) + "): setup.exe refuses it";
+           DescribeSealed(packed[mismatch]) + "; the seal names " + DescribeSealed(seal.files[mismatch]) +
+           "): setup.exe refuses it";
   return false;
 }
 
@@ -436,7 +439,7 @@ int TestMedia(const std::string& media) {
   std::string error;
   if (!FindMediaFiles(media, &folder, &error) || !ReadMediaSeal(folder, &seal, &error))
     return DataError(error);
-  std::vector<std::vector<uint8_t>> packed;
+  std::vector<SealedPackFile> packed;
   if (!TestPackFiles(folder.packFiles, &packed)) return ExitData;
   if (!CheckMediaSeal(folder, seal, packed, &error)) return DataError(error);
   const char* found = seal.state == SealState::Sealed ? "sealed, and both pack files match its seal"
@@ -460,20 +463,20 @@ int Seal(const Invocation& in) {
   // Pack files that do not expand whole are not sealed: setup.exe would
   // refuse them anyway.
   Expansion expansion;
-  const std::vector<std::vector<uint8_t>>& packed = expansion.packed;
+  expansion.hashed = true;
+  const std::vector<SealedPackFile>& packed = expansion.seals;
   std::vector<uint8_t> image;
   size_t failed = 0;
   Destination destination;
   if (!ReadAndExpand(folder.packFiles, nullptr, &expansion, &failed, &error) ||
       !ReadWholeFile(folder.setup, &image, &error) ||
-      !SealImage(&image, folder.setup, packed[0], packed[1], &error) ||
+      !SealImage(&image, folder.setup, packed.data(), &error) ||
       !PlanDestination(folder.setup, true, &destination, &error) ||
       !WriteDestination(destination, image, &error)) {
     return DataError(error + " (nothing was written)");
   }
   printf("%s: sealed for %s (%s) and %s (%s)\n", folder.setup.c_str(), folder.packFiles[0].c_str(),
-         DescribeSealed(SealOf(packed[0])).c_str(), folder.packFiles[1].c_str(),
-         DescribeSealed(SealOf(packed[1])).c_str());
+         DescribeSealed(packed[0]).c_str(), folder.packFiles[1].c_str(), DescribeSealed(packed[1]).c_str());
   return ExitSuccess;
 }
 
@@ -498,9 +501,10 @@ int Extract(const Invocation& in) {
   bool planned =
       MakeFolder(out, &planError, &madeFolder) && PlanAll(targets, in.force, &destinations, &planError);
   Expansion expansion;
+  expansion.hashed = seal.state == SealState::Sealed;
   size_t failed = 0;
   bool whole = ReadAndExpand(sources, planned ? &destinations : nullptr, &expansion, &failed, &error) &&
-               CheckMediaSeal(folder, seal, expansion.packed, &error);
+               CheckMediaSeal(folder, seal, expansion.seals, &error);
   if (!whole || !planned) {
     expansion.written.clear();  // the temporaries go before their folder
     if (madeFolder) RemoveFolder(out);

@@ -40,6 +40,8 @@ class SourceFile {
   bool Open(const std::string& path, std::string* error);
   // *got = 0 at the end.
   bool Read(uint8_t* buffer, size_t size, size_t* got, std::string* error);
+  // Reading starts again at the beginning (a regular file only).
+  bool Rewind(std::string* error);
   bool SizeKnown() const { return sizeKnown_; }
   uint64_t Size() const { return size_; }  // a regular file's, when known
 
@@ -104,9 +106,11 @@ bool PlanDestination(const std::string& name, bool force, Destination* destinati
 // inputs fails. A regular file goes to a temporary name in its folder, which
 // Commit renames into place and which is removed otherwise (when the writer
 // goes, or the process is interrupted). Pipes, devices and standard output
-// cannot take back what they were given: their bytes are held in memory
-// until Commit writes them. A failure (a full disk or device, a closed pipe,
-// an fsync or close error) is reported with the system's reason.
+// cannot take anything back: their bytes flow as they come, as gzip -dc
+// writes them, and a reader that goes away (a closed pipe) ends setuppack
+// quietly, as it ends gzip (on POSIX systems by SIGPIPE), after removing its
+// temporaries. A failure (a full disk or device, an fsync or close error) is
+// reported with the system's reason.
 class DestinationWriter {
  public:
   explicit DestinationWriter(const Destination& destination);
@@ -114,21 +118,21 @@ class DestinationWriter {
   DestinationWriter(const DestinationWriter&) = delete;
   DestinationWriter& operator=(const DestinationWriter&) = delete;
 
-  // Creates the temporary file; expectedSize is room to make for held bytes.
+  // Creates the temporary file, or opens the pipe or device (expectedSize
+  // is no longer used).
   bool Open(size_t expectedSize, std::string* error);
   bool Write(const uint8_t* data, size_t size, std::string* error);
   // Every byte is there: the temporary is flushed to the disk and closed.
   bool Close(std::string* error);
-  // Renames the closed temporary into place, or writes the held bytes.
+  // Renames the closed temporary into place (a pipe or device: closes it).
   bool Commit(std::string* error);
-  // Removes the temporary (and drops held bytes); nothing is put in place.
+  // Removes the temporary; nothing is put in place.
   void Discard();
 
  private:
-  struct Temporary;  // the platform's open file and its name
+  struct Temporary;  // the platform's open file and its name (none for a stream)
   Destination destination_;
   std::unique_ptr<Temporary> temporary_;
-  std::vector<uint8_t> held_;  // the bytes of a pipe, a device or standard output
 };
 
 // Writes data to a planned destination at once (DestinationWriter from Open

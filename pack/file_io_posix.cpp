@@ -100,40 +100,6 @@ int RenameWithoutReplacing(const char* from, const char* to) {
   return rename(from, to);
 }
 
-// Pipes and devices are opened where they are and never replaced.
-bool WriteInPlace(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
-  int fd = open(d.path.c_str(), O_WRONLY | O_NOCTTY);
-  if (fd < 0) {
-    *error = SystemError("Open dest file", d.name);
-    return false;
-  }
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    close(fd);
-    *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
-    return false;
-  }
-  int failure = 0;
-  if (!WriteAll(fd, data, size) || !SyncUnlessUnsupported(fd)) failure = errno;
-  if (close(fd) != 0 && !failure) failure = errno;
-  if (failure) {
-    errno = failure;
-    *error = SystemError("Write dest file", d.name);
-  }
-  return failure == 0;
-}
-
-// Pipes, devices and standard output, which are written where they are.
-bool WriteUnreplaceable(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
-  if (d.mode == WriteMode::InPlace) return WriteInPlace(d, data, size, error);
-  fflush(stdout);
-  if (!WriteAll(1, data, size)) {
-    *error = SystemError("Write dest file", d.name);
-    return false;
-  }
-  return true;
-}
-
 bool IsRegularFileMode(WriteMode mode) {
   return mode == WriteMode::NewFile || mode == WriteMode::ReplaceFile;
 }
@@ -266,6 +232,12 @@ bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* er
   return true;
 }
 
+bool SourceFile::Rewind(std::string* error) {
+  if (lseek(handle_->fd, 0, SEEK_SET) == 0) return true;
+  *error = SystemError("Read source file", name_);
+  return false;
+}
+
 struct ScratchFile::Handle {
   int fd = -1;
 };
@@ -390,18 +362,50 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
 
 struct DestinationWriter::Temporary {
   TemporaryName name;
-  int fd = -1;  // -1 once closed
+  int fd = -1;          // -1 once closed
+  bool stream = false;  // a pipe, a device or standard output: written where it is
+  bool owned = false;   // a stream this writer opened (not standard output)
 };
+
+namespace {
+
+// A reader that went away: the rest is of no use to anyone. Ends as gzip
+// ends, by SIGPIPE, with no message, once the temporaries are gone.
+[[noreturn]] void EndOnClosedPipe() {
+  for (TemporaryName* t = temporaries; t; t = t->next) unlink(t->path.c_str());
+  signal(SIGPIPE, SIG_DFL);
+  raise(SIGPIPE);
+  _exit(141);
+}
+
+}  // namespace
 
 DestinationWriter::DestinationWriter(const Destination& destination) : destination_(destination) {}
 
 DestinationWriter::~DestinationWriter() { Discard(); }
 
-bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
+bool DestinationWriter::Open(size_t, std::string* error) {
   const Destination& d = destination_;
   if (!IsRegularFileMode(d.mode)) {
-    held_.reserve(expectedSize);
-    return true;
+    temporary_.reset(new Temporary);
+    temporary_->stream = true;
+    if (d.mode == WriteMode::StandardOutput) {
+      fflush(stdout);
+      temporary_->fd = 1;
+      return true;
+    }
+    temporary_->owned = true;
+    temporary_->fd = open(d.path.c_str(), O_WRONLY | O_NOCTTY);
+    struct stat st;
+    if (temporary_->fd < 0) {
+      *error = SystemError("Open dest file", d.name);
+    } else if (fstat(temporary_->fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
+    } else {
+      return true;
+    }
+    Discard();
+    return false;
   }
   temporary_.reset(new Temporary);
   temporary_->name.path = d.path + ".partial-" + std::to_string(getpid());
@@ -425,23 +429,20 @@ bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
 }
 
 bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* error) {
-  if (!IsRegularFileMode(destination_.mode)) {
-    held_.insert(held_.end(), data, data + size);
-    return true;
-  }
-  if (!temporary_ || temporary_->fd < 0 || !WriteAll(temporary_->fd, data, size)) {
-    *error = SystemError("Write dest file", destination_.name);
-    Discard();
-    return false;
-  }
-  return true;
+  if (temporary_ && temporary_->fd >= 0 && WriteAll(temporary_->fd, data, size)) return true;
+  if (!temporary_ || temporary_->fd < 0) errno = EBADF;
+  if (temporary_ && temporary_->stream && errno == EPIPE) EndOnClosedPipe();
+  *error = SystemError("Write dest file", destination_.name);
+  Discard();
+  return false;
 }
 
 bool DestinationWriter::Close(std::string* error) {
   if (!temporary_ || temporary_->fd < 0) return true;
   int failure = 0;
-  if (fsync(temporary_->fd) != 0) failure = errno;
-  if (close(temporary_->fd) != 0 && !failure) failure = errno;
+  if (temporary_->stream ? !SyncUnlessUnsupported(temporary_->fd) : fsync(temporary_->fd) != 0)
+    failure = errno;
+  if ((!temporary_->stream || temporary_->owned) && close(temporary_->fd) != 0 && !failure) failure = errno;
   temporary_->fd = -1;
   if (failure == 0) return true;
   errno = failure;
@@ -452,12 +453,11 @@ bool DestinationWriter::Close(std::string* error) {
 
 bool DestinationWriter::Commit(std::string* error) {
   const Destination& d = destination_;
-  if (!IsRegularFileMode(d.mode)) {
-    bool ok = WriteUnreplaceable(d, held_.data(), held_.size(), error);
-    Discard();
-    return ok;
-  }
   if (!Close(error)) return false;
+  if (temporary_ && temporary_->stream) {
+    temporary_.reset();
+    return true;
+  }
   if (!temporary_) {
     errno = EBADF;
     *error = SystemError("Write dest file", d.name);
@@ -480,8 +480,12 @@ bool DestinationWriter::Commit(std::string* error) {
 }
 
 void DestinationWriter::Discard() {
-  std::vector<uint8_t>().swap(held_);
   if (!temporary_) return;
+  if (temporary_->stream) {
+    if (temporary_->owned && temporary_->fd >= 0) close(temporary_->fd);
+    temporary_.reset();
+    return;
+  }
   if (temporary_->fd >= 0) close(temporary_->fd);
   unlink(temporary_->name.path.c_str());
   Forget(&temporary_->name);
@@ -489,8 +493,6 @@ void DestinationWriter::Discard() {
 }
 
 bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
-  // Bytes that can be written where they are need no copy to be held.
-  if (!IsRegularFileMode(d.mode)) return WriteUnreplaceable(d, data.data(), data.size(), error);
   DestinationWriter writer(d);
   return writer.Open(data.size(), error) && writer.Write(data.data(), data.size(), error) &&
          writer.Commit(error);

@@ -212,39 +212,6 @@ bool IsConsoleName(const std::wstring& device) {
   return _wcsicmp(name.c_str(), L"CON") == 0 || _wcsicmp(name.c_str(), L"CONOUT$") == 0;
 }
 
-// Devices and pipes are opened where they are and never replaced.
-bool WriteInPlace(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
-  std::wstring path = SystemPath(d.path);
-  if (IsConsoleName(path)) path = L"CONOUT$";
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", d.name);
-    return false;
-  }
-  if (GetFileType(file) == FILE_TYPE_DISK) {
-    CloseHandle(file);
-    *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
-    return false;
-  }
-  DWORD failure = 0;
-  if (!WriteAll(file, data, size)) failure = GetLastError();
-  CloseHandle(file);
-  if (failure) *error = SystemError("Write dest file", d.name, failure);
-  return failure == 0;
-}
-
-// Pipes, devices and standard output, which are written where they are.
-bool WriteUnreplaceable(const Destination& d, const uint8_t* data, size_t size, std::string* error) {
-  if (d.mode == WriteMode::InPlace) return WriteInPlace(d, data, size, error);
-  fflush(stdout);
-  if (!WriteAll((HANDLE)_get_osfhandle(1), data, size)) {
-    *error = SystemError("Write dest file", d.name);
-    return false;
-  }
-  return true;
-}
-
 bool IsRegularFileMode(WriteMode mode) {
   return mode == WriteMode::NewFile || mode == WriteMode::ReplaceFile;
 }
@@ -417,6 +384,14 @@ bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* er
   return true;
 }
 
+bool SourceFile::Rewind(std::string* error) {
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if (SetFilePointerEx(handle_->file, zero, nullptr, FILE_BEGIN)) return true;
+  *error = SystemError("Read source file", name_);
+  return false;
+}
+
 struct ScratchFile::Handle {
   HANDLE file = INVALID_HANDLE_VALUE;
 };
@@ -569,17 +544,52 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
 struct DestinationWriter::Temporary {
   TemporaryName name;
   HANDLE file = INVALID_HANDLE_VALUE;  // INVALID_HANDLE_VALUE once closed
+  bool stream = false;                 // a pipe, a device or standard output: written where it is
+  bool owned = false;                  // a stream this writer opened (not standard output)
 };
+
+namespace {
+
+// A reader that went away: the rest is of no use to anyone. Ends quietly,
+// as gzip does, once the temporaries are gone (status 1: not all was written).
+[[noreturn]] void EndOnClosedPipe() {
+  EnterCriticalSection(&temporariesLock.section);
+  for (TemporaryName* t = temporaries; t; t = t->next) DeleteFileW(t->path.c_str());
+  ExitProcess(1);
+}
+
+bool IsClosedPipe(DWORD code) { return code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE; }
+
+}  // namespace
 
 DestinationWriter::DestinationWriter(const Destination& destination) : destination_(destination) {}
 
 DestinationWriter::~DestinationWriter() { Discard(); }
 
-bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
+bool DestinationWriter::Open(size_t, std::string* error) {
   const Destination& d = destination_;
   if (!IsRegularFileMode(d.mode)) {
-    held_.reserve(expectedSize);
-    return true;
+    temporary_.reset(new Temporary);
+    temporary_->stream = true;
+    if (d.mode == WriteMode::StandardOutput) {
+      fflush(stdout);
+      temporary_->file = (HANDLE)_get_osfhandle(1);
+      return true;
+    }
+    std::wstring path = SystemPath(d.path);
+    if (IsConsoleName(path)) path = L"CONOUT$";
+    temporary_->owned = true;
+    temporary_->file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (temporary_->file == INVALID_HANDLE_VALUE) {
+      *error = SystemError("Open dest file", d.name);
+    } else if (GetFileType(temporary_->file) == FILE_TYPE_DISK) {
+      *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
+    } else {
+      return true;
+    }
+    Discard();
+    return false;
   }
   temporary_.reset(new Temporary);
   temporary_->name.path = TempPathFor(SystemPath(d.path));
@@ -596,23 +606,24 @@ bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
 }
 
 bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* error) {
-  if (!IsRegularFileMode(destination_.mode)) {
-    held_.insert(held_.end(), data, data + size);
+  if (temporary_ && temporary_->file != INVALID_HANDLE_VALUE && WriteAll(temporary_->file, data, size)) {
     return true;
   }
-  if (!temporary_ || temporary_->file == INVALID_HANDLE_VALUE || !WriteAll(temporary_->file, data, size)) {
-    *error = SystemError("Write dest file", destination_.name);
-    Discard();
-    return false;
-  }
-  return true;
+  DWORD code = temporary_ && temporary_->file != INVALID_HANDLE_VALUE ? GetLastError() : ERROR_INVALID_HANDLE;
+  if (temporary_ && temporary_->stream && IsClosedPipe(code)) EndOnClosedPipe();
+  *error = SystemError("Write dest file", destination_.name, code);
+  Discard();
+  return false;
 }
 
 bool DestinationWriter::Close(std::string* error) {
   if (!temporary_ || temporary_->file == INVALID_HANDLE_VALUE) return true;
   DWORD failure = 0;
-  if (!FlushFileBuffers(temporary_->file)) failure = GetLastError();
-  if (!CloseHandle(temporary_->file) && !failure) failure = GetLastError();
+  // Pipes, consoles and most devices cannot be flushed; that is no failure.
+  if (!temporary_->stream && !FlushFileBuffers(temporary_->file)) failure = GetLastError();
+  if ((!temporary_->stream || temporary_->owned) && !CloseHandle(temporary_->file) && !failure) {
+    failure = GetLastError();
+  }
   temporary_->file = INVALID_HANDLE_VALUE;
   if (failure == 0) return true;
   *error = SystemError("Write dest file", destination_.name, failure);
@@ -622,12 +633,11 @@ bool DestinationWriter::Close(std::string* error) {
 
 bool DestinationWriter::Commit(std::string* error) {
   const Destination& d = destination_;
-  if (!IsRegularFileMode(d.mode)) {
-    bool ok = WriteUnreplaceable(d, held_.data(), held_.size(), error);
-    Discard();
-    return ok;
-  }
   if (!Close(error)) return false;
+  if (temporary_ && temporary_->stream) {
+    temporary_.reset();
+    return true;
+  }
   if (!temporary_) {
     *error = SystemError("Write dest file", d.name, ERROR_INVALID_HANDLE);
     return false;
@@ -649,8 +659,12 @@ bool DestinationWriter::Commit(std::string* error) {
 }
 
 void DestinationWriter::Discard() {
-  std::vector<uint8_t>().swap(held_);
   if (!temporary_) return;
+  if (temporary_->stream) {
+    if (temporary_->owned && temporary_->file != INVALID_HANDLE_VALUE) CloseHandle(temporary_->file);
+    temporary_.reset();
+    return;
+  }
   if (temporary_->file != INVALID_HANDLE_VALUE) CloseHandle(temporary_->file);
   DeleteFileW(temporary_->name.path.c_str());
   Forget(&temporary_->name);
@@ -658,8 +672,6 @@ void DestinationWriter::Discard() {
 }
 
 bool WriteDestination(const Destination& d, const std::vector<uint8_t>& data, std::string* error) {
-  // Bytes that can be written where they are need no copy to be held.
-  if (!IsRegularFileMode(d.mode)) return WriteUnreplaceable(d, data.data(), data.size(), error);
   DestinationWriter writer(d);
   return writer.Open(data.size(), error) && writer.Write(data.data(), data.size(), error) &&
          writer.Commit(error);

@@ -56,17 +56,7 @@ std::string Hex32(uint32_t value) {
 // expansion differs from the CRC its check record lists for it.
 std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& expanded,
                                  const PackCheck& check) {
-  std::string why;
-  if (check.expandedSize != check.expectedSize) {
-    why = "expands to " + std::to_string(check.expandedSize) + " bytes, its check record says " +
-          std::to_string(check.expectedSize);
-  } else if (check.expandedCrc != check.expectedCrc) {
-    why = "expands to bytes of CRC-32 " + Hex32(check.expandedCrc) + ", its check record says " +
-          Hex32(check.expectedCrc);
-  } else {
-    why = "has " + std::to_string(check.dataRecords) + " data records, its check record lists " +
-          std::to_string(check.listedRecords);
-  }
+  std::string why = CheckFailureReason(check);
   std::vector<ListedRecord> records;
   std::string ignored;
   if (check.listedRecords == 0 || !ListRecords(packed, &records, &ignored) || records.empty()) return why;
@@ -96,6 +86,19 @@ bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, Expa
 }
 
 }  // namespace
+
+std::string CheckFailureReason(const PackCheck& check) {
+  if (check.expandedSize != check.expectedSize) {
+    return "expands to " + std::to_string(check.expandedSize) + " bytes, its check record says " +
+           std::to_string(check.expectedSize);
+  }
+  if (check.expandedCrc != check.expectedCrc) {
+    return "expands to bytes of CRC-32 " + Hex32(check.expandedCrc) + ", its check record says " +
+           Hex32(check.expectedCrc);
+  }
+  return "has " + std::to_string(check.dataRecords) + " data records, its check record lists " +
+         std::to_string(check.listedRecords);
+}
 
 void ShowPackProgress(size_t done, size_t total) {
   fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);

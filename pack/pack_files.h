@@ -44,6 +44,10 @@ class ExpansionSink {
 bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
                     PackCheck* check, std::string* error);
 
+// Why a file that expanded whole failed its check record: its size, its
+// CRC-32 or its number of records differs from what the check record says.
+std::string CheckFailureReason(const PackCheck& check);
+
 // What the records of a pack file say it expands to, up to the first record
 // that is not whole and at most 256 MiB: the room to make for its expansion
 // at once.

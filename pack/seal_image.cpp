@@ -110,17 +110,27 @@ std::string Hex(const uint8_t* bytes, size_t size) {
 
 }  // namespace
 
-SealedPackFile SealOf(const std::vector<uint8_t>& packFile) {
-  SealedPackFile file;
-  Sha256State state;
-  Sha256Init(&state);
+SealHasher::SealHasher() { Sha256Init(&state_); }
+
+void SealHasher::Add(const uint8_t* data, size_t size) {
   // In pieces: the hash takes 32-bit sizes.
-  for (size_t at = 0; at < packFile.size(); at += 1u << 30) {
-    Sha256Update(&state, packFile.data() + at, (uint32_t)std::min<size_t>(packFile.size() - at, 1u << 30));
+  for (size_t at = 0; at < size; at += 1u << 30) {
+    Sha256Update(&state_, data + at, (uint32_t)std::min<size_t>(size - at, 1u << 30));
   }
-  file.length = packFile.size();
-  Sha256Final(&state, file.digest);
+  length_ += size;
+}
+
+SealedPackFile SealHasher::Finish() {
+  SealedPackFile file;
+  file.length = length_;
+  Sha256Final(&state_, file.digest);
   return file;
+}
+
+SealedPackFile SealOf(const std::vector<uint8_t>& packFile) {
+  SealHasher hasher;
+  hasher.Add(packFile.data(), packFile.size());
+  return hasher.Finish();
 }
 
 bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealInfo* seal,
@@ -150,6 +160,12 @@ bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealIn
 
 bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::vector<uint8_t>& script,
                const std::vector<uint8_t>& installer, std::string* error) {
+  const SealedPackFile files[2] = {SealOf(script), SealOf(installer)};
+  return SealImage(image, name, files, error);
+}
+
+bool SealImage(std::vector<uint8_t>* image, const std::string& name, const SealedPackFile files[2],
+               std::string* error) {
   PeLayout pe;
   if (!ReadPeLayout(*image, &pe)) {
     *error = "'" + name + "' is not a Windows program (no PE header)";
@@ -172,9 +188,8 @@ bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::
   if (!LocateSeal(*image, name, pe, &offset, &none, error)) return false;
   uint8_t* block = image->data() + offset;
   memcpy(block + SealStateOffset, SealStateSealed, SealStateSize);
-  const std::vector<uint8_t>* files[2] = {&script, &installer};
   for (int i = 0; i < 2; ++i) {
-    SealedPackFile sealed = SealOf(*files[i]);
+    const SealedPackFile& sealed = files[i];
     uint8_t* entry = block + SealEntriesOffset + SealEntrySize * i;
     WriteLE32(entry, (uint32_t)sealed.length);
     WriteLE32(entry + 4, (uint32_t)(sealed.length >> 32));
@@ -186,10 +201,14 @@ bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::
 
 int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script,
                  const std::vector<uint8_t>& installer) {
+  const SealedPackFile files[2] = {SealOf(script), SealOf(installer)};
+  return SealMismatch(seal, files);
+}
+
+int SealMismatch(const SealInfo& seal, const SealedPackFile files[2]) {
   if (seal.state != SealState::Sealed) return -1;
-  const std::vector<uint8_t>* files[2] = {&script, &installer};
   for (int i = 0; i < 2; ++i) {
-    SealedPackFile actual = SealOf(*files[i]);
+    const SealedPackFile& actual = files[i];
     if (actual.length != seal.files[i].length ||
         memcmp(actual.digest, seal.files[i].digest, Sha256DigestSize) != 0) {
       return i;

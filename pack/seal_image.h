@@ -41,13 +41,31 @@ bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealIn
 bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::vector<uint8_t>& script,
                const std::vector<uint8_t>& installer, std::string* error);
 
+// As above, for pack files known by their lengths and SHA-256 alone (read
+// as streams): files[0] the script's, files[1] the installer's.
+bool SealImage(std::vector<uint8_t>* image, const std::string& name, const SealedPackFile files[2],
+               std::string* error);
+
 // The length and SHA-256 of a pack file, as the seal holds them.
 SealedPackFile SealOf(const std::vector<uint8_t>& packFile);
+
+// The same, taken as the file is read: Add every byte in order, then Finish.
+class SealHasher {
+ public:
+  SealHasher();
+  void Add(const uint8_t* data, size_t size);
+  SealedPackFile Finish();
+
+ private:
+  Sha256State state_;
+  uint64_t length_ = 0;
+};
 
 // The index (0, 1) of the first pack file that does not match a sealed
 // seal, or -1 when both match.
 int SealMismatch(const SealInfo& seal, const std::vector<uint8_t>& script,
                  const std::vector<uint8_t>& installer);
+int SealMismatch(const SealInfo& seal, const SealedPackFile files[2]);
 
 // "N bytes, SHA-256 hex": a sealed file in messages.
 std::string DescribeSealed(const SealedPackFile& file);

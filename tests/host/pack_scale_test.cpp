@@ -125,16 +125,19 @@ TEST(PackThreads, SameBytesForAnyThreadCountAndEveryDecoderExpandsThem) {
     EncoderOptions encoder;
   } cases[] = {
       {"corpus", {Corpus()}, EncoderOptions()},
-      {"random data with long runs, two files", {RandomWithLongRuns(3 << 20, 5), RandomWithLongRuns(1500000, 6)},
+      {"random data with long runs, two files",
+       {RandomWithLongRuns(3 << 20, 5), RandomWithLongRuns(1500000, 6)},
        EncoderOptions()},
-      {"a script and the installer that repeats it, --fast", {MixedBytes(300000, 7), MixedBytes(2500000, 7)},
+      {"a script and the installer that repeats it, --fast",
+       {MixedBytes(300000, 7), MixedBytes(2500000, 7)},
        fast},
       {"mixed data, --best", {MixedBytes(2300000, 8)}, best},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<std::vector<uint8_t>> one = PackWithThreads(c.files, c.encoder, 1);
-    for (unsigned threads : {2u, 3u}) EXPECT_TRUE(PackWithThreads(c.files, c.encoder, threads) == one) << threads;
+    for (unsigned threads : {2u, 3u})
+      EXPECT_TRUE(PackWithThreads(c.files, c.encoder, threads) == one) << threads;
     // The in-memory packer writes the same.
     EncoderState state;
     state.options = c.encoder;
@@ -175,8 +178,8 @@ TEST_F(SetuppackTest, InputsOf4GiBAreRefusedBeforeTheyAreRead) {
   bool traced = Shell("command -v strace").status == 0;
   for (const char* command : {"pack huge huge.pk", "unpack huge huge.out", "test huge", "list huge"}) {
     // strace shows every read: none may take the file's descriptor.
-    std::string line = std::string(traced ? "strace -qq -f -e trace=openat,read -o trace " : "") + "\"$SP\" " +
-                       command;
+    std::string line =
+        std::string(traced ? "strace -qq -f -e trace=openat,read -o trace " : "") + "\"$SP\" " + command;
     Result r = Shell(line);
     EXPECT_EQ(r.status, 1) << command;
     EXPECT_NE(r.output.find("'huge' is 4 GiB or larger"), std::string::npos) << r.output;
