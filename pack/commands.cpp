@@ -7,6 +7,7 @@
 #include <set>
 
 #include "check_record.h"
+#include "crc32.h"
 #include "expand_stream.h"
 #include "file_io.h"
 #include "installer_check.h"
@@ -63,14 +64,6 @@ bool PlanAll(const std::vector<std::string>& names, bool force, std::vector<Dest
   destinations->resize(names.size());
   for (size_t i = 0; i < names.size(); ++i) {
     if (!PlanDestination(names[i], force, &(*destinations)[i], error)) return false;
-  }
-  return true;
-}
-
-bool WriteAllDestinations(const std::vector<Destination>& destinations,
-                          const std::vector<std::vector<uint8_t>>& data, std::string* error) {
-  for (size_t i = 0; i < destinations.size(); ++i) {
-    if (!WriteDestination(destinations[i], data[i], error)) return false;
   }
   return true;
 }
@@ -528,38 +521,98 @@ bool FindInstalledSetup(const char* programPath, std::string* found, std::string
   return !folder.empty() && ResolveRegularFile(*lookedAt, found);
 }
 
-// An expansion compared with the bytes it should give, as it comes.
-class CompareSink final : public ExpansionSink {
+// A source to pack whose first bytes were read ahead (to look at the
+// installer's headers): those first, then the rest of the file.
+class ReadAheadInput final : public PackInput {
  public:
-  explicit CompareSink(const std::vector<uint8_t>& expected) : expected_(expected) {}
-  void Take(const uint8_t* data, size_t size) override {
-    same_ = same_ && size <= expected_.size() - at_ && memcmp(data, expected_.data() + at_, size) == 0;
-    if (same_) at_ += size;
+  ReadAheadInput(SourceFile* file, const std::vector<uint8_t>& ahead) : file_(file), ahead_(ahead) {}
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) override {
+    if (at_ < ahead_.size()) {
+      *got = std::min(size, ahead_.size() - at_);
+      memcpy(buffer, ahead_.data() + at_, *got);
+      at_ += *got;
+      return true;
+    }
+    return file_->Read(buffer, size, got, error);
   }
-  bool Same() const { return same_ && at_ == expected_.size(); }
 
  private:
-  const std::vector<uint8_t>& expected_;
+  SourceFile* file_;
+  const std::vector<uint8_t>& ahead_;
   size_t at_ = 0;
-  bool same_ = true;
 };
 
-// Expands pack files through one decoder state and compares each with the
-// bytes it was packed from: false with *error when one is damaged, *same
-// false when one expands to other bytes.
-bool VerifyPackedData(const std::vector<std::vector<uint8_t>>& packed,
-                      const std::vector<const std::vector<uint8_t>*>& sources, bool* same,
-                      std::string* error) {
+// Reads the first bytes of a file: up to its PE header, which
+// InstallerProblem looks at, and at least 64 KiB when there are that many.
+bool ReadHeaders(SourceFile* file, std::vector<uint8_t>* ahead, std::string* error) {
+  auto fill = [&](size_t size) {
+    while (ahead->size() < size) {
+      uint8_t buffer[1 << 16];
+      size_t got = 0;
+      if (!file->Read(buffer, std::min(sizeof buffer, size - ahead->size()), &got, error)) return false;
+      if (got == 0) break;
+      ahead->insert(ahead->end(), buffer, buffer + got);
+    }
+    return true;
+  };
+  if (!fill(1 << 16)) return false;
+  const size_t MostAhead = (size_t)64 << 20;
+  size_t header = ahead->size() >= 64 ? ReadLE32(ahead->data() + 60) : 0;
+  return header + 24 <= ahead->size() || header + 24 > MostAhead || fill(header + 24);
+}
+
+// The packed bytes of media on their way: to their destination, to the
+// seal's hash, and to a scratch copy from which they are verified.
+class MediaOutput final : public PackOutput {
+ public:
+  explicit MediaOutput(DestinationWriter* writer) : writer_(writer) {}
+  bool Open(const std::string& folder, std::string* error) { return copy.Open(folder, error); }
+  bool Write(const uint8_t* data, size_t size, std::string* error) override {
+    seal.Add(data, size);
+    return writer_->Write(data, size, error) && copy.Append(data, size, error);
+  }
+  SealHasher seal;
+  ScratchFile copy;
+
+ private:
+  DestinationWriter* writer_;
+};
+
+// What a pack file expands to, as it comes: its size and CRC-32.
+class CrcSink final : public ExpansionSink {
+ public:
+  void Take(const uint8_t* data, size_t size) override {
+    crc = Crc32Update(crc, data, (uint32_t)size);
+    this->size += size;
+  }
+  uint32_t crc = 0;
+  uint64_t size = 0;
+};
+
+}  // namespace
+
+// Expands pack files that media wrote (their scratch copies) through one
+// decoder state, and compares each expansion with the size and CRC-32 of
+// the bytes it was packed from: false with *error when one is damaged,
+// *same false when one expands to other bytes.
+static bool VerifyMedia(std::vector<std::unique_ptr<MediaOutput>>* outputs,
+                        const std::vector<PackStreamResult>& packed, bool* same, std::string* error) {
   std::unique_ptr<PackExpander> expander(new PackExpander());
   ResetDecoderState(&expander->decoder);
-  for (size_t i = 0; i < packed.size(); ++i) {
-    CompareSink compare(*sources[i]);
+  for (size_t i = 0; i < outputs->size(); ++i) {
+    PackedSource source;
+    CrcSink expanded;
     PackCheck check;
-    if (!ExpandPackFile(expander.get(), packed[i], &compare, &check, error)) return false;
-    *same = *same && compare.Same();
+    if (!source.OpenScratch(&(*outputs)[i]->copy, packed[i].packedSize, error) ||
+        !ExpandPackSource(expander.get(), &source, &expanded, &check, error)) {
+      return false;
+    }
+    *same = *same && expanded.size == packed[i].expandedSize && expanded.crc == packed[i].crc;
   }
   return true;
 }
+
+namespace {
 
 int Media(const Invocation& in, const char* programPath) {
   if (!in.files.empty()) return UsageError("media takes no file names ('" + in.files[0] + "'); see --help");
@@ -590,12 +643,15 @@ int Media(const Invocation& in, const char* programPath) {
     how = "installed with setuppack";
   }
   std::string error;
-  std::vector<uint8_t> script, installer, setupData;
-  if (!ReadWholeFile(in.script, &script, &error) || !ReadWholeFile(in.installer, &installer, &error) ||
+  // The sources are read as they are packed; the installer's headers first.
+  SourceFile script, installer;
+  std::vector<uint8_t> scriptAhead, installerAhead, setupData;
+  if (!script.Open(in.script, &error) || !installer.Open(in.installer, &error) ||
+      !ReadHeaders(&installer, &installerAhead, &error) ||
       (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
     return DataError(error);
   }
-  std::string problem = InstallerProblem(installer, in.installer);
+  std::string problem = InstallerProblem(installerAhead, in.installer);
   if (!problem.empty() && in.strict)
     return DataError("media: " + problem + " (--strict; nothing was written)");
   if (!problem.empty() && !in.quiet) {
@@ -628,28 +684,52 @@ int Media(const Invocation& in, const char* programPath) {
 
   // The launcher expands the script first, then the installer, through one
   // decoder state: pack them in that order through one encoder state. Both
-  // are verified before anything is written, so a failure leaves DIR as it was.
+  // are verified before anything is put in place, so a failure leaves DIR as
+  // it was.
   auto state = std::make_unique<EncoderState>();
   state->options = in.encoder;
-  std::vector<std::vector<uint8_t>> packed(2);
-  PackFile(state.get(), script.data(), script.size(), in.withCheck, &packed[0], nullptr);
-  PackFile(state.get(), installer.data(), installer.size(), in.withCheck, &packed[1],
-           StandardErrorIsTerminal() && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
-  bool same = true;
-  if (!VerifyPackedData(packed, {&script, &installer}, &same, &error)) {
-    return DataError("verification failed: " + error);
+  std::vector<std::unique_ptr<DestinationWriter>> writers;
+  std::vector<std::unique_ptr<MediaOutput>> outputs;
+  std::vector<PackStreamResult> packed(2);
+  SourceFile* sources[2] = {&script, &installer};
+  const std::vector<uint8_t>* ahead[2] = {&scriptAhead, &installerAhead};
+  const std::string shown[2] = {DisplayName(in.script, true), DisplayName(in.installer, true)};
+  for (int i = 0; i < 2; ++i) {
+    writers.emplace_back(new DestinationWriter(destinations[i]));
+    outputs.emplace_back(new MediaOutput(writers.back().get()));
+    ProgressLine progress(ShowsProgress(in), shown[i], sources[i]->SizeKnown() ? sources[i]->Size() : 0);
+    PackStreamOptions options;
+    options.inputName = shown[i];
+    options.threads = PackThreads(in);
+    options.withCheck = in.withCheck;
+    options.scratchFolder = ScratchFolderFor(destinations[i]);
+    options.progress = ProgressLine::Report;
+    options.progressContext = &progress;
+    ReadAheadInput input(sources[i], *ahead[i]);
+    if (!writers.back()->Open(0, &error) || !outputs.back()->Open(options.scratchFolder, &error) ||
+        !PackStream(state.get(), &input, outputs.back().get(), options, &packed[i], &error) ||
+        !writers.back()->Close(&error)) {
+      return DataError(error);
+    }
   }
+  bool same = true;
+  if (!VerifyMedia(&outputs, packed, &same, &error)) return DataError("verification failed: " + error);
   if (!same) return DataError("verification failed: the pack files do not expand to their sources");
-  if (sealing && !SealImage(&setupData, setup, packed[0], packed[1], &error)) {
+  const SealedPackFile seals[2] = {outputs[0]->seal.Finish(), outputs[1]->seal.Finish()};
+  if (sealing && !SealImage(&setupData, setup, seals, &error)) {
     return DataError("media: " + error + "; --no-seal copies it unsealed (nothing was written)");
   }
-  // What media writes: the two pack files, then the copy of setup.exe.
-  std::vector<std::vector<uint8_t>>& outputs = packed;
-  if (destinations.size() > 2) outputs.push_back(std::move(setupData));
-  if (!WriteAllDestinations(destinations, outputs, &error)) return DataError(error);
+  // What media puts in place: the two pack files, then the copy of setup.exe.
+  for (std::unique_ptr<DestinationWriter>& writer : writers) {
+    if (!writer->Commit(&error)) return DataError(error);
+  }
+  if (destinations.size() > 2 && !WriteDestination(destinations[2], setupData, &error))
+    return DataError(error);
 
-  printf("%s: %zu -> %zu bytes\n%s: %zu -> %zu bytes\n", targets[0].c_str(), script.size(), packed[0].size(),
-         targets[1].c_str(), installer.size(), packed[1].size());
+  printf("%s: %llu -> %llu bytes\n%s: %llu -> %llu bytes\n", targets[0].c_str(),
+         (unsigned long long)packed[0].expandedSize, (unsigned long long)packed[0].packedSize,
+         targets[1].c_str(), (unsigned long long)packed[1].expandedSize,
+         (unsigned long long)packed[1].packedSize);
   if (setup.empty()) {
     printf("setup.exe: not written (--no-setup)\n");
   } else if (setupInPlace) {

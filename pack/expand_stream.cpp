@@ -19,7 +19,8 @@ bool PackedSource::Open(const std::string& path, bool hashed, std::string* error
     return true;
   }
   // A pipe: its bytes are put aside, and its size is then known.
-  scratch_.reset(new ScratchFile());
+  ownScratch_.reset(new ScratchFile());
+  scratch_ = ownScratch_.get();
   if (!scratch_->Open("", error)) return false;
   std::vector<uint8_t> buffer(1 << 20);
   uint64_t total = 0;
@@ -41,6 +42,13 @@ bool PackedSource::Open(const std::string& path, bool hashed, std::string* error
   return scratch_->Rewind(error);
 }
 
+bool PackedSource::OpenScratch(ScratchFile* scratch, uint64_t size, std::string* error) {
+  name_ = "the packed copy";
+  scratch_ = scratch;
+  size_ = (uint32_t)size;
+  return scratch_->Rewind(error);
+}
+
 bool PackedSource::Rewind(std::string* error) {
   at_ = 0;
   // Only the first reading is hashed.
@@ -50,7 +58,8 @@ bool PackedSource::Rewind(std::string* error) {
 }
 
 bool PackedSource::ReadMore(uint8_t* buffer, size_t size, size_t* got) {
-  return scratch_ ? scratch_->Read(buffer, size, got, &readError_) : file_.Read(buffer, size, got, &readError_);
+  return scratch_ ? scratch_->Read(buffer, size, got, &readError_)
+                  : file_.Read(buffer, size, got, &readError_);
 }
 
 uint32_t PackedSource::Read(uint8_t* buffer, uint32_t size) {

@@ -22,6 +22,8 @@ class PackedSource {
   // Refuses a file of 4 GiB or more (a regular file before reading it).
   // With hashed, Seal() gives the length and SHA-256 of the file.
   bool Open(const std::string& path, bool hashed, std::string* error);
+  // Reads a pack file of size bytes from a scratch file that stays the caller's.
+  bool OpenScratch(ScratchFile* scratch, uint64_t size, std::string* error);
   uint32_t Size() const { return size_; }
   bool Rewind(std::string* error);
   // As the record loop reads: up to size bytes, fewer only at the end or on
@@ -35,7 +37,8 @@ class PackedSource {
   bool ReadMore(uint8_t* buffer, size_t size, size_t* got);
   std::string name_;
   SourceFile file_;
-  std::unique_ptr<ScratchFile> scratch_;  // a pipe's bytes
+  std::unique_ptr<ScratchFile> ownScratch_;  // a pipe's bytes
+  ScratchFile* scratch_ = nullptr;           // what is read, when not the file
   uint32_t size_ = 0;
   uint64_t at_ = 0;
   bool hashing_ = false;

@@ -216,6 +216,7 @@ bool PackStream(EncoderState* state, PackInput* input, PackOutput* output, const
   std::vector<uint8_t> check;
   if (options.withCheck) AppendCheckRecord(&check, read, crc, infos);
   if (!output->Write(check.data(), check.size(), error) || !spill.CopyTo(output, error)) return false;
+  result->crc = crc;
   result->expandedSize = read;
   result->packedSize = packed + check.size();
   return true;

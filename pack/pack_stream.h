@@ -52,6 +52,7 @@ struct PackStreamOptions {
 };
 
 struct PackStreamResult {
+  uint32_t crc = 0;  // CRC-32 of the input
   uint64_t expandedSize = 0;
   uint64_t packedSize = 0;
 };
