@@ -216,3 +216,55 @@ TEST_F(SetuppackTest, AFullDiskDuringPackingLeavesNothing) {
   EXPECT_GE(disk.f_bfree + 2, disk.f_blocks);  // the scratch files are gone too
   umount(folder.c_str());
 }
+
+TEST_F(SetuppackTest, PackFilesExpandAsTheyAreReadFromFilesAndPipesAlike) {
+  // Random data packs to stored records, whose bytes can be changed without
+  // the block code noticing: only the check record's CRCs do.
+  std::vector<uint8_t> data = RandomBytes(300000, 21);
+  Write("a", data);
+  ASSERT_EQ(Run("pack a a.pk").status, 0);
+  std::vector<uint8_t> damaged = Read("a.pk");
+  std::vector<ListedRecord> records;
+  std::string error;
+  ASSERT_TRUE(ListRecords(damaged, &records, &error)) << error;
+  ASSERT_GE(records.size(), 5u);
+  damaged[records[3].offset + PackHeaderSize + 100] ^= 1;
+  Write("damaged.pk", damaged);
+  const std::string differs =
+      "record 3 at offset " + std::to_string(records[3].offset) + " is the first that differs";
+  struct Case {
+    const char* line;
+    int status;
+    const char* says;  // "" for the expected difference
+  } cases[] = {
+      {"\"$SP\" unpack a.pk - | cmp - a", 0, nullptr},
+      {"cat a.pk | \"$SP\" unpack - - | cmp - a", 0, nullptr},
+      {"\"$SP\" unpack damaged.pk out", 1, ""},
+      {"cat damaged.pk | \"$SP\" unpack - out", 1, ""},
+      {"cat damaged.pk | \"$SP\" test -", 1, ""},
+      {"head -c 1000 a.pk | \"$SP\" unpack - out", 1, "record 1 at offset 68: Read source error (916 of "},
+  };
+  for (const Case& c : cases) {
+    Result r = Shell(c.line);
+    EXPECT_EQ(r.status, c.status) << c.line << "\n" << r.output;
+    std::string says = !c.says ? "" : *c.says ? c.says : differs;
+    EXPECT_NE(r.output.find(says), std::string::npos) << r.output;
+    EXPECT_FALSE(Exists("out")) << c.line;
+  }
+}
+
+TEST_F(SetuppackTest, MediaWritesTheSameFilesForAnyThreadCount) {
+  Write("script", MixedBytes(200000, 31));
+  Write("installer", RandomWithLongRuns(2300000, 32));
+  for (const char* threads : {"1", "3"}) {
+    Result r = Run(std::string("media -q -T ") + threads +
+                   " --no-setup --script script --installer installer -o m" + threads);
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  for (const char* name : {"INSTALL.SC_", "INSTALL.EX_"}) {
+    EXPECT_TRUE(Read(std::string("m1/") + name) == Read(std::string("m3/") + name)) << name;
+  }
+  Result r = Run("extract m3 out");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(Read("out/INSTALL.EXE") == Read("installer"));
+}
