@@ -21,6 +21,7 @@ const char UsageText[] =
     "       setuppack [OPTION]... extract MEDIA_DIR [OUT_DIR]\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
     "       setuppack seal MEDIA_DIR\n"
+    "       setuppack [OPTION]... scan [--extract DIR] PATH...\n"
     "\n"
     "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
     "  unpack   expands each PACKED into DEST, in order, through one decoder state,\n"
@@ -35,6 +36,9 @@ const char UsageText[] =
     "           and verifies them by expanding them again; the copy of setup.exe is\n"
     "           sealed for the two pack files\n"
     "  seal     seals the setup.exe of MEDIA_DIR for the pack files beside it\n"
+    "  scan     finds media and pack files in folder trees, disc images (ISO 9660)\n"
+    "           and any other file, lists them, and with --extract DIR expands each\n"
+    "           into a folder of its own under DIR\n"
     "\n"
     "A SOURCE or PACKED of '-' is standard input, a PACKED or DEST of '-' standard\n"
     "output. Existing files are never replaced without -f; pipes and devices are\n"
@@ -51,6 +55,8 @@ const char UsageText[] =
     "                  setuppack, in ../share/setuppack beside its program)\n"
     "      --no-setup  media: write the pack files alone\n"
     "      --no-seal   media: copy setup.exe unsealed\n"
+    "      --salvage   unpack, extract, scan: write all that damaged media still hold,\n"
+    "                  report every damaged or missing stretch, exit with status 1\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
@@ -73,14 +79,15 @@ struct CommandOptions {
 };
 const CommandOptions Commands[] = {
     {"pack", {"--force", "--fast", "--best", "--no-check"}},
-    {"unpack", {"--force"}},
+    {"unpack", {"--force", "--salvage"}},
     {"test", {}},
     {"list", {}},
-    {"extract", {"--force"}},
+    {"extract", {"--force", "--salvage"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
       "--output", "--no-seal"}},
     {"seal", {}},
+    {"scan", {"--extract", "--force", "--salvage"}},
 };
 
 std::string LongName(const std::string& option) {
@@ -123,6 +130,7 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
                         : name == "--installer" ? &in->installer
                         : name == "--setup"     ? &in->setup
                         : name == "--output"    ? &in->outputDir
+                        : name == "--extract"   ? &in->extractDir
                                                 : nullptr;
     if (slot) {
       if (!hasValue && i + 1 >= argc) {
@@ -156,6 +164,8 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->noSetup = true;
     } else if (name == "--no-seal") {
       in->withSeal = false;
+    } else if (name == "--salvage") {
+      in->salvage = true;
     } else {
       *error = "unknown option '" + word + "'";
       return false;

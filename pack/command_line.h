@@ -17,6 +17,10 @@ struct Invocation {
   bool force = false;  // -f: replace existing files, write packed data to a terminal
   EncoderOptions encoder;
   bool withCheck = true;
+  bool salvage = false;  // unpack, extract, scan: write what damaged media still hold
+
+  // scan --extract DIR
+  std::string extractDir;
 
   // media
   std::string script, installer, setup, outputDir;

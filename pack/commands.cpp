@@ -9,6 +9,8 @@
 #include "check_record.h"
 #include "file_io.h"
 #include "pack_files.h"
+#include "pack_layout.h"
+#include "salvage.h"
 #include "seal_image.h"
 
 #ifndef SETUPPACK_DATA_FROM_BIN
@@ -16,6 +18,12 @@
 #endif
 
 namespace {
+
+#ifdef _WIN32
+const char PathSeparators[] = "/\\";
+#else
+const char PathSeparators[] = "/";
+#endif
 
 int DataError(const std::string& message) {
   fprintf(stderr, "setuppack: %s\n", message.c_str());
@@ -150,24 +158,97 @@ struct Expansion {
   std::vector<PackCheck> checks;             // of the files that expanded whole
   // The files being written, in order; after one that failed, none.
   std::vector<std::unique_ptr<DestinationSink>> written;
+  // With --salvage: what was had of each file (then every file is expanded).
+  std::vector<SalvageReport> salvaged;
 };
+
+// The base name of a path, and its folder ("." for none).
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of(PathSeparators);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+std::string FolderName(const std::string& path) {
+  size_t slash = path.find_last_of(PathSeparators);
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool SameNameAnyCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return tolower((unsigned char)x) == tolower((unsigned char)y);
+         });
+}
+
+// The script of the media whose installer is named first: an INSTALL.EX_
+// copies from the decoder history INSTALL.SC_ left, as setup.exe expands
+// them, so the INSTALL.SC_ beside it (in any letter case) is expanded before
+// it unless it is named too. "" when there is none.
+std::string PredecessorOf(const std::vector<std::string>& names) {
+  if (names.empty() || IsStandardStream(names[0]) || !SameNameAnyCase(BaseName(names[0]), "INSTALL.EX_")) {
+    return "";
+  }
+  std::string folder = FolderName(names[0]), error;
+  std::vector<std::string> found;
+  if (!FindAnyCase(folder, "INSTALL.SC_", &found, &error) || found.size() != 1) return "";
+  std::string script =
+      (names[0].find_last_of(PathSeparators) == std::string::npos ? "" : folder + "/") + found[0];
+  for (const std::string& name : names) {
+    if (IsSameRegularFile(script, name)) return "";
+  }
+  return script;
+}
+
+// Why the first file failed its check when it copies from history that no
+// file before it left: it was packed after another file.
+std::string ExplainMissingHistory(const std::string& name, const std::string& why) {
+  return name +
+         ": continues the decoder history of a file packed before it (as an INSTALL.EX_ continues its "
+         "INSTALL.SC_): name that file first, as in 'setuppack test INSTALL.SC_ INSTALL.EX_'; expanded "
+         "alone it differs from its check record: " +
+         why.substr(why.find(": ") + 2);
+}
 
 // Reads and expands pack files in order through one decoder state, each
 // into its planned destination as it comes (destinations null: checked
 // only). Returns false, with *failed the file that failed and *error why,
 // when a file cannot be read or is damaged: then nothing is written (every
-// temporary is removed). A destination that cannot be written
+// temporary is removed). With salvage, damage does not stop it: every file
+// is expanded as far as it can be (expansion->salvaged says how), and only
+// a file that cannot be read fails. A destination that cannot be written
 // stops the writing, not the checks: the files after it are checked as
 // well, and CommitAll reports it.
 bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Destination>* destinations,
-                   Expansion* expansion, size_t* failed, std::string* error) {
+                   bool salvage, Expansion* expansion, size_t* failed, std::string* error) {
   std::unique_ptr<PackExpander> expander(new PackExpander());
   ResetDecoderState(&expander->decoder);
   expansion->packed.assign(names.size(), {});
   bool writing = destinations != nullptr;
+  std::string predecessor = PredecessorOf(names);
+  if (!predecessor.empty()) {
+    *failed = 0;
+    std::vector<uint8_t> script;
+    PackCheck check;
+    std::string why;
+    SalvageReport report;
+    if (!ReadWholeFile(predecessor, &script, error)) return false;
+    if (salvage) {
+      SalvagePackFile(expander.get(), script, nullptr, &report);
+    } else if (!ExpandPackFile(expander.get(), script, nullptr, &check, &why)) {
+      *error = predecessor + " (expanded first, as setup.exe does): " + why;
+      return false;
+    }
+    fprintf(stderr,
+            "setuppack: %s: expanded after %s, as setup.exe does: it continues that file's decoder history\n",
+            names[0].c_str(), predecessor.c_str());
+    if (salvage && !report.whole) {
+      fprintf(stderr,
+              "setuppack: %s: damaged: %zu stretches; the installer may differ where it copies from them\n",
+              predecessor.c_str(), report.damage.size());
+    }
+  }
   for (size_t i = 0; i < names.size(); ++i) {
     *failed = i;
     std::vector<uint8_t>& packed = expansion->packed[i];
+    std::string name = DisplayName(names[i], true);
     if (!ReadWholeFile(names[i], &packed, error)) {
       expansion->packed.resize(i);
       expansion->written.clear();
@@ -180,12 +261,23 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       sink->writer.Open(ListedExpansion(packed), &sink->failure);
     }
     PackCheck check;
-    std::string why;
-    if (!ExpandPackFile(expander.get(), packed, sink, &check, &why)) {
-      *error = DisplayName(names[i], true) + ": " + why;
+    std::string why, note;
+    if (salvage) {
+      expansion->salvaged.emplace_back();
+      SalvagePackFile(expander.get(), packed, sink, &expansion->salvaged.back());
+      check.present = expansion->salvaged.back().checked;
+      check.expandedSize = expansion->salvaged.back().written;
+      note = expansion->salvaged.back().note;
+    } else if (!ExpandPackFile(expander.get(), packed, sink, &check, &why, &note)) {
+      bool firstOfAll = i == 0 && predecessor.empty();
+      *error =
+          firstOfAll && check.present && why.compare(0, 8, "damaged:") == 0 && ContinuesEarlierHistory(packed)
+              ? ExplainMissingHistory(name, why)
+              : name + ": " + why;
       expansion->written.clear();
       return false;
     }
+    if (!note.empty()) fprintf(stderr, "setuppack: %s: %s\n", name.c_str(), note.c_str());
     expansion->checks.push_back(check);
     if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
     writing = writing && sink->failure.empty();
@@ -193,10 +285,39 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
   return true;
 }
 
+// Says what --salvage had of each file that was damaged (on standard
+// error, with every stretch); true when every file was whole.
+bool ReportSalvage(const std::vector<std::string>& names, const std::vector<std::string>& targets,
+                   const Expansion& expansion) {
+  bool whole = true;
+  for (size_t i = 0; i < expansion.salvaged.size(); ++i) {
+    const SalvageReport& r = expansion.salvaged[i];
+    if (r.whole) continue;
+    whole = false;
+    std::string name = DisplayName(names[i], true);
+    for (const std::string& damage : r.damage)
+      fprintf(stderr, "setuppack: %s: %s\n", name.c_str(), damage.c_str());
+    std::string of = r.expected ? " of " + std::to_string(r.expected) : "";
+    std::string vouched = r.checked ? std::to_string(r.vouched) + " of them vouched for by its check record"
+                                    : "none vouched for (it has no check record that lists its records)";
+    fprintf(stderr, "setuppack: %s -> %s: salvaged %llu%s bytes, %s\n", name.c_str(),
+            DisplayName(targets[i], false).c_str(), (unsigned long long)r.written, of.c_str(),
+            vouched.c_str());
+  }
+  return whole;
+}
+
 // Puts the written destinations in place, in order: those before one that
 // failed stay in place, and its failure is the error.
 bool CommitAll(Expansion* expansion, std::string* error) {
-  for (std::unique_ptr<DestinationSink>& sink : expansion->written) {
+  for (size_t i = 0; i < expansion->written.size(); ++i) {
+    std::unique_ptr<DestinationSink>& sink = expansion->written[i];
+    // Salvage that had nothing of a file writes nothing for it.
+    const SalvageReport* salvaged = i < expansion->salvaged.size() ? &expansion->salvaged[i] : nullptr;
+    if (salvaged && !salvaged->whole && salvaged->written == 0) {
+      sink->writer.Discard();
+      continue;
+    }
     if (!sink->failure.empty()) {
       *error = sink->failure;
       return false;
@@ -212,12 +333,16 @@ int Unpack(const Invocation& in) {
   int planned = PlanPairs(in, "unpack needs PACKED DEST pairs", "own pack file", &sources, &destinations);
   if (planned != ExitSuccess) return planned;
   // Every file is written as it expands, and put in place only once all are
-  // checked, so that damage anywhere writes nothing.
+  // checked, so that damage anywhere writes nothing (unless salvaged).
   std::string error;
   Expansion expansion;
   size_t failed = 0;
-  if (!ReadAndExpand(sources, &destinations, &expansion, &failed, &error)) return DataError(error);
-  return CommitAll(&expansion, &error) ? ExitSuccess : DataError(error);
+  if (!ReadAndExpand(sources, &destinations, in.salvage, &expansion, &failed, &error))
+    return DataError(error);
+  if (!CommitAll(&expansion, &error)) return DataError(error);
+  std::vector<std::string> targets;
+  for (const Destination& d : destinations) targets.push_back(d.name);
+  return ReportSalvage(sources, targets, expansion) ? ExitSuccess : ExitData;
 }
 
 // Tests pack files as unpack expands them and says what it found of each.
@@ -225,7 +350,7 @@ bool TestPackFiles(const std::vector<std::string>& files, std::vector<std::vecto
   std::string error;
   Expansion expansion;
   size_t failed = files.size();
-  bool ok = ReadAndExpand(files, nullptr, &expansion, &failed, &error);
+  bool ok = ReadAndExpand(files, nullptr, false, &expansion, &failed, &error);
   if (ok) failed = files.size();
   const std::vector<PackCheck>& checks = expansion.checks;
   if (packed) packed->swap(expansion.packed);
@@ -266,12 +391,17 @@ int List(const Invocation& in) {
   for (const std::string& path : in.files) {
     std::string name = DisplayName(path, true);
     std::vector<uint8_t> packed;
-    std::vector<ListedRecord> records;
     if (!ReadWholeFile(path, &packed, &error)) {
       status = DataError(error);
       continue;
     }
-    bool ok = ListRecords(packed, &records, &error);
+    PackLayout layout = ReadLayout(packed);
+    // A file that is not a pack file has no table to show.
+    if (layout.NotPackFormat()) {
+      status = DataError(name + ": not in pack format");
+      continue;
+    }
+    const std::vector<ListedRecord>& records = layout.first().records;
     printf("%s\n  %10s  %-10s  %10s  %10s\n", name.c_str(), "offset", "type", "packed", "expanded");
     uint64_t expanded = 0;
     uint32_t compressed = 0, checks = 0;
@@ -301,12 +431,21 @@ int List(const Invocation& in) {
       } else {
         printf("  check record: damaged\n");
       }
-    } else if (ok) {
+    } else {
       printf("  no check record: damage to this file goes unnoticed\n");
     }
-    if (!ok) {
-      fflush(stdout);
-      status = DataError(name + ": " + error);
+    if (!IsStandardStream(path) && SameNameAnyCase(BaseName(path), "INSTALL.EX_")) {
+      printf(
+          "  expands after INSTALL.SC_, as setup.exe expands them: it may copy from that file's decoder "
+          "history\n");
+    }
+    fflush(stdout);
+    std::string trouble = DescribeChainEnd(layout.first(), packed.size());
+    if (!trouble.empty()) {
+      status = DataError(name + ": " + trouble);
+    } else if (layout.first().end == ChainEnd::Padding) {
+      fprintf(stderr, "setuppack: %s: %s\n", name.c_str(),
+              DescribePadding(layout.first(), packed.size()).c_str());
     }
   }
   return status;
@@ -340,12 +479,20 @@ struct MediaFolder {
 
 bool FindMediaFiles(const std::string& media, MediaFolder* folder, std::string* error) {
   folder->packFiles.resize(2);
+  if (!IsStandardStream(media) && !IsFolder(media)) {
+    FileReader file;
+    if (!file.Open(media, error)) return false;
+    *error = media + ": not a folder; 'setuppack scan " + media +
+             "' finds media inside disc images and other files";
+    return false;
+  }
   const char* names[] = {"INSTALL.SC_", "INSTALL.EX_"};
   for (int i = 0; i < 2; ++i) {
     bool found = false;
     if (!EntryAnyCase(media, names[i], &folder->packFiles[i], &found, error)) return false;
     if (!found) {
-      *error = "'" + media + "' has no " + names[i] + " (in any letter case)";
+      *error = "'" + media + "' has no " + names[i] + " (in any letter case); 'setuppack scan " + media +
+               "' looks in the folders below it";
       return false;
     }
   }
@@ -405,7 +552,7 @@ int Seal(const Invocation& in) {
   std::vector<uint8_t> image;
   size_t failed = 0;
   Destination destination;
-  if (!ReadAndExpand(folder.packFiles, nullptr, &expansion, &failed, &error) ||
+  if (!ReadAndExpand(folder.packFiles, nullptr, false, &expansion, &failed, &error) ||
       !ReadWholeFile(folder.setup, &image, &error) ||
       !SealImage(&image, folder.setup, packed[0], packed[1], &error) ||
       !PlanDestination(folder.setup, true, &destination, &error) ||
@@ -440,19 +587,26 @@ int Extract(const Invocation& in) {
       MakeFolder(out, &planError, &madeFolder) && PlanAll(targets, in.force, &destinations, &planError);
   Expansion expansion;
   size_t failed = 0;
-  bool whole = ReadAndExpand(sources, planned ? &destinations : nullptr, &expansion, &failed, &error) &&
-               CheckMediaSeal(folder, seal, expansion.packed, &error);
-  if (!whole || !planned) {
+  bool whole =
+      ReadAndExpand(sources, planned ? &destinations : nullptr, in.salvage, &expansion, &failed, &error);
+  // Salvaged media are damaged media: their seal is reported, not obeyed.
+  std::string sealError;
+  bool sealed = !whole || CheckMediaSeal(folder, seal, expansion.packed, &sealError);
+  if (!sealed && !in.salvage) error = sealError;
+  if (!whole || !planned || (!sealed && !in.salvage)) {
     expansion.written.clear();  // the temporaries go before their folder
     if (madeFolder) RemoveFolder(out);
-    return DataError(whole ? planError : error + " (nothing was written)");
+    return DataError(whole && sealed ? planError : error + " (nothing was written)");
   }
   if (!CommitAll(&expansion, &error)) return DataError(error);
   for (int i = 0; i < 2; ++i) {
+    if (in.salvage && !expansion.salvaged[i].whole) continue;
     printf("%s -> %s: %s\n", sources[i].c_str(), targets[i].c_str(),
            Verified(expansion.checks[i], expansion.checks[i].expandedSize).c_str());
   }
-  return ExitSuccess;
+  fflush(stdout);
+  if (!sealed) DataError(sealError);
+  return ReportSalvage(sources, targets, expansion) && sealed ? ExitSuccess : ExitData;
 }
 
 // The setup.exe installed with setuppack, found relative to the program so

@@ -47,10 +47,11 @@ std::string SystemMessage(DWORD code) {
   return message;
 }
 
-// The unpacker's own wording ("Open source file '%s' error"), with the
-// system's reason after it.
-std::string SystemError(const std::string& what, const std::string& name, DWORD code = GetLastError()) {
-  return what + " '" + name + "' error (" + SystemMessage(code) + ")";
+// As gzip and xz say it: the file's name, then the system's reason
+// ("nosuch: No such file or directory"). What was being done (opening,
+// reading, writing) is left to the command's context, as there.
+std::string SystemError(const std::string& name, DWORD code = GetLastError()) {
+  return name + ": " + SystemMessage(code);
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* start) {
@@ -219,7 +220,7 @@ bool WriteInPlace(const Destination& d, const uint8_t* data, size_t size, std::s
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", d.name);
+    *error = SystemError(d.name);
     return false;
   }
   if (GetFileType(file) == FILE_TYPE_DISK) {
@@ -230,7 +231,7 @@ bool WriteInPlace(const Destination& d, const uint8_t* data, size_t size, std::s
   DWORD failure = 0;
   if (!WriteAll(file, data, size)) failure = GetLastError();
   CloseHandle(file);
-  if (failure) *error = SystemError("Write dest file", d.name, failure);
+  if (failure) *error = SystemError(d.name, failure);
   return failure == 0;
 }
 
@@ -239,7 +240,7 @@ bool WriteUnreplaceable(const Destination& d, const uint8_t* data, size_t size, 
   if (d.mode == WriteMode::InPlace) return WriteInPlace(d, data, size, error);
   fflush(stdout);
   if (!WriteAll((HANDLE)_get_osfhandle(1), data, size)) {
-    *error = SystemError("Write dest file", d.name);
+    *error = SystemError(d.name);
     return false;
   }
   return true;
@@ -256,7 +257,7 @@ bool FolderTakesFiles(const std::string& name, const std::wstring& target, std::
   HANDLE probe = CreateFileW(TempPathFor(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", name);
+    *error = SystemError(name);
     return false;
   }
   CloseHandle(probe);
@@ -314,7 +315,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
                          : CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE || !file) {
-    *error = SystemError("Open source file", name);
+    *error = SystemError(name);
     return false;
   }
   data->clear();
@@ -337,11 +338,11 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   }
   if (!standard) CloseHandle(file);
   if (failure) {
-    *error = SystemError("Read source file", name, failure);
+    *error = SystemError(name, failure);
     return false;
   }
   if (tooLarge) {
-    *error = "'" + name + "' is 4 GB or larger; pack files measure sizes in 32 bits";
+    *error = name + ": 4 GB or larger (pack files measure sizes in 32 bits)";
     return false;
   }
   return true;
@@ -373,7 +374,7 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD code = GetLastError();
     if (code != ERROR_FILE_NOT_FOUND) {
-      *error = SystemError("Open dest file", name, code);
+      *error = SystemError(name, code);
       return false;
     }
     return FolderTakesFiles(name, path, error);
@@ -393,7 +394,7 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
     DWORD n = GetFinalPathNameByHandleW(file, &finalPath[0], 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     CloseHandle(file);
     if (n == 0 || n >= 32768) {
-      *error = SystemError("Open dest file", name);
+      *error = SystemError(name);
       return false;
     }
     path = finalPath.substr(0, n);
@@ -413,13 +414,13 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   // written: a read-only file, and a file another program holds open
   // without letting it be deleted.
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    *error = SystemError("Open dest file", name, ERROR_ACCESS_DENIED);
+    *error = SystemError(name, ERROR_ACCESS_DENIED);
     return false;
   }
   HANDLE file = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", name);
+    *error = SystemError(name);
     return false;
   }
   CloseHandle(file);
@@ -448,7 +449,7 @@ bool DestinationWriter::Open(size_t expectedSize, std::string* error) {
   temporary_->file = CreateFileW(temporary_->name.path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary_->file == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", d.name);
+    *error = SystemError(d.name);
     Forget(&temporary_->name);  // a file of that name that was there is not this one's
     temporary_.reset();
     return false;
@@ -462,7 +463,7 @@ bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* err
     return true;
   }
   if (!temporary_ || temporary_->file == INVALID_HANDLE_VALUE || !WriteAll(temporary_->file, data, size)) {
-    *error = SystemError("Write dest file", destination_.name);
+    *error = SystemError(destination_.name);
     Discard();
     return false;
   }
@@ -476,7 +477,7 @@ bool DestinationWriter::Close(std::string* error) {
   if (!CloseHandle(temporary_->file) && !failure) failure = GetLastError();
   temporary_->file = INVALID_HANDLE_VALUE;
   if (failure == 0) return true;
-  *error = SystemError("Write dest file", destination_.name, failure);
+  *error = SystemError(destination_.name, failure);
   Discard();
   return false;
 }
@@ -490,7 +491,7 @@ bool DestinationWriter::Commit(std::string* error) {
   }
   if (!Close(error)) return false;
   if (!temporary_) {
-    *error = SystemError("Write dest file", d.name, ERROR_INVALID_HANDLE);
+    *error = SystemError(d.name, ERROR_INVALID_HANDLE);
     return false;
   }
   DWORD flags = MOVEFILE_WRITE_THROUGH | (d.mode == WriteMode::ReplaceFile ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -503,7 +504,7 @@ bool DestinationWriter::Commit(std::string* error) {
   } else if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
     *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
   } else {
-    *error = SystemError("Rename dest file", d.name, code);
+    *error = SystemError(d.name, code);
   }
   Discard();
   return ok;
@@ -531,8 +532,7 @@ bool FinishStandardOutput(std::string* error) {
   SetLastError(0);
   if (fflush(stdout) != 0 || earlierFailure) {
     DWORD code = GetLastError();
-    *error = code ? SystemError("Write dest file", "standard output", code)
-                  : "Write dest file 'standard output' error (an earlier write failed)";
+    *error = code ? SystemError("standard output", code) : "standard output: an earlier write failed";
     return false;
   }
   return true;
@@ -560,7 +560,7 @@ bool FindAnyCase(const std::string& folder, const std::string& name, std::vector
   HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) {
     if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
-    *error = SystemError("Open folder", folder);
+    *error = SystemError(folder);
     return false;
   }
   do {
@@ -609,3 +609,74 @@ bool ResolveRegularFile(const std::string& path, std::string* resolved) {
 }
 
 bool StandardErrorIsTerminal() { return errorIsConsole; }
+
+FileReader::FileReader() : handle_(nullptr) {}
+
+FileReader::~FileReader() {
+  if (handle_) CloseHandle((HANDLE)handle_);
+}
+
+bool FileReader::Open(const std::string& path, std::string* error) {
+  name_ = path;
+  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemError(path);
+    return false;
+  }
+  handle_ = file;
+  LARGE_INTEGER size;
+  size_ = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) ? (uint64_t)size.QuadPart : 0;
+  return true;
+}
+
+bool FileReader::ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) {
+  *got = 0;
+  while (*got < size) {
+    OVERLAPPED at = {};
+    uint64_t from = offset + *got;
+    at.Offset = (DWORD)from;
+    at.OffsetHigh = (DWORD)(from >> 32);
+    DWORD n = 0, ask = (DWORD)std::min<size_t>(size - *got, 1u << 30);
+    if (!ReadFile((HANDLE)handle_, data + *got, ask, &n, &at)) {
+      DWORD failure = GetLastError();
+      if (failure == ERROR_HANDLE_EOF) break;
+      *error = SystemError(name_, failure);
+      return false;
+    }
+    if (n == 0) break;
+    *got += n;
+  }
+  return true;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries, std::string* error) {
+  entries->clear();
+  std::wstring pattern = SystemPath(folder);
+  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    *error = SystemError(folder);
+    return false;
+  }
+  do {
+    std::string name = Utf8(entry.cFileName, wcslen(entry.cFileName));
+    if (name == "." || name == "..") continue;
+    bool folderEntry = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A reparse point that is a folder (a junction, a link) is not walked into.
+    bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entries->push_back({name, folderEntry && !link, !folderEntry});
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(entries->begin(), entries->end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
