@@ -15,6 +15,8 @@ bool IsPadding(const uint8_t* data, size_t from, size_t to) {
   return true;
 }
 
+std::string Bytes(size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
 std::string RecordAt(size_t index, size_t offset) {
   return "record " + std::to_string(index) + " at offset " + std::to_string(offset);
 }
@@ -71,6 +73,8 @@ RecordChain ReadChain(const uint8_t* data, size_t size, size_t from) {
 PackLayout ReadLayout(const std::vector<uint8_t>& packed) {
   PackLayout layout;
   layout.size = packed.size();
+  layout.startsAsRecord = !packed.empty() && memcmp(packed.data(), PackMagic,
+                                                    std::min<size_t>(packed.size(), PackMagicSize)) == 0;
   layout.chains.push_back(ReadChain(packed.data(), packed.size(), 0));
   while (layout.chains.back().end == ChainEnd::BadHeader && layout.chains.back().resume < packed.size()) {
     layout.chains.push_back(ReadChain(packed.data(), packed.size(), layout.chains.back().resume));
@@ -88,7 +92,7 @@ std::string DescribeChainEnd(const RecordChain& chain, size_t fileSize) {
       return "unexpected end of file (" + RecordAt(index, chain.endOffset) + ")";
     case ChainEnd::Garbage:
       return "trailing garbage at offset " + std::to_string(chain.endOffset) + " (" +
-             std::to_string(fileSize - chain.endOffset) + " bytes after the last record)";
+             Bytes(fileSize - chain.endOffset) + " after the last record)";
     case ChainEnd::BadHeader:
       return "damaged record header (" + RecordAt(index, chain.endOffset) + ")";
   }
@@ -96,6 +100,6 @@ std::string DescribeChainEnd(const RecordChain& chain, size_t fileSize) {
 }
 
 std::string DescribePadding(const RecordChain& chain, size_t fileSize) {
-  return "trailing padding ignored (" + std::to_string(fileSize - chain.endOffset) + " bytes at offset " +
+  return "trailing padding ignored (" + Bytes(fileSize - chain.endOffset) + " at offset " +
          std::to_string(chain.endOffset) + ")";
 }

@@ -36,10 +36,11 @@ struct RecordChain {
 // header the one that starts at the next record header.
 struct PackLayout {
   std::vector<RecordChain> chains;
-  size_t size = 0;  // of the file
+  size_t size = 0;              // of the file
+  bool startsAsRecord = false;  // with a record header's magic (or the part of one the file holds)
   // Not a pack file at all: it has bytes, and they do not begin with a
   // record header.
-  bool NotPackFormat() const { return size > 0 && chains[0].records.empty() && chains[0].end != ChainEnd::Cut; }
+  bool NotPackFormat() const { return size > 0 && !startsAsRecord; }
   const RecordChain& first() const { return chains[0]; }
 };
 

@@ -130,9 +130,8 @@ class Salvager {
       return;
     }
     const uint8_t* bytes;
-    bool decoded =
-        ExpandBody(&expander_->decoder, r.packedSize, r.expandedSize, packed_.data() + r.offset + PackHeaderSize,
-                   &bytes);
+    bool decoded = ExpandBody(&expander_->decoder, r.packedSize, r.expandedSize,
+                              packed_.data() + r.offset + PackHeaderSize, &bytes);
     uint32_t listed = 0;
     bool hasCrc = ListedCrc(*dataIndex, &listed);
     bool matches = hasCrc && decoded && Crc32Update(0, bytes, r.expandedSize) == listed;
@@ -180,9 +179,10 @@ class Salvager {
       DecodeBlock(&expander_->decoder, expander_->output.get(), kept, body, available);
       Emit(expander_->output.get(), kept, false);
     }
-    std::string missing = expectedKnown_ && report_->expected >= pos_
-                              ? Stretch(pos_, report_->expected - pos_) + " missing"
-                              : "its other " + Bytes(expandedSize - kept) + " and any records after it missing";
+    std::string missing =
+        expectedKnown_ && report_->expected >= pos_
+            ? Stretch(pos_, report_->expected - pos_) + " missing"
+            : "its other " + Bytes(expandedSize - kept) + " and any records after it missing";
     Damage(where + ": the first " + Bytes(kept) + " of its " + Bytes(expandedSize) +
            " written before the cut, not vouched for; " + missing);
     endReported_ = true;
@@ -212,7 +212,8 @@ class Salvager {
   }
 
   void AfterDamagedHeader(const RecordChain& first, long dataIndex) {
-    std::string where = "damaged record header (" + RecordAt((long)first.records.size(), first.endOffset) + ")";
+    std::string where =
+        "damaged record header (" + RecordAt((long)first.records.size(), first.endOffset) + ")";
     const RecordChain& last = layout_.chains.back();
     uint64_t tail = 0;
     long tailRecords = 0;

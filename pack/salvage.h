@@ -10,11 +10,11 @@
 #include "pack_files.h"
 
 struct SalvageReport {
-  bool whole = false;    // expanded and verified as unpack would: nothing was salvaged
-  bool checked = false;  // the file begins with a check record that lists each record's CRC-32
-  uint64_t written = 0;  // bytes handed to the sink
-  uint64_t vouched = 0;  // of them, in records whose CRC-32 matches the check record
-  uint64_t expected = 0; // what the check record says the file expands to (checked files)
+  bool whole = false;     // expanded and verified as unpack would: nothing was salvaged
+  bool checked = false;   // the file begins with a check record that lists each record's CRC-32
+  uint64_t written = 0;   // bytes handed to the sink
+  uint64_t vouched = 0;   // of them, in records whose CRC-32 matches the check record
+  uint64_t expected = 0;  // what the check record says the file expands to (checked files)
   // Each damaged or missing stretch, with the record, its offset in the pack
   // file, and where and how long it is in the expansion.
   std::vector<std::string> damage;
