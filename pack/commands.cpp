@@ -25,11 +25,6 @@ const char PathSeparators[] = "/\\";
 const char PathSeparators[] = "/";
 #endif
 
-int DataError(const std::string& message) {
-  fprintf(stderr, "setuppack: %s\n", message.c_str());
-  return ExitData;
-}
-
 struct FilePair {
   std::string from;
   std::string to;
@@ -740,6 +735,11 @@ int Media(const Invocation& in, const char* programPath) {
 
 }  // namespace
 
+int DataError(const std::string& message) {
+  fprintf(stderr, "setuppack: %s\n", message.c_str());
+  return ExitData;
+}
+
 int UsageError(const std::string& message) {
   fprintf(stderr, "setuppack: %s\n(run 'setuppack --help' for usage)\n", message.c_str());
   return ExitUsage;
@@ -754,5 +754,6 @@ int RunCommand(const Invocation& in, const char* programPath) {
   if (in.command == "list") return List(in);
   if (in.command == "extract") return Extract(in);
   if (in.command == "seal") return Seal(in);
+  if (in.command == "scan") return Scan(in);
   return Media(in, programPath);
 }

@@ -10,6 +10,12 @@ const int ExitUsage = 2;  // the command line itself is wrong
 // Prints a usage error with the pointer to --help; returns ExitUsage.
 int UsageError(const std::string& message);
 
+// Prints "setuppack: message" on standard error; returns ExitData.
+int DataError(const std::string& message);
+
+// scan (scan.cpp).
+int Scan(const Invocation& invocation);
+
 // Runs the command of a parsed command line and returns the exit status.
 // programPath is argv[0], for finding the installed setup.exe where
 // /proc/self/exe is not there.
