@@ -198,8 +198,8 @@ std::string ExplainMissingHistory(const std::string& name, const std::string& wh
   return name +
          ": continues the decoder history of a file packed before it (as an INSTALL.EX_ continues its "
          "INSTALL.SC_): name that file first, as in 'setuppack test INSTALL.SC_ INSTALL.EX_'; expanded "
-         "alone it differs from its check record: " +
-         why.substr(why.find(": ") + 2);
+         "alone it fails: " +
+         why;
 }
 
 // Reads and expands pack files in order through one decoder state, each
@@ -264,11 +264,13 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       check.expandedSize = expansion->salvaged.back().written;
       note = expansion->salvaged.back().note;
     } else if (!ExpandPackFile(expander.get(), packed, sink, &check, &why, &note)) {
-      bool firstOfAll = i == 0 && predecessor.empty();
-      *error =
-          firstOfAll && check.present && why.compare(0, 8, "damaged:") == 0 && ContinuesEarlierHistory(packed)
-              ? ExplainMissingHistory(name, why)
-              : name + ": " + why;
+      // An installer named alone, with no script beside it, that fails as
+      // one expanded without its script's history does.
+      bool installerAlone = i == 0 && predecessor.empty() && !IsStandardStream(names[0]) &&
+                            SameNameAnyCase(BaseName(names[0]), "INSTALL.EX_");
+      *error = installerAlone && why.compare(0, 7, "damaged") == 0 && ContinuesEarlierHistory(packed)
+                   ? ExplainMissingHistory(name, why)
+                   : name + ": " + why;
       expansion->written.clear();
       return false;
     }

@@ -47,9 +47,9 @@ const uint64_t SearchChunk = 1 << 20;
 const uint64_t LargestPackFile = 0xFFFFFFFFull;
 
 bool NameIs(const std::string& name, const char* wanted) {
-  return name.size() == strlen(wanted) &&
-         std::equal(name.begin(), name.end(), wanted,
-                    [](char a, char b) { return tolower((unsigned char)a) == tolower((unsigned char)b); });
+  return name.size() == strlen(wanted) && std::equal(name.begin(), name.end(), wanted, [](char a, char b) {
+           return tolower((unsigned char)a) == tolower((unsigned char)b);
+         });
 }
 
 class Scanner {
@@ -195,8 +195,8 @@ class Scanner {
     while (at + PackHeaderSize <= bytes.size) {
       uint8_t header[PackHeaderSize];
       size_t got = 0;
-      if (!bytes.file->ReadAt(bytes.offset + at, header, sizeof header, &got, &error) || got < sizeof header ||
-          memcmp(header, PackMagic, PackMagicSize) != 0) {
+      if (!bytes.file->ReadAt(bytes.offset + at, header, sizeof header, &got, &error) ||
+          got < sizeof header || memcmp(header, PackMagic, PackMagicSize) != 0) {
         break;
       }
       uint32_t packedSize = ReadLE32(header + 8), expandedSize = ReadLE32(header + 12);
@@ -266,8 +266,9 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
                                         std::to_string(r.vouched) + " vouched for by its check record");
     } else if (ExpandPackFile(expander.get(), packed, &sink, &check, &why, &note)) {
       out->says.push_back(std::to_string(sink.bytes.size()) + " bytes" +
-                          (check.present ? ", matches its check record (CRC-32 " + Hex32(check.expectedCrc) + ")"
-                                         : ", no check record"));
+                          (check.present
+                               ? ", matches its check record (CRC-32 " + Hex32(check.expectedCrc) + ")"
+                               : ", no check record"));
     } else {
       out->whole = false;
       out->says.push_back("damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
