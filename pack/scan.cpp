@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -21,11 +22,22 @@
 namespace {
 
 // Bytes of a file that holds them: a file of its own, a file inside a disc
-// image, a chain of records inside another file.
+// image, a chain of records inside another file. A file of a folder is
+// opened when it is first read, so that a folder of thousands of files does
+// not hold them all open.
 struct ByteRange {
-  std::shared_ptr<FileReader> file;
+  std::string path;                  // the file to open, when file is not open yet
+  std::shared_ptr<FileReader> file;  // the open file
   uint64_t offset;
   uint64_t size;
+
+  bool Open(std::string* error) {
+    if (file) return true;
+    file.reset(new FileReader());
+    if (!file->Open(path, error)) return false;
+    size = file->Size();
+    return true;
+  }
 };
 
 // One pack file found: where it lies, and its bytes.
@@ -35,16 +47,19 @@ struct FoundPackFile {
   ByteRange bytes;
 };
 
-// A find: media (a script and an installer, in the launcher's order) or
-// one pack file on its own.
+// A find: media (a script and an installer, in the launcher's order), two
+// chains of records inside one file of which the second continues the
+// first's decoder history, or one pack file on its own.
+enum class FindKind { Media, ChainedPair, PackFile };
 struct Find {
-  bool isMedia;
+  FindKind kind;
   std::string where;
   std::vector<FoundPackFile> files;
 };
 
 const uint64_t SearchChunk = 1 << 20;
 const uint64_t LargestPackFile = 0xFFFFFFFFull;
+const int DeepestImage = 4;  // disc images inside disc images
 
 bool NameIs(const std::string& name, const char* wanted) {
   return name.size() == strlen(wanted) && std::equal(name.begin(), name.end(), wanted, [](char a, char b) {
@@ -52,45 +67,61 @@ bool NameIs(const std::string& name, const char* wanted) {
          });
 }
 
+bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error);
+
+// A file or folder entry of a folder being scanned.
+struct NamedRange {
+  std::string name;
+  ByteRange bytes;
+};
+
+// Walks folder trees, disc images and files, and hands every find to
+// onFind as it is made (its files are closed again once it is handled).
 class Scanner {
  public:
-  std::vector<Find> finds;
+  explicit Scanner(std::function<void(const Find&)> onFind) : onFind_(onFind) {}
   std::vector<std::string> problems;  // what could not be read
+  size_t found = 0;
 
   void ScanPath(const std::string& path) {
     if (IsFolder(path)) {
       ScanFolder(path);
       return;
     }
-    std::shared_ptr<FileReader> file(new FileReader());
-    std::string error;
-    if (!file->Open(path, &error)) {
-      problems.push_back(error);
-      return;
-    }
-    ScanFile(path, {file, 0, file->Size()});
+    ScanFile(path, {path, nullptr, 0, 0}, 0);
   }
 
  private:
+  void Found(const Find& find) {
+    ++found;
+    onFind_(find);
+  }
+
   // The files of one folder (a real one, or one inside an image): the two
   // pack files of media are one find; every other file is searched.
-  void ScanFolderFiles(const std::string& folder, const std::vector<std::pair<std::string, ByteRange>>& files,
-                       const std::string& separator) {
-    const std::pair<std::string, ByteRange>*script = nullptr, *installer = nullptr;
-    for (const auto& f : files) {
-      if (NameIs(f.first, "INSTALL.SC_")) script = &f;
-      if (NameIs(f.first, "INSTALL.EX_")) installer = &f;
+  void ScanFolderFiles(const std::string& folder, const std::vector<NamedRange>& files,
+                       const std::string& separator, int depth) {
+    const NamedRange *script = nullptr, *installer = nullptr;
+    for (const NamedRange& f : files) {
+      if (NameIs(f.name, "INSTALL.SC_")) script = &f;
+      if (NameIs(f.name, "INSTALL.EX_")) installer = &f;
     }
     std::string prefix = folder.empty() ? "" : folder + separator;
     if (script && installer) {
-      finds.push_back({true,
-                       folder.empty() ? "." : folder,
-                       {{prefix + script->first, script->first, script->second},
-                        {prefix + installer->first, installer->first, installer->second}}});
+      ByteRange scriptBytes = script->bytes, installerBytes = installer->bytes;
+      std::string error;
+      if (!scriptBytes.Open(&error) || !installerBytes.Open(&error)) {
+        problems.push_back(error);
+      } else {
+        Found({FindKind::Media,
+               folder.empty() ? "." : folder,
+               {{prefix + script->name, script->name, scriptBytes},
+                {prefix + installer->name, installer->name, installerBytes}}});
+      }
     }
-    for (const auto& f : files) {
+    for (const NamedRange& f : files) {
       if (script && installer && (&f == script || &f == installer)) continue;
-      ScanFile(prefix + f.first, f.second);
+      ScanFile(prefix + f.name, f.bytes, depth);
     }
   }
 
@@ -101,17 +132,11 @@ class Scanner {
       problems.push_back(error);
       return;
     }
-    std::vector<std::pair<std::string, ByteRange>> files;
+    std::vector<NamedRange> files;
     for (const FolderEntry& e : entries) {
-      if (!e.isFile) continue;
-      std::shared_ptr<FileReader> file(new FileReader());
-      if (!file->Open(folder + "/" + e.name, &error)) {
-        problems.push_back(error);
-        continue;
-      }
-      files.push_back({e.name, {file, 0, file->Size()}});
+      if (e.isFile) files.push_back({e.name, {folder + "/" + e.name, nullptr, 0, 0}});
     }
-    ScanFolderFiles(folder, files, "/");
+    ScanFolderFiles(folder, files, "/", 0);
     for (const FolderEntry& e : entries) {
       if (e.isFolder) ScanFolder(folder + "/" + e.name);
     }
@@ -119,40 +144,46 @@ class Scanner {
 
   // A disc image is read as folders; any other file is searched for chains
   // of records.
-  void ScanFile(const std::string& where, const ByteRange& bytes) {
-    if (IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
-      ScanIsoImage(where, bytes);
+  void ScanFile(const std::string& where, ByteRange bytes, int depth) {
+    std::string error;
+    if (!bytes.Open(&error)) {
+      problems.push_back(error);
+      return;
+    }
+    if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
+      ScanIsoImage(where, bytes, depth + 1);
     } else {
       SearchRecords(where, bytes);
     }
   }
 
-  void ScanIsoImage(const std::string& where, const ByteRange& bytes) {
+  void ScanIsoImage(const std::string& where, const ByteRange& bytes, int depth) {
     std::vector<IsoFile> files;
     std::string error;
     if (!ReadIsoImage(bytes.file.get(), bytes.offset, bytes.size, &files, &error)) {
       problems.push_back(where + ": " + error);
       return;
     }
-    std::map<std::string, std::vector<std::pair<std::string, ByteRange>>> folders;
+    std::map<std::string, std::vector<NamedRange>> folders;
     for (const IsoFile& f : files) {
       size_t slash = f.path.find_last_of('/');
       std::string folder = slash == std::string::npos ? "" : f.path.substr(0, slash);
-      folders[folder].push_back({f.path.substr(slash + 1), {bytes.file, f.offset, f.size}});
+      folders[folder].push_back({f.path.substr(slash + 1), {"", bytes.file, f.offset, f.size}});
     }
     for (const auto& folder : folders) {
-      ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/");
+      ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/", depth);
     }
   }
 
   // Finds every chain of records in the bytes: a record header whose sizes
   // are within the format's limits and whose body lies in the file starts
-  // one; the search goes on after its end.
+  // one; the search goes on after its end. A file that begins with a record
+  // header is a pack file of its own, whole (padding, damage and all).
   void SearchRecords(const std::string& where, const ByteRange& bytes) {
     std::vector<uint8_t> chunk;
     std::string error;
-    uint64_t at = 0;
-    while (at < bytes.size) {
+    std::vector<std::pair<uint64_t, uint64_t>> chains;
+    for (uint64_t at = 0; at < bytes.size;) {
       uint64_t want = std::min<uint64_t>(SearchChunk + PackHeaderSize, bytes.size - at);
       chunk.resize((size_t)want);
       size_t got = 0;
@@ -161,30 +192,77 @@ class Scanner {
         return;
       }
       chunk.resize(got);
-      size_t hit = FindRecordMagic(chunk.data(), chunk.size(), 0);
-      if (hit + PackHeaderSize > chunk.size()) {
-        if (got < want || at + SearchChunk >= bytes.size) return;
-        at += SearchChunk;
-        continue;
+      uint64_t next = at + SearchChunk;
+      for (size_t hit = FindRecordMagic(chunk.data(), chunk.size(), 0);
+           hit < std::min<size_t>(got, SearchChunk);
+           hit = FindRecordMagic(chunk.data(), chunk.size(), hit + 1)) {
+        uint64_t start = at + hit;
+        if (start == 0) {
+          Found({FindKind::PackFile, where, {{where, BaseOf(where), bytes}}});
+          return;
+        }
+        uint64_t end = ChainEndAt(bytes, start);
+        if (end > start && end - start <= LargestPackFile && PlausibleStart(bytes, start)) {
+          chains.push_back({start, end});
+          next = end;
+          break;
+        }
       }
-      uint64_t start = at + hit;
-      uint64_t end = ChainEndAt(bytes, start);
-      if (end == start) {
-        at = start + 1;
-        continue;
-      }
-      // A pack file of its own runs to the end of its file (padding or
-      // damage and all); a chain inside another file is its records alone.
-      bool whole = start == 0;
-      uint64_t size = whole ? bytes.size : end - start;
-      if (size <= LargestPackFile) {
-        std::string name = whole ? BaseOf(where) : "at-" + std::to_string(start);
-        std::string shown = whole ? where : where + " at offset " + std::to_string(start);
-        finds.push_back({false, shown, {{shown, name, {bytes.file, bytes.offset + start, size}}}});
-      }
-      if (whole) return;
-      at = end;
+      if (got < want) break;
+      at = next;
     }
+    ReportChains(where, bytes, chains);
+  }
+
+  // Chains inside one file, in the order they lie: one whose first block
+  // copies from history it did not write, and that does not expand alone,
+  // is taken with the chain before it (a script and its installer).
+  void ReportChains(const std::string& where, const ByteRange& bytes,
+                    const std::vector<std::pair<uint64_t, uint64_t>>& chains) {
+    std::vector<FoundPackFile> files;
+    for (const auto& chain : chains) {
+      std::string shown = where + " at offset " + std::to_string(chain.first);
+      files.push_back({shown,
+                       "at-" + std::to_string(chain.first),
+                       {"", bytes.file, bytes.offset + chain.first, chain.second - chain.first}});
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (i + 1 < files.size() && ContinuesChain(files[i + 1])) {
+        Found({FindKind::ChainedPair,
+               where + " at offsets " + std::to_string(chains[i].first) + " and " +
+                   std::to_string(chains[i + 1].first),
+               {files[i], files[i + 1]}});
+        ++i;
+      } else {
+        Found({FindKind::PackFile, files[i].where, {files[i]}});
+      }
+    }
+  }
+
+  static bool ContinuesChain(const FoundPackFile& file) {
+    std::vector<uint8_t> packed;
+    std::string error;
+    if (!ReadRange(file.bytes, &packed, &error) || !ContinuesEarlierHistory(packed)) return false;
+    std::unique_ptr<PackExpander> expander(new PackExpander());
+    ResetDecoderState(&expander->decoder);
+    PackCheck check;
+    return !ExpandPackFile(expander.get(), packed, nullptr, &check, &error);
+  }
+
+  // A chain inside another file must begin as a packer begins one: with a
+  // check record, a stored record of some bytes, or a compressed record
+  // that is smaller than what it expands to (a table of numbers after a
+  // record's magic in a program is none of these).
+  static bool PlausibleStart(const ByteRange& bytes, uint64_t start) {
+    uint8_t first[PackHeaderSize + CheckRecordIdSize] = {0};
+    size_t got = 0;
+    std::string error;
+    if (!bytes.file->ReadAt(bytes.offset + start, first, sizeof first, &got, &error)) return false;
+    uint32_t packedSize = ReadLE32(first + 8), expandedSize = ReadLE32(first + 12);
+    if (packedSize == 0) return expandedSize > 0;
+    return IsCheckRecordBody(first + PackHeaderSize,
+                             (uint32_t)(got - std::min<size_t>(got, PackHeaderSize))) ||
+           packedSize < expandedSize;
   }
 
   // Where the chain of records that starts at `start` ends (start: no whole
@@ -214,9 +292,16 @@ class Scanner {
     size_t slash = where.find_last_of("/:\\");
     return slash == std::string::npos ? where : where.substr(slash + 1);
   }
+
+  std::function<void(const Find&)> onFind_;
 };
 
-bool ReadRange(const ByteRange& range, std::vector<uint8_t>* data, std::string* error) {
+bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) {
+  if (!range.Open(error)) return false;
+  if (range.size > LargestPackFile) {
+    *error = range.path + ": 4 GB or larger (pack files measure sizes in 32 bits)";
+    return false;
+  }
   data->resize((size_t)range.size);
   size_t got = 0;
   if (!range.file->ReadAt(range.offset, data->data(), data->size(), &got, error)) return false;
@@ -299,7 +384,7 @@ std::string FolderFor(const std::string& where, std::map<std::string, int>* used
 // The name of an expanded pack file: INSTALL.SC_ -> INSTALL.SCR,
 // INSTALL.EX_ -> INSTALL.EXE; others keep their name with ".expanded".
 std::string ExpandedName(const Find& find, size_t i) {
-  if (find.isMedia) return i == 0 ? "INSTALL.SCR" : "INSTALL.EXE";
+  if (find.kind == FindKind::Media) return i == 0 ? "INSTALL.SCR" : "INSTALL.EXE";
   const std::string& name = find.files[i].name;
   std::string last = name.size() > 3 ? name.substr(name.size() - 3) : "";
   bool lower = !last.empty() && islower((unsigned char)last[1]);
@@ -328,46 +413,49 @@ bool WriteFind(const Invocation& in, const Find& find, const Expanded& expanded,
 
 int Scan(const Invocation& in) {
   if (in.files.empty()) return UsageError("scan needs at least one PATH");
-  Scanner scanner;
-  for (const std::string& path : in.files) scanner.ScanPath(path);
   int status = ExitSuccess;
   std::string error;
-  if (!in.extractDir.empty() && !scanner.finds.empty() && !MakeFolder(in.extractDir, &error)) {
-    return DataError(error);
-  }
+  bool madeFolder = false;
+  if (!in.extractDir.empty() && !MakeFolder(in.extractDir, &error, &madeFolder)) return DataError(error);
   std::map<std::string, int> used;
-  for (const Find& find : scanner.finds) {
+  Scanner scanner([&](const Find& find) {
     Expanded expanded;
+    std::string error;
     if (!ExpandFind(find, in.salvage, &expanded, &error)) {
       status = DataError(error);
-      continue;
+      return;
     }
-    if (find.isMedia) {
-      printf("%s: media\n", find.where.c_str());
+    if (find.kind == FindKind::PackFile) {
+      printf("%s: pack file, %llu bytes packed; %s\n", find.where.c_str(),
+             (unsigned long long)find.files[0].bytes.size, expanded.says[0].c_str());
+    } else {
+      printf("%s: %s\n", find.where.c_str(),
+             find.kind == FindKind::Media
+                 ? "media"
+                 : "two pack files, the second continuing the first's decoder history");
       for (size_t i = 0; i < find.files.size(); ++i) {
         printf("  %s: %llu bytes packed; %s\n", find.files[i].where.c_str(),
                (unsigned long long)find.files[i].bytes.size, expanded.says[i].c_str());
       }
-    } else {
-      printf("%s: pack file, %llu bytes packed; %s\n", find.where.c_str(),
-             (unsigned long long)find.files[0].bytes.size, expanded.says[0].c_str());
     }
     if (!expanded.whole) status = ExitData;
-    if (in.extractDir.empty()) continue;
+    if (in.extractDir.empty()) return;
     if (!expanded.whole && !in.salvage) {
       printf("  not extracted: damaged (--salvage writes what it holds)\n");
-      continue;
+      return;
     }
     fflush(stdout);
     if (!WriteFind(in, find, expanded, in.extractDir + "/" + FolderFor(find.where, &used), &error)) {
       status = DataError(error);
     }
-  }
+  });
+  for (const std::string& path : in.files) scanner.ScanPath(path);
   fflush(stdout);
   for (const std::string& problem : scanner.problems) status = DataError(problem);
-  if (scanner.finds.empty() && scanner.problems.empty()) {
+  if (scanner.found == 0 && scanner.problems.empty()) {
     fprintf(stderr, "setuppack: no pack files found\n");
     status = ExitData;
   }
+  if (scanner.found == 0 && madeFolder) RemoveFolder(in.extractDir);
   return status;
 }

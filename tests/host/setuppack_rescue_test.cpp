@@ -8,7 +8,9 @@
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 class RescueTest : public SetuppackTest {
  protected:
@@ -42,9 +44,9 @@ class RescueTest : public SetuppackTest {
 
 // What a salvaged INSTALL.EXE must be.
 enum class Salvaged {
-  Whole,          // the installer, byte for byte
-  Prefix,         // the installer's first bytes, at least `least` of them
-  DiffersFrom,    // the installer's size, equal before `least`, not within [least, most)
+  Whole,        // the installer, byte for byte
+  Prefix,       // the installer's first bytes, at least `least` of them
+  DiffersFrom,  // the installer's size, equal before `least`, not within [least, most)
 };
 
 TEST_F(RescueTest, DamagedMediaTable) {
@@ -59,13 +61,14 @@ TEST_F(RescueTest, DamagedMediaTable) {
     const char* folder;
     const char* file;
     std::function<void(std::vector<uint8_t>*)> damage;
-    int status;              // of test, unpack and extract --salvage
-    std::string said;        // by test and unpack
+    int status;               // of test, unpack and extract --salvage
+    std::string said;         // by test and unpack
     std::string salvageSaid;  // by extract --salvage
     Salvaged exe;
     size_t least, most;
   } cases[] = {
-      {"cut inside a record", "cd", "INSTALL.EX_", [&](std::vector<uint8_t>* d) { d->resize(r2.offset + 100); }, 1,
+      {"cut inside a record", "cd", "INSTALL.EX_",
+       [&](std::vector<uint8_t>* d) { d->resize(r2.offset + 100); }, 1,
        "unexpected end of file (record 2 at offset " + std::to_string(r2.offset) + ")",
        "written before the cut, not vouched for", Salvaged::Prefix, starts[2] + 1, 0},
       {"cut between records", "cd", "INSTALL.EX_", [&](std::vector<uint8_t>* d) { d->resize(r2.offset); }, 1,
@@ -78,17 +81,23 @@ TEST_F(RescueTest, DamagedMediaTable) {
        "record 2 at offset " + std::to_string(r2.offset) + " is the first that differs",
        "damaged data (record 2 at offset " + std::to_string(r2.offset) + ")", Salvaged::DiffersFrom,
        starts[2], starts[2] + r2.expandedSize},
-      {"a flipped byte in a header", "cd", "INSTALL.EX_", [&](std::vector<uint8_t>* d) { (*d)[r2.offset + 3] ^= 1; },
-       1, "damaged record header (record 2 at offset " + std::to_string(r2.offset) + ")",
+      {"a flipped byte in a header", "cd", "INSTALL.EX_",
+       [&](std::vector<uint8_t>* d) { (*d)[r2.offset + 3] ^= 1; }, 1,
+       "damaged record header (record 2 at offset " + std::to_string(r2.offset) + ")",
        "rebuilt from the check record", Salvaged::Whole, 0, 0},
-      {"zero padding", "cd", "INSTALL.SC_", [](std::vector<uint8_t>* d) { d->resize(d->size() + 2048, 0); }, 0,
-       "INSTALL.SC_: trailing padding ignored (2048 bytes at offset " + std::to_string(scriptSize) + ")",
+      {"zero padding", "cd", "INSTALL.SC_", [](std::vector<uint8_t>* d) { d->resize(d->size() + 2048, 0); },
+       0, "INSTALL.SC_: trailing padding ignored (2048 bytes at offset " + std::to_string(scriptSize) + ")",
        "trailing padding ignored", Salvaged::Whole, 0, 0},
-      {"0x1A padding", "cd", "INSTALL.EX_", [](std::vector<uint8_t>* d) { d->resize(d->size() + 100, 0x1A); }, 0,
-       "trailing padding ignored (100 bytes at offset ", "trailing padding ignored", Salvaged::Whole, 0, 0},
+      {"0x1A padding", "cd", "INSTALL.EX_", [](std::vector<uint8_t>* d) { d->resize(d->size() + 100, 0x1A); },
+       0, "trailing padding ignored (100 bytes at offset ", "trailing padding ignored", Salvaged::Whole, 0,
+       0},
       {"garbage after the end", "cd", "INSTALL.SC_",
-       [](std::vector<uint8_t>* d) { d->insert(d->end(), {'j', 'u', 'n', 'k', 0}); }, 1,
-       "INSTALL.SC_: trailing garbage at offset " + std::to_string(scriptSize) + " (5 bytes after the last record)",
+       [](std::vector<uint8_t>* d) {
+         d->insert(d->end(), {'j', 'u', 'n', 'k', 0});
+       },
+       1,
+       "INSTALL.SC_: trailing garbage at offset " + std::to_string(scriptSize) +
+           " (5 bytes after the last record)",
        "not part of the expansion", Salvaged::Whole, 0, 0},
       {"an old file cut inside a record", "old", "INSTALL.EX_",
        [&](std::vector<uint8_t>* d) { d->resize(oldRecords[1].offset + 100); }, 1,
@@ -162,7 +171,8 @@ TEST_F(RescueTest, TheInstallerAloneIsExpandedAfterTheScriptBesideItOrExplained)
   for (const char* command : {"test alone/INSTALL.EX_", "unpack alone/INSTALL.EX_ out"}) {
     Result r = Run(command);
     EXPECT_EQ(r.status, 1) << command;
-    EXPECT_TRUE(Contains(r.output, "alone/INSTALL.EX_: continues the decoder history of a file packed before it"))
+    EXPECT_TRUE(
+        Contains(r.output, "alone/INSTALL.EX_: continues the decoder history of a file packed before it"))
         << r.output;
     EXPECT_TRUE(Contains(r.output, "'setuppack test INSTALL.SC_ INSTALL.EX_'")) << r.output;
     EXPECT_FALSE(Contains(r.output, "INSTALL.EX_: damaged")) << r.output;
@@ -202,11 +212,13 @@ TEST_F(RescueTest, MessagesReadAsGzipsDo) {
            std::to_string(records.size() - 1) + " at offset " + std::to_string(records.back().offset) + ")\n",
        1},
       {"extract notepad.exe",
-       "setuppack: notepad.exe: not a folder; 'setuppack scan notepad.exe' finds media inside disc images and "
+       "setuppack: notepad.exe: not a folder; 'setuppack scan notepad.exe' finds media inside disc images "
+       "and "
        "other files\n",
        1},
       {"scan script", "setuppack: no pack files found\n", 1},
-      {"test --salvage cd", "setuppack: --salvage does not apply to test\n(run 'setuppack --help' for usage)\n", 2},
+      {"test --salvage cd",
+       "setuppack: --salvage does not apply to test\n(run 'setuppack --help' for usage)\n", 2},
   };
   for (const auto& c : cases) {
     Result r = Run(c.command);
@@ -227,16 +239,35 @@ TEST_F(RescueTest, ScanFindsMediaInFolderTreesDiscImagesAndOtherFiles) {
                 .status,
             0);
   Write("tree/blob.bin", blob);
+  // A raw disk image: the script and the installer lie in it whole, with
+  // other bytes around them and no names.
+  std::vector<uint8_t> floppy(3000, 0), installer = Read("cd/INSTALL.EX_");
+  floppy.insert(floppy.end(), script.begin(), script.end());
+  floppy.resize(floppy.size() + 1000, 0xF6);
+  floppy.insert(floppy.end(), installer.begin(), installer.end());
+  floppy.resize(floppy.size() + 7000, 0);
+  Write("tree/floppy.img", floppy);
+  std::string second = std::to_string(4000 + script.size());
   Result tree = Run("scan tree");
   EXPECT_EQ(tree.status, 0) << tree.output;
-  EXPECT_TRUE(Contains(tree.output, "tree/a/b: media\n  tree/a/b/install.sc_: " + std::to_string(script.size()) +
-                                        " bytes packed; " + std::to_string(script_.size()) +
-                                        " bytes, matches its check record"))
+  EXPECT_TRUE(Contains(tree.output, "tree/a/b: media\n  tree/a/b/install.sc_: " +
+                                        std::to_string(script.size()) + " bytes packed; " +
+                                        std::to_string(script_.size()) + " bytes, matches its check record"))
       << tree.output;
-  EXPECT_TRUE(Contains(tree.output, "tree/blob.bin at offset 5000: pack file, " + std::to_string(script.size()) +
-                                        " bytes packed; " + std::to_string(script_.size()) + " bytes"))
+  EXPECT_TRUE(Contains(tree.output, "tree/blob.bin at offset 5000: pack file, " +
+                                        std::to_string(script.size()) + " bytes packed; " +
+                                        std::to_string(script_.size()) + " bytes"))
       << tree.output;
   EXPECT_TRUE(Contains(tree.output, "tree/lone.sc_: pack file")) << tree.output;
+  EXPECT_TRUE(
+      Contains(tree.output, "tree/floppy.img at offsets 3000 and " + second +
+                                ": two pack files, the second continuing the first's decoder history\n"))
+      << tree.output;
+  EXPECT_FALSE(Contains(tree.output, "damaged")) << tree.output;
+  // The program itself holds a record's magic among its constants: no find.
+  Result none = Run("scan '" + SetuppackUnderTest() + "'");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_TRUE(Contains(none.output, "setuppack: no pack files found\n")) << none.output;
 
   if (Shell("command -v genisoimage").status != 0) {
     GTEST_SKIP() << "genisoimage is missing (scripts/install-deps.sh installs it)";
@@ -246,12 +277,16 @@ TEST_F(RescueTest, ScanFindsMediaInFolderTreesDiscImagesAndOtherFiles) {
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(Contains(r.output, "disc.iso:/SETUP/DISK1: media\n")) << r.output;
   EXPECT_TRUE(Contains(r.output, "plain.iso:/SETUP/DISK1: media\n")) << r.output;  // ISO 9660 names alone
-  for (const char* folder : {"rescued/disc.iso_SETUP_DISK1", "rescued/plain.iso_SETUP_DISK1", "rescued/tree_a_b"}) {
+  for (const char* folder :
+       {"rescued/disc.iso_SETUP_DISK1", "rescued/plain.iso_SETUP_DISK1", "rescued/tree_a_b"}) {
     EXPECT_TRUE(Read(std::string(folder) + "/INSTALL.SCR") == script_) << folder;
     EXPECT_TRUE(Read(std::string(folder) + "/INSTALL.EXE") == installer_) << folder;
   }
   EXPECT_TRUE(Read("rescued/tree_blob.bin_at_offset_5000/at-5000.expanded") == script_);
   EXPECT_TRUE(Read("rescued/tree_lone.sc/lone.scr") == script_);
+  std::string pair = "rescued/tree_floppy.img_at_offsets_3000_and_" + second + "/at-";
+  EXPECT_TRUE(Read(pair + "3000.expanded") == script_);
+  EXPECT_TRUE(Read(pair + second + ".expanded") == installer_);
 
   // A damaged find is listed and left out, unless salvaged.
   std::vector<uint8_t> cut = Read("cd/INSTALL.EX_");
