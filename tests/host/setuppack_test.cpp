@@ -55,9 +55,9 @@ TEST_F(SetuppackTest, UnpackFailureNamesFileAndRecordAndLeavesNoDestination) {
 TEST_F(SetuppackTest, UnpackOfAMissingFileIsADataError) {
   Result r = RunTool("unpack " + Path("nothing.pk") + " " + Path("out"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("setuppack: " + Path("nothing.pk") + ": No such file or directory\n"),
-            std::string::npos)
-      << r.output;
+  // The name, then the system's reason (Windows words it its own way).
+  EXPECT_NE(r.output.find("setuppack: " + Path("nothing.pk") + ": "), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("error"), std::string::npos) << r.output;
 }
 
 TEST_F(SetuppackTest, ListShowsRecordsAndTotals) {
