@@ -536,6 +536,21 @@ int TestMedia(const std::string& media) {
   return ExitSuccess;
 }
 
+// setuppack ignores padding after the last record; setup.exe does not, so
+// padded files are not sealed for it.
+bool NoPadding(const std::vector<std::string>& names, const std::vector<std::vector<uint8_t>>& packed,
+               std::string* error) {
+  for (size_t i = 0; i < packed.size(); ++i) {
+    PackLayout layout = ReadLayout(packed[i]);
+    if (layout.first().end == ChainEnd::Padding) {
+      *error = names[i] + ": " + std::to_string(packed[i].size() - layout.first().endOffset) +
+               " bytes of padding after its last record, which setup.exe refuses: unpack and pack it again";
+      return false;
+    }
+  }
+  return true;
+}
+
 int Seal(const Invocation& in) {
   if (in.files.size() != 1) return UsageError("seal needs MEDIA_DIR");
   MediaFolder folder;
@@ -550,7 +565,7 @@ int Seal(const Invocation& in) {
   size_t failed = 0;
   Destination destination;
   if (!ReadAndExpand(folder.packFiles, nullptr, false, &expansion, &failed, &error) ||
-      !ReadWholeFile(folder.setup, &image, &error) ||
+      !NoPadding(folder.packFiles, packed, &error) || !ReadWholeFile(folder.setup, &image, &error) ||
       !SealImage(&image, folder.setup, packed[0], packed[1], &error) ||
       !PlanDestination(folder.setup, true, &destination, &error) ||
       !WriteDestination(destination, image, &error)) {

@@ -101,5 +101,5 @@ std::string DescribeChainEnd(const RecordChain& chain, size_t fileSize) {
 
 std::string DescribePadding(const RecordChain& chain, size_t fileSize) {
   return "trailing padding ignored (" + Bytes(fileSize - chain.endOffset) + " at offset " +
-         std::to_string(chain.endOffset) + ")";
+         std::to_string(chain.endOffset) + "; setup.exe does not ignore it)";
 }

@@ -59,5 +59,5 @@ size_t FindRecordMagic(const uint8_t* data, size_t size, size_t from);
 std::string DescribeChainEnd(const RecordChain& chain, size_t fileSize);
 
 // The note for padding after the last record ("trailing padding ignored
-// (2048 bytes at offset 14624)").
+// (2048 bytes at offset 14624; setup.exe does not ignore it)").
 std::string DescribePadding(const RecordChain& chain, size_t fileSize);

@@ -319,8 +319,8 @@ class MemorySink final : public ExpansionSink {
 // What a find expands to, file by file.
 struct Expanded {
   std::vector<std::vector<uint8_t>> bytes;
-  std::vector<std::string> says;  // of each file: what its check record says, or what is wrong
-  std::vector<SalvageReport> salvaged;
+  std::vector<std::string> says;    // of each file: what its check record says, or what is wrong
+  std::vector<std::string> damage;  // with --salvage: each damaged or missing stretch
   bool whole = true;
 };
 
@@ -342,13 +342,18 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
     PackCheck check;
     std::string why, note;
     if (salvage) {
-      out->salvaged.emplace_back();
-      SalvagePackFile(expander.get(), packed, &sink, &out->salvaged.back());
-      const SalvageReport& r = out->salvaged.back();
+      SalvageReport r;
+      SalvagePackFile(expander.get(), packed, &sink, &r);
       out->whole = out->whole && r.whole;
-      out->says.push_back(r.whole ? std::to_string(r.written) + " bytes"
-                                  : "damaged: salvaged " + std::to_string(r.written) + " bytes, " +
-                                        std::to_string(r.vouched) + " vouched for by its check record");
+      note = r.note;
+      if (r.whole) {
+        out->says.push_back(std::to_string(r.written) + " bytes" +
+                            (r.checked ? ", matches its check record" : ", no check record"));
+      } else {
+        out->says.push_back("damaged: salvaged " + std::to_string(r.written) + " bytes, " +
+                            std::to_string(r.vouched) + " vouched for by its check record");
+      }
+      for (const std::string& damage : r.damage) out->damage.push_back(f.where + ": " + damage);
     } else if (ExpandPackFile(expander.get(), packed, &sink, &check, &why, &note)) {
       out->says.push_back(std::to_string(sink.bytes.size()) + " bytes" +
                           (check.present
@@ -358,6 +363,7 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
       out->whole = false;
       out->says.push_back("damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
     }
+    if (!note.empty()) out->says.back() += "; " + note;
     out->bytes.push_back(std::move(sink.bytes));
   }
   return true;
@@ -438,6 +444,8 @@ int Scan(const Invocation& in) {
                (unsigned long long)find.files[i].bytes.size, expanded.says[i].c_str());
       }
     }
+    fflush(stdout);
+    for (const std::string& damage : expanded.damage) fprintf(stderr, "setuppack: %s\n", damage.c_str());
     if (!expanded.whole) status = ExitData;
     if (in.extractDir.empty()) return;
     if (!expanded.whole && !in.salvage) {

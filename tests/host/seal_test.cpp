@@ -139,4 +139,19 @@ TEST_F(SealTest, SealWritesOnlyASealableUnsignedImageAndRefusalsWriteNothing) {
   EXPECT_EQ(Read("m/setup.exe").size(), image.size());
 }
 
+// setuppack ignores padding after the last record; setup.exe does not, so
+// padded pack files are not sealed.
+TEST_F(SealTest, PaddedPackFilesAreNotSealed) {
+  ASSERT_EQ(MakeMedia("padded", SealableImage(), "--no-seal").status, 0);
+  std::vector<uint8_t> script = Read("padded/INSTALL.SC_"), setup = Read("padded/setup.exe");
+  script.resize(script.size() + 512, 0);
+  Write("padded/INSTALL.SC_", script);
+  Result r = Run("seal padded");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.output.find("padded/INSTALL.SC_: 512 bytes of padding after its last record, which setup.exe "
+                            "refuses") != std::string::npos)
+      << r.output;
+  EXPECT_TRUE(Read("padded/setup.exe") == setup);
+}
+
 }  // namespace

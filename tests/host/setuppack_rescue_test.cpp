@@ -86,7 +86,9 @@ TEST_F(RescueTest, DamagedMediaTable) {
        "damaged record header (record 2 at offset " + std::to_string(r2.offset) + ")",
        "rebuilt from the check record", Salvaged::Whole, 0, 0},
       {"zero padding", "cd", "INSTALL.SC_", [](std::vector<uint8_t>* d) { d->resize(d->size() + 2048, 0); },
-       0, "INSTALL.SC_: trailing padding ignored (2048 bytes at offset " + std::to_string(scriptSize) + ")",
+       0,
+       "INSTALL.SC_: trailing padding ignored (2048 bytes at offset " + std::to_string(scriptSize) +
+           "; setup.exe does not ignore it)",
        "trailing padding ignored", Salvaged::Whole, 0, 0},
       {"0x1A padding", "cd", "INSTALL.EX_", [](std::vector<uint8_t>* d) { d->resize(d->size() + 100, 0x1A); },
        0, "trailing padding ignored (100 bytes at offset ", "trailing padding ignored", Salvaged::Whole, 0,
