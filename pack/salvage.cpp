@@ -74,9 +74,17 @@ class Salvager {
 
   void Emit(const uint8_t* data, size_t size, bool vouched) {
     if (sink_) sink_->Take(data, size);
+    if (vouched && size > 0) {
+      std::vector<std::pair<uint64_t, uint64_t>>& stretches = report_->vouchedStretches;
+      if (!stretches.empty() && stretches.back().first + stretches.back().second == pos_) {
+        stretches.back().second += size;
+      } else {
+        stretches.push_back({pos_, size});
+      }
+      report_->vouched += size;
+    }
     pos_ += size;
     report_->written += size;
-    if (vouched) report_->vouched += size;
   }
 
   void Zeros(uint64_t size) {
@@ -276,6 +284,7 @@ void SalvagePackFile(PackExpander* expander, const std::vector<uint8_t>& packed,
     report->written = whole.bytes.size();
     report->checked = check.present != 0;
     report->vouched = check.present ? report->written : 0;
+    if (report->vouched > 0) report->vouchedStretches.push_back({0, report->vouched});
     report->expected = check.expectedSize;
     return;
   }

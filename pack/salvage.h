@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pack_files.h"
@@ -15,6 +16,8 @@ struct SalvageReport {
   uint64_t written = 0;   // bytes handed to the sink
   uint64_t vouched = 0;   // of them, in records whose CRC-32 matches the check record
   uint64_t expected = 0;  // what the check record says the file expands to (checked files)
+  // Where the vouched bytes lie in the expansion: (offset, length), in order.
+  std::vector<std::pair<uint64_t, uint64_t>> vouchedStretches;
   // Each damaged or missing stretch, with the record, its offset in the pack
   // file, and where and how long it is in the expansion.
   std::vector<std::string> damage;
