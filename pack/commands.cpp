@@ -260,8 +260,7 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     if (salvage) {
       expansion->salvaged.emplace_back();
       SalvagePackFile(expander.get(), packed, sink, &expansion->salvaged.back());
-      check.present = expansion->salvaged.back().checked;
-      check.expandedSize = expansion->salvaged.back().written;
+      check = expansion->salvaged.back().check;
       note = expansion->salvaged.back().note;
     } else if (!ExpandPackFile(expander.get(), packed, sink, &check, &why, &note)) {
       // An installer named alone, with no script beside it, that fails as

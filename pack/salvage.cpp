@@ -276,7 +276,7 @@ void SalvagePackFile(PackExpander* expander, const std::vector<uint8_t>& packed,
   // A whole file is expanded as unpack expands it, and then handed on.
   std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
   ExpansionMemory whole;
-  PackCheck check;
+  PackCheck& check = report->check;
   std::string error;
   if (ExpandPackFile(expander, packed, &whole, &check, &error, &report->note)) {
     if (sink) sink->Take(whole.bytes.data(), whole.bytes.size());
@@ -290,5 +290,6 @@ void SalvagePackFile(PackExpander* expander, const std::vector<uint8_t>& packed,
   }
   expander->decoder = *before;
   report->note.clear();
+  report->check = PackCheck();
   Salvager(expander, packed, sink, report).Run();
 }

@@ -22,6 +22,7 @@ struct SalvageReport {
   // file, and where and how long it is in the expansion.
   std::vector<std::string> damage;
   std::string note;  // trailing padding ignored
+  PackCheck check;   // of a file that expanded whole: what its check record said
 };
 
 // Expands what the pack file still holds through the expander's decoder

@@ -102,7 +102,8 @@ TEST(Salvage, VouchedBytesAreRightOverCutsAndFlippedBits) {
     for (const auto& stretch : second.vouchedStretches) {
       ASSERT_LE(stretch.first + stretch.second, kept.bytes.size()) << what;
       ASSERT_LE(stretch.first + stretch.second, installer.size()) << what;
-      EXPECT_TRUE(std::equal(kept.bytes.begin() + stretch.first, kept.bytes.begin() + stretch.first + stretch.second,
+      EXPECT_TRUE(std::equal(kept.bytes.begin() + stretch.first,
+                             kept.bytes.begin() + stretch.first + stretch.second,
                              installer.begin() + stretch.first))
           << what << ": vouched bytes at " << stretch.first;
     }
