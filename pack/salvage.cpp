@@ -229,9 +229,13 @@ class Salvager {
       tail += r.isCheck ? 0 : r.expandedSize;
       tailRecords += r.isCheck ? 0 : 1;
     }
+    // Each missing record took 16 bytes of the file at least, and expanded
+    // to BlockBufferSize bytes at most: a check record that says more is
+    // not believed.
+    uint64_t mostMissing = (uint64_t)(last.from - first.endOffset) / PackHeaderSize * BlockBufferSize;
     bool placeable = expectedKnown_ && layout_.chains.size() > 1 &&
                      (last.end == ChainEnd::Whole || last.end == ChainEnd::Padding) &&
-                     report_->expected >= pos_ + tail;
+                     report_->expected >= pos_ + tail && report_->expected - tail - pos_ <= mostMissing;
     if (!placeable) {
       Damage(where + ": the " + Bytes(packed_.size() - first.endOffset) +
              " after it cannot be placed in the expansion" +

@@ -19,7 +19,7 @@ sources=(unpack/block_decoder.cpp unpack/record_reader.cpp unpack/check_record.c
   pack/encoder.cpp)
 profiles=()
 objects=()
-for target in fuzz_decoder fuzz_records fuzz_roundtrip; do
+for target in fuzz_decoder fuzz_records fuzz_roundtrip fuzz_salvage; do
   [ -d "$corpora/$target" ] || continue
   binary="$build/tests/fuzz/$target"
   rm -f "$build/$target".profraw
