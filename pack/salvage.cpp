@@ -142,6 +142,11 @@ class Salvager {
                               packed_.data() + r.offset + PackHeaderSize, &bytes);
     uint32_t listed = 0;
     bool hasCrc = ListedCrc(*dataIndex, &listed);
+    if (report_->checked && *dataIndex != UnknownIndex && (uint32_t)*dataIndex >= check_.listedRecords) {
+      Damage("record " + std::to_string(recordIndex) + " at offset " + std::to_string(r.offset) +
+             ": not listed in the check record; " + Stretch(pos_, r.expandedSize) +
+             " written, not vouched for");
+    }
     bool matches = hasCrc && decoded && Crc32Update(0, bytes, r.expandedSize) == listed;
     if (!decoded || (hasCrc && !matches)) {
       Damage("damaged data (" + RecordAt(recordIndex, r.offset) + "): " + Stretch(pos_, r.expandedSize) +
@@ -296,4 +301,8 @@ void SalvagePackFile(PackExpander* expander, const std::vector<uint8_t>& packed,
   report->note.clear();
   report->check = PackCheck();
   Salvager(expander, packed, sink, report).Run();
+  // Damage that no stretch shows (the whole expansion's size or CRC-32, or
+  // its number of records, differs from the check record) is said as unpack
+  // says it.
+  if (report->damage.empty()) report->damage.push_back(error);
 }

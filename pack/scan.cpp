@@ -336,6 +336,11 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
   std::unique_ptr<PackExpander> expander(new PackExpander());
   ResetDecoderState(&expander->decoder);
   for (const FoundPackFile& f : find.files) {
+    if (!out->whole && !salvage) {
+      out->says.push_back("not expanded: it continues the decoder history of the file that failed before it");
+      out->bytes.emplace_back();
+      continue;
+    }
     std::vector<uint8_t> packed;
     if (!ReadRange(f.bytes, &packed, error)) return false;
     MemorySink sink;

@@ -82,8 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (options & 1) {
     // A stored record, then a block of literals and a run: the ring then
     // holds tokens a fresh one does not.
-    static const uint8_t script[] = {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$', 10, 0, 0, 0, 10, 0, 0, 0,
-                                     0xF6, 0xFB, 0xBD, 0xF1, 0x80, 0x05, 0xED, 0x04, 0xC6, 0x80};
+    static const uint8_t script[] = {'P',  'A',  'C',  'K',  'D',  'A',  'T',  '$',  10,
+                                     0,    0,    0,    10,   0,    0,    0,    0xF6, 0xFB,
+                                     0xBD, 0xF1, 0x80, 0x05, 0xED, 0x04, 0xC6, 0x80};
     SalvageReport first;
     SalvagePackFile(expander.get(), std::vector<uint8_t>(script, script + sizeof script), nullptr, &first);
     Require(first.whole);
