@@ -321,6 +321,7 @@ struct Expanded {
   std::vector<std::vector<uint8_t>> bytes;
   std::vector<std::string> says;    // of each file: what its check record says, or what is wrong
   std::vector<std::string> damage;  // with --salvage: each damaged or missing stretch
+  std::vector<bool> written;        // of each file: whole, or salvaged with some bytes
   bool whole = true;
 };
 
@@ -339,6 +340,7 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
     if (!out->whole && !salvage) {
       out->says.push_back("not expanded: it continues the decoder history of the file that failed before it");
       out->bytes.emplace_back();
+      out->written.push_back(false);
       continue;
     }
     std::vector<uint8_t> packed;
@@ -346,10 +348,11 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
     MemorySink sink;
     PackCheck check;
     std::string why, note;
+    bool fileWhole = true;
     if (salvage) {
       SalvageReport r;
       SalvagePackFile(expander.get(), packed, &sink, &r);
-      out->whole = out->whole && r.whole;
+      fileWhole = r.whole;
       note = r.note;
       if (r.whole) {
         out->says.push_back(std::to_string(r.written) + " bytes" +
@@ -365,10 +368,12 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
                                ? ", matches its check record (CRC-32 " + Hex32(check.expectedCrc) + ")"
                                : ", no check record"));
     } else {
-      out->whole = false;
+      fileWhole = false;
       out->says.push_back("damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
     }
     if (!note.empty()) out->says.back() += "; " + note;
+    out->whole = out->whole && fileWhole;
+    out->written.push_back(fileWhole || !sink.bytes.empty());
     out->bytes.push_back(std::move(sink.bytes));
   }
   return true;
@@ -409,6 +414,7 @@ bool WriteFind(const Invocation& in, const Find& find, const Expanded& expanded,
                std::string* error) {
   if (!MakeFolder(folder, error)) return false;
   for (size_t i = 0; i < find.files.size(); ++i) {
+    if (!expanded.written[i]) continue;
     std::string path = folder + "/" + ExpandedName(find, i);
     Destination destination;
     if (!PlanDestination(path, in.force, &destination, error) ||
