@@ -135,7 +135,8 @@ TEST(CheckRecordCount, ACountWhoseEntriesWrapThe32BitSizeIsDamage) {
     SCOPED_TRACE("count " + std::to_string(c.count));
     std::vector<uint8_t> file = CraftedFile(c.count, c.crcsHeld);
     CheckRecord record;
-    EXPECT_EQ(ReadCheckRecord(&file[PackHeaderSize], ReadLE32(&file[8]), &record), (uint32_t)CheckRecordDamaged);
+    EXPECT_EQ(ReadCheckRecord(&file[PackHeaderSize], ReadLE32(&file[8]), &record),
+              (uint32_t)CheckRecordDamaged);
     // The reader stops at the check record: nothing is believed of it and
     // nothing after it is written.
     Expansion e = ExpandOne(file);
@@ -177,7 +178,7 @@ std::vector<uint8_t> BytesCodedAsTheIdentifier(const std::vector<uint8_t>& first
 
 TEST(CheckRecordLookalike, ABlockThatBeginsWithTheIdentifierIsStored) {
   std::vector<uint8_t> first = RingFiller(), second = BytesCodedAsTheIdentifier(first);
-  for (int i = 0; i < 3000; ++i) second.push_back((uint8_t)"setup install "[i % 14]);
+  for (int i = 0; i < 3000; ++i) second.push_back((uint8_t) "setup install "[i % 14]);
 
   // The premise: coded after the first file, the second's block begins with
   // the identifier (and would shrink).
