@@ -3,8 +3,8 @@
 // in for two pack files. No read or write outside the image, and:
 //   - a refusal says why and leaves every byte as it was;
 //   - a seal is read only from a whole block inside the file;
-//   - sealing succeeds only where the seal was read, changes no byte but the
-//     block's and the checksum field's, and keeps the size;
+//   - sealing succeeds only where a seal block was found, changes no byte but
+//     the block's and the checksum field's, and keeps the size;
 //   - the sealed image reads back as sealed for exactly those two files;
 //   - the checksum it writes is the one a plain word sum of the file finds.
 #include <stdint.h>
@@ -62,20 +62,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(!error.empty() && sealed == image);
     return 0;
   }
-  Require(read && seal.state != SealState::None && sealed.size() == size);
-  size_t field = ReadLE32(&image[60]) + 24 + 64;
-  Require(field + 4 <= size);
-  for (size_t i = 0; i < size; ++i) {
-    bool mayChange = (i >= seal.offset && i < seal.offset + SealBlockSize) || (i >= field && i < field + 4);
-    Require(mayChange || sealed[i] == image[i]);
-  }
-  Require(ReadLE32(&sealed[field]) == PlainChecksum(sealed, field));
-
+  // A block whose state is damaged is sealed over; one that ReadSeal found
+  // no trace of is not.
+  Require(!(read && seal.state == SealState::None) && sealed.size() == size);
   SealInfo again;
   Require(ReadSeal(sealed, "setup.exe", &again, &error));
-  Require(again.state == SealState::Sealed && again.offset == seal.offset);
+  Require(again.state == SealState::Sealed && again.offset + SealBlockSize <= size);
+  Require(!read || again.offset == seal.offset);
   Require(SealMismatch(again, script, installer) == -1);
   Require(SealMismatch(again, other, installer) == 0);
   Require(SealMismatch(again, script, other) == 1);
+
+  size_t field = ReadLE32(&image[60]) + 24 + 64;
+  Require(field + 4 <= size);
+  for (size_t i = 0; i < size; ++i) {
+    bool mayChange = (i >= again.offset && i < again.offset + SealBlockSize) || (i >= field && i < field + 4);
+    Require(mayChange || sealed[i] == image[i]);
+  }
+  Require(ReadLE32(&sealed[field]) == PlainChecksum(sealed, field));
   return 0;
 }

@@ -24,6 +24,8 @@ TEST(SealPlacement, ABlockThatDoesNotFitInItsSectionIsRefusedAndNothingIsWritten
       {"one byte past the file's end", {1024, 512, 4096, 0, 925, 0}, false},
       {"its identifier and version alone at the file's end", {1024, 512, 4096, 4096, 1012, 0}, false},
       {"its identifier alone at the file's end", {1024, 512, 4096, 4096, 1016, 0}, false},
+      // Its last bytes over the section table, which sealing would change.
+      {"in the headers, under a section that covers them", {1024, 0, 1024, 1024, 224, 0}, false},
   };
   const std::vector<uint8_t> script = {1, 2, 3}, installer = {4, 5};
   for (const auto& c : cases) {
