@@ -151,10 +151,13 @@ TEST_F(DestinationTest, AnInterruptRemovesEveryTemporaryFile) {
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
   // The pipe is written first, once all files are checked, and waits for a
   // reader while the temporaries of the other two are there to be removed.
+  // After the signal the shell opens the pipe itself, so that a setuppack
+  // that outlived it would find its reader and end rather than wait.
   Result r = Shell(
       "\"$SP\" unpack first.pk pipe second.pk second.out third.pk third.out & p=$!; i=0;"
       " while [ \"$(ls | grep -c '\\.partial-')\" != 2 ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done;"
-      " echo temporaries $(ls | grep -c '\\.partial-'); kill -TERM $p; wait $p; echo status $?");
+      " echo temporaries $(ls | grep -c '\\.partial-'); kill -TERM $p;"
+      " exec 3<>pipe; wait $p; echo status $?");
   EXPECT_TRUE(Contains(r.output, "temporaries 2\n")) << r.output;
   EXPECT_TRUE(Contains(r.output, "status 143\n")) << r.output;  // killed by SIGTERM
   EXPECT_FALSE(Exists("second.out"));
