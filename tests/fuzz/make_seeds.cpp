@@ -2,7 +2,9 @@
 // format's worked examples, real blocks and files of several kinds, and
 // damaged check records. Each seed is checked for what it is meant to reach
 // before it is written. Built by the host preset:
-//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds
+//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds [SETUP_EXE]
+// SETUP_EXE, a built setup.exe (build/win32/launcher/setup.exe), becomes
+// fuzz_seal's seed setup-exe; without it that seed stays as it is.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -326,7 +328,7 @@ void RoundtripSeeds() {
 
 // --- fuzz_seal: setup.exe images ---------------------------------------------
 
-void SealSeeds() {
+void SealSeeds(const char* setupExe) {
   const Bytes script = Text("sc"), installer = Text("exe");
   auto seed = [](const std::string& name, const Bytes& image, bool sealable) {
     Bytes copy = image;
@@ -363,13 +365,18 @@ void SealSeeds() {
   seed("unknown-version", unknownVersion, false);
   seed("no-block", Bytes(unsealed.begin(), unsealed.begin() + 512), false);
   seed("not-a-program", Text("MZ"), false);
+  if (setupExe) {
+    Bytes built = ReadFileBytes(setupExe);
+    Expect(!built.empty(), "setup-exe", std::string("cannot read ") + setupExe);
+    seed("setup-exe", built, true);
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: make_fuzz_seeds FOLDER [SETUP_EXE]\n");
     return 2;
   }
   folder = argv[1];
@@ -380,7 +387,7 @@ int main(int argc, char** argv) {
   DecoderSeeds();
   RecordsSeeds();
   RoundtripSeeds();
-  SealSeeds();
+  SealSeeds(argc == 3 ? argv[2] : nullptr);
   if (failures) fprintf(stderr, "%d seeds are not what they should be\n", failures);
   return failures ? 1 : 0;
 }
