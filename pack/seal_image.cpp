@@ -22,6 +22,7 @@ struct PeLayout {
     size_t start, end;  // the file bytes that are loaded (and signed)
   };
   std::vector<Section> sections;
+  size_t headersEnd;  // the end of the section table
 };
 
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
@@ -45,6 +46,7 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
       (ReadLE32(p + optional + certificateEntry) | ReadLE32(p + optional + certificateEntry + 4)) != 0;
   size_t table = optional + optionalSize;
   if ((size - table) / 40 < sectionCount) return false;
+  pe->headersEnd = table + 40 * sectionCount;
   for (size_t i = 0; i < sectionCount; ++i) {
     const uint8_t* s = p + table + 40 * i;
     size_t start = ReadLE32(s + 20), rawSize = ReadLE32(s + 16), virtualSize = ReadLE32(s + 8);
@@ -81,6 +83,12 @@ bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, cons
     return false;
   }
   *offset = blocks[0];
+  // A section may cover the headers too; a block there would be sealed
+  // over the fields that say where it is.
+  if (*offset < pe.headersEnd) {
+    *error = "'" + name + "': its seal block overlaps the PE headers";
+    return false;
+  }
   bool inSection = std::any_of(pe.sections.begin(), pe.sections.end(), [&](const PeLayout::Section& s) {
     return *offset >= s.start && s.end - *offset >= SealBlockSize && *offset < s.end;
   });

@@ -4,7 +4,8 @@
 // Sealing writes the seal block and the PE checksum and nothing else: the
 // image keeps its size and every other byte. It is refused for an image that
 // carries a signature (a signature covers the seal, so it must come after
-// it) and for one whose seal block is not there exactly once. Every function
+// it), for one whose seal block is not there exactly once, and for one whose
+// block is not whole inside a section, after the PE headers. Every function
 // returns true on success, or false with a one-line message in *error.
 #pragma once
 

@@ -85,8 +85,7 @@ TEST_F(DestinationTest, PipesAndDevicesAreWrittenInPlaceAndWriteErrorsFail) {
 
   // A pipe: written through, once a reader comes, and still a pipe.
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
-  // (timeout: a failing setuppack that never opens the pipe must not hang the test.)
-  r = Shell("timeout 20 cat pipe > got & timeout 20 \"$SP\" unpack a.pk pipe; s=$?; wait; exit $s");
+  r = Shell(WithPipeReader("pipe", "got", "\"$SP\" unpack a.pk pipe"));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(Read("got") == data_);
   EXPECT_EQ(KindOf("pipe"), S_IFIFO);
@@ -106,12 +105,14 @@ TEST_F(DestinationTest, DamageInALaterFileWritesNoDestinationOfAnyKind) {
   Write("damaged.pk", damaged);
   Write("kept", {'k'});
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
-  // What the first file goes to; the second is damaged. (timeout: a pipe
-  // that setuppack opened would wait for a reader.)
+  // What the first file goes to; the second is damaged. The pipe has a
+  // reader throughout, which must get nothing.
   for (const char* first : {"new.out", "kept", "-", "pipe"}) {
-    Result r = Shell(std::string("timeout 20 \"$SP\" unpack -f first.pk ") + first +
-                     " damaged.pk second.out > standard-output");
+    Result r = Shell(WithPipeReader(
+        "pipe", "piped",
+        std::string("\"$SP\" unpack -f first.pk ") + first + " damaged.pk second.out > standard-output"));
     EXPECT_EQ(r.status, 1) << first;
+    EXPECT_TRUE(Read("piped").empty()) << first;
     EXPECT_TRUE(Contains(r.output, "damaged.pk: record ")) << r.output;
     EXPECT_FALSE(Exists("new.out")) << first;
     EXPECT_FALSE(Exists("second.out")) << first;
@@ -120,9 +121,8 @@ TEST_F(DestinationTest, DamageInALaterFileWritesNoDestinationOfAnyKind) {
   }
   ExpectNoTemporaryFiles();
   // Whole, the two files go to all of them in order.
-  ASSERT_EQ(
-      Shell("cat pipe > piped & \"$SP\" unpack -f first.pk pipe second.pk kept; s=$?; wait; exit $s").status,
-      0);
+  Result whole = Shell(WithPipeReader("pipe", "piped", "\"$SP\" unpack -f first.pk pipe second.pk kept"));
+  ASSERT_EQ(whole.status, 0) << whole.output;
   EXPECT_TRUE(Read("piped") == data_);
   EXPECT_TRUE(Read("kept") == data_);
 }
@@ -151,10 +151,13 @@ TEST_F(DestinationTest, AnInterruptRemovesEveryTemporaryFile) {
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
   // The pipe is written first, once all files are checked, and waits for a
   // reader while the temporaries of the other two are there to be removed.
+  // After the signal the shell opens the pipe itself, so that a setuppack
+  // that outlived it would find its reader and end rather than wait.
   Result r = Shell(
       "\"$SP\" unpack first.pk pipe second.pk second.out third.pk third.out & p=$!; i=0;"
       " while [ \"$(ls | grep -c '\\.partial-')\" != 2 ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done;"
-      " echo temporaries $(ls | grep -c '\\.partial-'); kill -TERM $p; wait $p; echo status $?");
+      " echo temporaries $(ls | grep -c '\\.partial-'); kill -TERM $p;"
+      " exec 3<>pipe; wait $p; echo status $?");
   EXPECT_TRUE(Contains(r.output, "temporaries 2\n")) << r.output;
   EXPECT_TRUE(Contains(r.output, "status 143\n")) << r.output;  // killed by SIGTERM
   EXPECT_FALSE(Exists("second.out"));
