@@ -516,6 +516,11 @@ int Media(const Invocation& in, const char* programPath) {
     return UsageError("media needs --script FILE, --installer FILE and -o DIR");
   }
   if (!in.setup.empty() && in.noSetup) return UsageError("media takes --setup EXE or --no-setup, not both");
+  if (in.singleFile && (in.noSetup || !in.withSeal)) {
+    return UsageError(std::string("media --single-file takes no ") +
+                      (in.noSetup ? "--no-setup" : "--no-seal") +
+                      ": the program is setup.exe sealed for the pack files it carries");
+  }
   std::string setup = in.setup, how = "given with --setup", lookedAt;
   if (setup.empty() && !in.noSetup) {
     if (!FindInstalledSetup(programPath, &setup, &lookedAt)) {

@@ -89,7 +89,8 @@ int TestProgram(const std::string& path, const std::vector<uint8_t>& program) {
       fflush(stdout);
       DataError(name + ": " + error);
     } else {
-      printf("%s: not tested: it continues the decoder state of a file that failed before it\n", name.c_str());
+      printf("%s: not tested: it continues the decoder state of a file that failed before it\n",
+             name.c_str());
     }
   }
   if (!whole) return ExitData;
@@ -110,7 +111,8 @@ int ListProgram(const std::string& path, const std::vector<uint8_t>& program) {
   if (!ReadCarriedPackFiles(program, path, &seal, &packed, &error)) return DataError(error);
   int status = ExitSuccess;
   for (int i = 0; i < 2; ++i) {
-    std::string name = path + " (" + PackNames[i] + " from byte " + std::to_string(seal.files[i].carriedAt) + ")";
+    std::string name =
+        path + " (" + PackNames[i] + " from byte " + std::to_string(seal.files[i].carriedAt) + ")";
     if (ListPackedData(name, packed[i]) != ExitSuccess) status = ExitData;
   }
   return status;
@@ -137,7 +139,8 @@ int ExtractProgram(const Invocation& in, const std::vector<uint8_t>& program) {
   bool madeFolder = false;
   std::vector<std::string> targets = {out + "/INSTALL.SCR", out + "/INSTALL.EXE"};
   std::vector<Destination> destinations(2);
-  if (!MakeFolder(out, &error, &madeFolder) || !PlanDestination(targets[0], in.force, &destinations[0], &error) ||
+  if (!MakeFolder(out, &error, &madeFolder) ||
+      !PlanDestination(targets[0], in.force, &destinations[0], &error) ||
       !PlanDestination(targets[1], in.force, &destinations[1], &error)) {
     if (madeFolder) RemoveFolder(out);
     return DataError(error);
