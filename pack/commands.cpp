@@ -317,7 +317,14 @@ bool ReadMediaSeal(const MediaFolder& folder, SealInfo* seal, std::string* error
   *seal = SealInfo();
   std::vector<uint8_t> image;
   if (!folder.hasSetup) return true;
-  return ReadWholeFile(folder.setup, &image, error) && ReadSeal(image, folder.setup, seal, error);
+  if (!ReadWholeFile(folder.setup, &image, error) || !ReadSeal(image, folder.setup, seal, error))
+    return false;
+  if (seal->state == SealState::Sealed && (seal->files[0].carriedAt | seal->files[1].carriedAt) != 0) {
+    *error = "'" + folder.setup +
+             "' carries its own pack files and never reads those beside it: test or extract it as a program";
+    return false;
+  }
+  return true;
 }
 
 // Fails, naming the file, when a pack file is not the one the seal names.

@@ -182,6 +182,13 @@ bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::
   uint32_t version = 0;
   bool none = false;
   if (!LocateSeal(*image, name, pe, &offset, &version, &none, error)) return false;
+  // A folder's setup.exe with bytes after its image would be a program that
+  // carries pack files, sealed for others beside it.
+  if (!carriedAt && pe.imageEnd != 0 && image->size() > pe.imageEnd) {
+    *error = "'" + name + "' holds " + std::to_string(image->size() - pe.imageEnd) +
+             " bytes after its image (a program that carries its pack files?): seal a plain setup.exe";
+    return false;
+  }
   if (carriedAt && version == SealLayoutVersion1) {
     *error = "'" + name +
              "' is a setup.exe from before programs carried their pack files (seal layout 1): use one of "

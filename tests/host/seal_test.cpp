@@ -268,6 +268,17 @@ TEST_F(SealTest, SingleFileRefusals) {
     EXPECT_NE(result.output.find(m.says), std::string::npos) << result.output;
     EXPECT_FALSE(Exists("q.exe"));
   }
+  // A program that carries pack files is not a folder's setup.exe: neither
+  // sealed for others nor tested as one.
+  ASSERT_EQ(Shell("mkdir m && cp p.exe m/setup.exe && cp folder/INSTALL.* m/").status, 0);
+  for (const char* command : {"seal m", "test m"}) {
+    Result result = Run(command);
+    EXPECT_EQ(result.status, 1) << result.output;
+    EXPECT_NE(result.output.find(command[0] == 's' ? "bytes after its image" : "carries its own pack files"),
+              std::string::npos)
+        << result.output;
+  }
+  EXPECT_TRUE(Read("m/setup.exe") == program);
   // Media in a folder still take a setup.exe of seal layout 1.
   ASSERT_EQ(MakeMedia("old", v1).status, 0);
   EXPECT_NE(Run("test old").output.find("sealed, and both pack files match"), std::string::npos);
