@@ -66,8 +66,9 @@ TEST(SingleFileTest, RunsOnlyWhatItCarriesAndRefusesItselfCutOrChanged) {
     } else {
       ASSERT_EQ(1u, run.boxes.size());
       EXPECT_EQ("Setup", run.boxes[0].caption);
-      EXPECT_EQ("The download " + program + " is incomplete or damaged. Download it again. Further "
-                "installation not possible.",
+      EXPECT_EQ("The download " + program +
+                    " is incomplete or damaged. Download it again. Further "
+                    "installation not possible.",
                 run.boxes[0].text);
       EXPECT_TRUE(seen.empty()) << "the installer ran";
     }
