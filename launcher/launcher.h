@@ -32,10 +32,12 @@ enum {
   IDD_PLEASE_WAIT = 4001,  // the please-wait dialog template
   IDI_SETUP = 5001,        // the icon group
 
-  IDS_FILE_NOT_FOUND = 1,   // "File %s is not found. Further installation not possible."
-  IDS_SETUP_CAPTION = 2,    // "Setup"
-  IDS_FILE_ERROR = 3,       // "Error in %s file. Further installation not possible."
-  IDS_FOLDER_UNUSABLE = 4,  // "Setup cannot use the folder %s: ..." (GetSourceDirectory gave none)
+  IDS_FILE_NOT_FOUND = 1,    // "File %s is not found. Further installation not possible."
+  IDS_SETUP_CAPTION = 2,     // "Setup"
+  IDS_FILE_ERROR = 3,        // "Error in %s file. Further installation not possible."
+  IDS_FOLDER_UNUSABLE = 4,   // "Setup cannot use the folder %s: ..." (GetSourceDirectory gave none)
+  IDS_DOWNLOAD_DAMAGED = 5,  // "%s is incomplete or damaged. ..." (a program that carries its pack files)
+  IDS_EXTRACT_ALL = 6,       // added to message 1: extract every file of the media together first
 };
 
 // The module instance received at entry; resources are loaded from it.
@@ -90,6 +92,11 @@ enum {
 // family) it is GetModuleDirectory's.
 int GetSourceDirectory(HMODULE module, char* buffer, uint32_t size);
 
+// Opens the program's own file for reading, sharing it with other readers
+// only, by its wide name where the system has one; name (size bytes) receives the file's name as the ANSI
+// code page writes it, for messages. INVALID_HANDLE_VALUE when it cannot be opened (name may then be empty).
+HANDLE OpenOwnProgram(HMODULE module, char* name, uint32_t size);
+
 // Path operations. Each returns 1 when the result is whole.
 int GetModuleDirectory(HMODULE module, char* buffer, uint32_t size);
 void StripLastPathComponent(const char* path, char* buffer, uint32_t size);
@@ -126,5 +133,6 @@ static const uint32_t PleaseWaitTitleSize = 256;
 extern char PleaseWaitTitle[PleaseWaitTitleSize];
 INT_PTR CALLBACK PleaseWaitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A message box with the string table's texts, no owner unless given.
-int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style);
+// A message box with the string table's texts, no owner unless given;
+// string addedId, when not 0, follows the body.
+int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style, UINT addedId = 0);

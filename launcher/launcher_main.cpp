@@ -1,6 +1,7 @@
 // LauncherMain: the single pass from entry to exit.
 #include "launcher.h"
 
+#include "pack_format.h"  // ReadLE32
 #include "unpack_file.h"
 
 namespace {
@@ -13,12 +14,15 @@ void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory
 }
 
 // A missing or damaged pack file: beep, then message textId naming the pack
-// file in SourceDir, caption "Setup".
+// file in SourceDir (or name alone, when sourceDirectory is empty), caption
+// "Setup". A missing one may mean that setup.exe was started alone from an
+// archive: message 1 says to extract every file of the media first.
 void ReportPackFile(UINT textId, const char* sourceDirectory, const char* name) {
   char shown[ArgumentsBufferSize];
   PackPathForMessage(shown, sizeof(shown), sourceDirectory, name);
   MessageBeep(MB_ICONHAND);
-  ShowMessage(NULL, shown, textId, IDS_SETUP_CAPTION, MB_ICONHAND);
+  ShowMessage(NULL, shown, textId, IDS_SETUP_CAPTION, MB_ICONHAND,
+              textId == IDS_FILE_NOT_FOUND ? IDS_EXTRACT_ALL : 0);
 }
 
 void RemoveTempSetupDir(const char* tempSetupDir) {
@@ -47,6 +51,34 @@ __attribute__((noinline)) const uint8_t* ScriptSealEntry(const uint8_t* seal) {
   for (uint32_t i = 0; i < SealStateSize; ++i)
     differ |= seal[SealStateOffset + i] ^ (uint8_t)SealStateUnsealed[i];
   return differ ? seal + SealEntriesOffset : NULL;
+}
+
+// A seal entry that names a range of the program's own file (its offset is
+// not 0), not a pack file beside it.
+int IsCarriedPackFile(const uint8_t* entry) { return (ReadLE32(entry) | ReadLE32(entry + 4)) != 0; }
+
+// 1 when the range of the program's file (open as program) that a seal
+// entry names is there whole, with the length and SHA-256 the entry holds:
+// a download cut short or changed gives 0. Checked before anything is
+// expanded, so that it is told apart from a failure to write the expansion.
+int CarriedPackFileIntact(HANDLE program, const uint8_t* entry) {
+  // The format measures files in 32 bits, and so does the program's file.
+  if (ReadLE32(entry + 4) != 0) return 0;
+  return SourceRangeMatches(program, ReadLE32(entry), ReadLE32(entry + SealEntryLengthOffset),
+                            entry + SealEntryLengthOffset);
+}
+
+// Expands one pack file: the file at sourcePath, or, when program is open,
+// the range of it that the seal entry names (sourcePath then names the
+// program). sealEntry NULL: unsealed.
+int ExpandPackFile(const char* destination, int destinationWhole, const char* sourcePath, HANDLE program,
+                   const uint8_t* sealEntry) {
+  if (!destinationWhole) return 0;
+  const uint8_t* sealed = sealEntry ? sealEntry + SealEntryLengthOffset : NULL;
+  if (program != INVALID_HANDLE_VALUE) {
+    return UnpackFileFrom(destination, program, ReadLE32(sealEntry), ReadLE32(sealed), sourcePath, sealed);
+  }
+  return UnpackFile(destination, sourcePath, 0, NULL, 0, 0, sealed);
 }
 
 }  // namespace
@@ -78,17 +110,42 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // 4. Whatever a previous run left.
   DeleteMatchingFiles(tempSetupDir, IsInstallFile);
 
-  // 5. A pack path that does not fit is reported missing, never used cut.
+  // Where the pack files are read from: a sealed program whose seal names
+  // ranges of its own file carries them (setuppack media --single-file) and
+  // never reads pack files from its folder; any other reads them there.
+  // Messages name the pack file in SourceDir, or the program that carries it.
+  const uint8_t* scriptSeal = ScriptSealEntry(SetupSeal);
+  const uint8_t* installerSeal = scriptSeal ? scriptSeal + SealEntrySize : NULL;
   char scriptSource[PathBufferSize];
-  if (!FindPackFile(scriptSource, sourceDir, SETUP_SCRIPT_SOURCE_NAME, tempSetupDir)) return 0;
-
-  // 6.
-  char scriptDestination[PathBufferSize];
-  int scriptDestinationWhole = JoinPath(scriptDestination, PathBufferSize, tempSetupDir, SETUP_SCRIPT_NAME);
   char installerSource[PathBufferSize];
-  if (!FindPackFile(installerSource, sourceDir, SETUP_INSTALLER_SOURCE_NAME, tempSetupDir)) return 0;
+  const char* shownDirectory = sourceDir;
+  const char* shownScript = SETUP_SCRIPT_SOURCE_NAME;
+  const char* shownInstaller = SETUP_INSTALLER_SOURCE_NAME;
+  HANDLE program = INVALID_HANDLE_VALUE;
+  if (scriptSeal != NULL && IsCarriedPackFile(scriptSeal)) {
+    // Both are read and checked against the seal first: a download cut
+    // short or changed is reported as such, and nothing is expanded.
+    program = OpenOwnProgram(instance, scriptSource, PathBufferSize);
+    CopyBounded(installerSource, scriptSource, PathBufferSize);
+    shownDirectory = "";
+    shownScript = shownInstaller = scriptSource;
+    if (program == INVALID_HANDLE_VALUE || !CarriedPackFileIntact(program, scriptSeal) ||
+        !CarriedPackFileIntact(program, installerSeal)) {
+      ReportPackFile(IDS_DOWNLOAD_DAMAGED, shownDirectory, scriptSource);
+      if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
+      RemoveTempSetupDir(tempSetupDir);
+      return 0;
+    }
+  } else {
+    // 5. A pack path that does not fit is reported missing, never used cut.
+    if (!FindPackFile(scriptSource, sourceDir, SETUP_SCRIPT_SOURCE_NAME, tempSetupDir)) return 0;
+    // 6.
+    if (!FindPackFile(installerSource, sourceDir, SETUP_INSTALLER_SOURCE_NAME, tempSetupDir)) return 0;
+  }
 
   // 7.
+  char scriptDestination[PathBufferSize];
+  int scriptDestinationWhole = JoinPath(scriptDestination, PathBufferSize, tempSetupDir, SETUP_SCRIPT_NAME);
   char installerDestination[PathBufferSize];
   int installerDestinationWhole =
       JoinPath(installerDestination, PathBufferSize, tempSetupDir, SETUP_INSTALLER_NAME);
@@ -103,18 +160,18 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // script must never run. The script is expanded first; when it fails, the
   // installer is not expanded. A sealed setup.exe expands only the pack
   // files it was sealed for.
-  const uint8_t* scriptSeal = ScriptSealEntry(SetupSeal);
   const char* failedPack = NULL;
-  if (!scriptDestinationWhole || !UnpackFile(scriptDestination, scriptSource, 0, NULL, 0, 0, scriptSeal)) {
-    failedPack = SETUP_SCRIPT_SOURCE_NAME;
-  } else if (!installerDestinationWhole || !UnpackFile(installerDestination, installerSource, 0, NULL, 0, 0,
-                                                       scriptSeal ? scriptSeal + SealEntrySize : NULL)) {
-    failedPack = SETUP_INSTALLER_SOURCE_NAME;
+  if (!ExpandPackFile(scriptDestination, scriptDestinationWhole, scriptSource, program, scriptSeal)) {
+    failedPack = shownScript;
+  } else if (!ExpandPackFile(installerDestination, installerDestinationWhole, installerSource, program,
+                             installerSeal)) {
+    failedPack = shownInstaller;
   }
+  if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
   if (failedPack != NULL) {
     // The dialog goes before the message box, which has no owner.
     if (pleaseWait != NULL) DestroyWindow(pleaseWait);
-    ReportPackFile(IDS_FILE_ERROR, sourceDir, failedPack);
+    ReportPackFile(IDS_FILE_ERROR, shownDirectory, failedPack);
     RemoveTempSetupDir(tempSetupDir);
     return 0;
   }
@@ -149,7 +206,7 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
 
   if (!started) {
     // 14.
-    ReportPackFile(IDS_FILE_ERROR, sourceDir, SETUP_INSTALLER_SOURCE_NAME);
+    ReportPackFile(IDS_FILE_ERROR, shownDirectory, shownInstaller);
   } else {
     // 15. No wait handle (the event pre-existed): only the pause remains.
     if (waitHandle != NULL) WaitForSingleObject(waitHandle, INFINITE);

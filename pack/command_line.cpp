@@ -27,10 +27,12 @@ const char UsageText[] =
     "\n"
     "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]...\n"
     "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]...\n"
-    "       setuppack test PACKED... | MEDIA_DIR\n"
-    "       setuppack list PACKED...\n"
-    "       setuppack [OPTION]... extract MEDIA_DIR [OUT_DIR]\n"
+    "       setuppack test PACKED... | MEDIA_DIR | PROGRAM\n"
+    "       setuppack list PACKED... | PROGRAM\n"
+    "       setuppack [OPTION]... extract MEDIA_DIR|PROGRAM [OUT_DIR]\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
+    "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE] --single-file -o "
+    "PROGRAM\n"
     "       setuppack seal MEDIA_DIR\n"
     "\n"
     "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
@@ -44,7 +46,8 @@ const char UsageText[] =
     "           INSTALL.EXE\n"
     "  media    writes INSTALL.SC_ and INSTALL.EX_ and copies setup.exe into DIR,\n"
     "           and verifies them by expanding them again; the copy of setup.exe is\n"
-    "           sealed for the two pack files\n"
+    "           sealed for the two pack files; with --single-file, writes one\n"
+    "           PROGRAM instead: setup.exe that carries them inside, sealed for them\n"
     "  seal     seals the setup.exe of MEDIA_DIR for the pack files beside it\n"
     "\n"
     "A SOURCE or PACKED of '-' is standard input, a PACKED or DEST of '-' standard\n"
@@ -63,6 +66,8 @@ const char UsageText[] =
     "      --no-seal   media: copy setup.exe unsealed\n"
     "      --strict    media: refuse an installer that is not a 32-bit Windows program\n"
     "                  (without it, media warns)\n"
+    "      --single-file  media: one program (-o PROGRAM.exe) that carries its pack\n"
+    "                  files; test, list and extract read such a PROGRAM\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
@@ -90,7 +95,7 @@ const CommandOptions Commands[] = {
     {"extract", {"--force"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output", "--no-seal", "--strict"}},
+      "--output", "--no-seal", "--strict", "--single-file"}},
     {"seal", {}},
 };
 
@@ -169,6 +174,8 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->withSeal = false;
     } else if (name == "--strict") {
       in->strict = true;
+    } else if (name == "--single-file") {
+      in->singleFile = true;
     } else {
       *error = "unknown option '" + word + "'";
       return false;

@@ -16,12 +16,16 @@ TEST(SealPlacement, ABlockThatDoesNotFitInItsSectionIsRefusedAndNothingIsWritten
     ImageLayout layout;
     bool sealable;
   } cases[] = {
-      {"the section's last 100 bytes", {1024, 512, 512, 512, 924, 0}, true},
-      {"the file's last 100 bytes, the section running past it", {1024, 512, 4096, 0, 924, 0}, true},
-      {"one byte past the section, more file after it", {1024, 512, 256, 256, 669, 0}, false},
+      {"the section's last bytes", {1024, 512, 512, 512, 1024 - SealBlockSize, 0}, true},
+      {"the file's last bytes, the section running past it",
+       {1024, 512, 4096, 0, 1024 - SealBlockSize, 0},
+       true},
+      {"one byte past the section, more file after it",
+       {1024, 512, 256, 256, 768 - SealBlockSize + 1, 0},
+       false},
       {"its identifier alone at the section's end", {1024, 512, 256, 256, 760, 0}, false},
       {"past the loaded part of the section", {1024, 512, 256, 150, 600, 0}, false},
-      {"one byte past the file's end", {1024, 512, 4096, 0, 925, 0}, false},
+      {"one byte past the file's end", {1024, 512, 4096, 0, 1024 - SealBlockSize + 1, 0}, false},
       {"its identifier and version alone at the file's end", {1024, 512, 4096, 4096, 1012, 0}, false},
       {"its identifier alone at the file's end", {1024, 512, 4096, 4096, 1016, 0}, false},
       // Its last bytes over the section table, which sealing would change.

@@ -100,7 +100,7 @@ class LauncherTest : public ::testing::Test {
     EXPECT_EQ(text, run.boxes[0].text);
   }
   std::string NotFound(const std::string& path) {
-    return "File " + path + " is not found. Further installation not possible.";
+    return "File " + path + " is not found. Further installation not possible." + test::ExtractAllHint;
   }
   std::string ErrorIn(const std::string& path) {
     return "Error in " + path + " file. Further installation not possible.";

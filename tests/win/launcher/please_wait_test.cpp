@@ -395,7 +395,8 @@ TEST_F(PleaseWaitTest, NotShownWhenAPackFileIsMissing) {
   EXPECT_FALSE(dialogSeen);
   test::SetupRun run = test::Finish(started, 60);
   ASSERT_EQ(1u, run.boxes.size());
-  EXPECT_EQ("File " + media + "\\INSTALL.SC_ is not found. Further installation not possible.",
+  EXPECT_EQ("File " + media + "\\INSTALL.SC_ is not found. Further installation not possible." +
+                test::ExtractAllHint,
             run.boxes[0].text);
 }
 
