@@ -6,7 +6,7 @@ usage: check_resources.py SETUP.EXE
 A small PE reader of its own (no Windows, no resource compiler): it follows
 the resource directory of the image to every (type, id, language) leaf and
 checks that setup.exe carries exactly
-  - the string table block of ids 0-15 with strings 1-4,
+  - the string table block of ids 0-15 with strings 1-5,
   - dialog template 4001 (the please-wait dialog) with its one static,
   - icon group 5001 with one 32 x 32, 16-colour image of id 1,
 all in language 1033 and nothing else. Before it checks the real file, it
@@ -26,6 +26,7 @@ STRINGS = {
     3: "Error in %s file. Further installation not possible.",
     4: "Setup cannot use the folder %s: its name is too long or has letters of another code page. "
     "Further installation not possible.",
+    5: "Setup is already running. Wait until it has finished, then start it again.",
 }
 STATIC_TEXT = "Setup is initializing, please wait..."
 
@@ -271,7 +272,7 @@ def main():
     for (kind, name, language), leaf in sorted(image.leaves.items(), key=str):
         print(f"resource type {kind}, id {name}, language {language}: {len(leaf)} bytes")
     print("dialog 4001: style 0x90C800C0, 0,0,176,93, 10 pt MS Sans Serif, one static 0x50020001 at 7,39,162,8")
-    print("icon 5001: one 32 x 32 image, 16 colours; strings 1-4 as expected")
+    print("icon 5001: one 32 x 32 image, 16 colours; strings 1-5 as expected")
     print("resources check passed")
     return 0
 
