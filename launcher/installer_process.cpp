@@ -20,8 +20,8 @@ int InstallerImageInUse(const char* installerPath) {
   if (installerPath == NULL || installerPath[0] == '\0') return 0;
   // A running image cannot be opened for writing, whatever the sharing asked
   // for (on Windows and under Wine alike); nothing is written.
-  HANDLE file =
-      CreateFileA(installerPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE file = CreateFileA(installerPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
     return 0;
