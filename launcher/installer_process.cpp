@@ -7,8 +7,9 @@
 
 namespace {
 
-// How long WinExec gives a started program to come up: the please-wait
-// dialog stays until the installer waits for its first input or this passes.
+// How long a started program is given to come up, as WinExec gives it (the
+// time Wine's WinExec waits): the please-wait dialog stays until the
+// installer waits for its first input or this has passed.
 const DWORD InstallerStartTimeLimit = 30000;
 // How often the launcher looks whether the expanded installer still runs
 // once the process it started has ended without the signal.
