@@ -100,7 +100,7 @@ echo
 echo "== the please-wait dialog"
 gone_ms=$(value setup_dialog_gone_ms)
 case "$(value setup_dialog_at_start)" in
-  1) echo "still there when the installer started (WinExec had not returned yet)" ;;
+  1) echo "still there when the installer started (it had not yet waited for input)" ;;
   *) echo "already gone when the installer started" ;;
 esac
 if [ -n "$gone_ms" ] && [ "$gone_ms" -ge 0 ]; then

@@ -6,7 +6,7 @@ usage: check_resources.py SETUP.EXE
 A small PE reader of its own (no Windows, no resource compiler): it follows
 the resource directory of the image to every (type, id, language) leaf and
 checks that setup.exe carries exactly
-  - the string table block of ids 0-15 with strings 1-4,
+  - the string table block of ids 0-15 with strings 1-7,
   - dialog template 4001 (the please-wait dialog) with its one static,
   - icon group 5001 with one 32 x 32, 16-colour image of id 1,
   - the application manifest (RT_MANIFEST 1): well-formed XML that asks for
@@ -34,6 +34,7 @@ STRINGS = {
     "Further installation not possible.",
     5: "The download %s is incomplete or damaged. Download it again. Further installation not possible.",
     6: "\n\nStarted from a zip file? Extract all of its files into one folder first, then start Setup there.",
+    7: "Setup is already running. Wait until it has finished, then start it again.",
 }
 ASM_V1, ASM_V2 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v2"
 COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
@@ -351,7 +352,7 @@ def main():
     for (kind, name, language), leaf in sorted(image.leaves.items(), key=str):
         print(f"resource type {kind}, id {name}, language {language}: {len(leaf)} bytes")
     print("dialog 4001: style 0x90C800C0, 0,0,176,93, 10 pt MS Sans Serif, one static 0x50020001 at 7,39,162,8")
-    print("icon 5001: one 32 x 32 image, 16 colours; strings 1-6 as expected; the manifest holds")
+    print("icon 5001: one 32 x 32 image, 16 colours; strings 1-7 as expected; the manifest holds")
     print("resources check passed")
     return 0
 

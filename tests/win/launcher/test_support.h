@@ -64,9 +64,14 @@ std::map<std::string, std::string> ReadReport(const std::string& directory);
 std::string WindowsDirectory();
 std::string TempSetupDir();  // the launcher's C:\windows\ZIMRO~SE.TUP
 
+// The names of the files and folders in directory, sorted and '|'-separated;
+// "" when there are none or no such directory.
+std::string FolderNames(const std::string& directory);
+
 struct MessageBoxSeen {
   std::string caption;
   std::string text;
+  std::string tempSetupDirAtBox;  // FolderNames(TempSetupDir()) while the box was shown
 };
 
 struct SetupRun {
