@@ -8,6 +8,12 @@
 #include "pack_format.h"
 #include "seal.h"
 
+size_t SealBlockSizeOf(uint32_t version) {
+  return version == SealLayoutVersion1  ? SealEntriesOffset + 2 * SealEntrySizeVersion1
+         : version == SealLayoutVersion ? SealBlockSize
+                                        : 0;
+}
+
 namespace {
 
 uint32_t ReadLE16(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
@@ -69,12 +75,6 @@ std::vector<size_t> FindSealBlocks(const std::vector<uint8_t>& image) {
   return found;
 }
 
-// A seal block's size and its entries' in a layout version (0: unknown).
-size_t SealBlockSizeOf(uint32_t version) {
-  return version == SealLayoutVersion1  ? SealEntriesOffset + 2 * SealEntrySizeVersion1
-         : version == SealLayoutVersion ? SealBlockSize
-                                        : 0;
-}
 size_t SealEntrySizeOf(uint32_t version) {
   return version == SealLayoutVersion1 ? SealEntrySizeVersion1 : SealEntrySize;
 }

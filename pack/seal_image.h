@@ -28,6 +28,9 @@ struct SealedPackFile {
   uint64_t carriedAt = 0;  // its offset in the program's file; 0: beside it, in its folder
 };
 
+// The size of a seal block of layout version (0: a version unknown here).
+size_t SealBlockSizeOf(uint32_t version);
+
 struct SealInfo {
   SealState state = SealState::None;
   uint32_t version = 0;     // the seal block's layout (1: no offsets, 2)

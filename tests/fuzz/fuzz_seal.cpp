@@ -2,7 +2,8 @@
 // headers and sections parsed, its seal block searched for, read, and filled
 // in for two pack files. No read or write outside the image, and:
 //   - a refusal says why and leaves every byte as it was;
-//   - a seal is read only from a whole block inside the file;
+//   - a seal is read only from a whole block (of its layout's size) inside
+//     the file;
 //   - sealing succeeds only where a seal block was found, changes no byte but
 //     the block's and the checksum field's, and keeps the size;
 //   - the sealed image reads back as sealed for exactly those two files;
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   bool read = ReadSeal(image, "setup.exe", &seal, &error);
   Require(read || !error.empty());
-  if (read && seal.state != SealState::None) Require(seal.offset + SealBlockSize <= size);
+  if (read && seal.state != SealState::None) Require(seal.offset + SealBlockSizeOf(seal.version) <= size);
   if (read && seal.state == SealState::Sealed) {
     int mismatch = SealMismatch(seal, script, installer);
     Require(mismatch >= -1 && mismatch <= 1);
@@ -67,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(!(read && seal.state == SealState::None) && sealed.size() == size);
   SealInfo again;
   Require(ReadSeal(sealed, "setup.exe", &again, &error));
-  Require(again.state == SealState::Sealed && again.offset + SealBlockSize <= size);
+  Require(again.state == SealState::Sealed && again.offset + SealBlockSizeOf(again.version) <= size);
   Require(!read || again.offset == seal.offset);
   Require(SealMismatch(again, script, installer) == -1);
   Require(SealMismatch(again, other, installer) == 0);
@@ -76,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t field = ReadLE32(&image[60]) + 24 + 64;
   Require(field + 4 <= size);
   for (size_t i = 0; i < size; ++i) {
-    bool mayChange = (i >= again.offset && i < again.offset + SealBlockSize) || (i >= field && i < field + 4);
+    bool mayChange = (i >= again.offset && i < again.offset + SealBlockSizeOf(again.version)) ||
+                     (i >= field && i < field + 4);
     Require(mayChange || sealed[i] == image[i]);
   }
   Require(ReadLE32(&sealed[field]) == PlainChecksum(sealed, field));
