@@ -8,6 +8,17 @@
 #define SETUPPACK_VERSION "unknown"
 #endif
 
+// Where the default setup.exe and the manual are, as each platform has them.
+#ifdef _WIN32
+#define DEFAULT_SETUP_TEXT "the setup.exe beside\n                  setuppack.exe)\n"
+#define MANUAL_TEXT "The manual: setuppack.txt, beside setuppack.exe.\n"
+#else
+#define DEFAULT_SETUP_TEXT   \
+  "the one installed with\n" \
+  "                  setuppack, in ../share/setuppack beside its program)\n"
+#define MANUAL_TEXT "The manual: man setuppack.\n"
+#endif
+
 const char VersionText[] = SETUPPACK_VERSION;
 
 const char UsageText[] =
@@ -16,10 +27,12 @@ const char UsageText[] =
     "\n"
     "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]...\n"
     "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]...\n"
-    "       setuppack test PACKED... | MEDIA_DIR\n"
-    "       setuppack list PACKED...\n"
-    "       setuppack [OPTION]... extract MEDIA_DIR [OUT_DIR]\n"
+    "       setuppack test PACKED... | MEDIA_DIR | PROGRAM\n"
+    "       setuppack list PACKED... | PROGRAM\n"
+    "       setuppack [OPTION]... extract MEDIA_DIR|PROGRAM [OUT_DIR]\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
+    "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE] --single-file -o "
+    "PROGRAM\n"
     "       setuppack seal MEDIA_DIR\n"
     "       setuppack [OPTION]... scan [--extract DIR] PATH...\n"
     "\n"
@@ -34,7 +47,8 @@ const char UsageText[] =
     "           INSTALL.EXE\n"
     "  media    writes INSTALL.SC_ and INSTALL.EX_ and copies setup.exe into DIR,\n"
     "           and verifies them by expanding them again; the copy of setup.exe is\n"
-    "           sealed for the two pack files\n"
+    "           sealed for the two pack files; with --single-file, writes one\n"
+    "           PROGRAM instead: setup.exe that carries them inside, sealed for them\n"
     "  seal     seals the setup.exe of MEDIA_DIR for the pack files beside it\n"
     "  scan     finds media and pack files in folder trees, disc images (ISO 9660)\n"
     "           and any other file, lists them, and with --extract DIR expands each\n"
@@ -51,12 +65,15 @@ const char UsageText[] =
     "                  wrote them, which expand without their damage being noticed\n"
     "      --script FILE, --installer FILE, -o DIR, --output DIR\n"
     "                  media: the installation script, the installer, the folder\n"
-    "      --setup EXE media: the setup.exe to copy (default: the one installed with\n"
-    "                  setuppack, in ../share/setuppack beside its program)\n"
+    "      --setup EXE media: the setup.exe to copy (default: " DEFAULT_SETUP_TEXT
     "      --no-setup  media: write the pack files alone\n"
     "      --no-seal   media: copy setup.exe unsealed\n"
     "      --salvage   unpack, extract, scan: write all that damaged media still hold,\n"
     "                  report every damaged or missing stretch, exit with status 1\n"
+    "      --strict    media: refuse an installer that is not a 32-bit Windows program\n"
+    "                  (without it, media warns)\n"
+    "      --single-file  media: one program (-o PROGRAM.exe) that carries its pack\n"
+    "                  files; test, list and extract read such a PROGRAM\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
@@ -67,8 +84,7 @@ const char UsageText[] =
     "\n"
     "Files are expanded in the order given, and the order matters: a pack file\n"
     "may copy data from the files expanded before it.\n"
-    "Exit status: 0 success, 1 data or file error, 2 usage error.\n"
-    "The manual: man setuppack.\n";
+    "Exit status: 0 success, 1 data or file error, 2 usage error.\n" MANUAL_TEXT;
 
 namespace {
 
@@ -85,7 +101,7 @@ const CommandOptions Commands[] = {
     {"extract", {"--force", "--salvage"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output", "--no-seal"}},
+      "--output", "--no-seal", "--strict", "--single-file"}},
     {"seal", {}},
     {"scan", {"--extract", "--force", "--salvage"}},
 };
@@ -166,6 +182,10 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->withSeal = false;
     } else if (name == "--salvage") {
       in->salvage = true;
+    } else if (name == "--strict") {
+      in->strict = true;
+    } else if (name == "--single-file") {
+      in->singleFile = true;
     } else {
       *error = "unknown option '" + word + "'";
       return false;

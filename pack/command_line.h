@@ -25,7 +25,9 @@ struct Invocation {
   // media
   std::string script, installer, setup, outputDir;
   bool noSetup = false;
-  bool withSeal = true;  // media: seal the copy of setup.exe for the pack files
+  bool withSeal = true;     // media: seal the copy of setup.exe for the pack files
+  bool strict = false;      // media: refuse an installer that is no 32-bit Windows program
+  bool singleFile = false;  // media: one program that carries the pack files, -o names it
 };
 
 // Reads argv into *invocation. False, with the message in *error, for a

@@ -8,10 +8,12 @@
 
 #include "check_record.h"
 #include "file_io.h"
+#include "installer_check.h"
 #include "pack_files.h"
 #include "pack_layout.h"
 #include "salvage.h"
 #include "seal_image.h"
+#include "single_file.h"
 
 #ifndef SETUPPACK_DATA_FROM_BIN
 #define SETUPPACK_DATA_FROM_BIN "../share/setuppack"
@@ -78,13 +80,6 @@ std::string Hex32(uint32_t value) {
   char text[9];
   snprintf(text, sizeof text, "%08x", value);
   return text;
-}
-
-// What was verified of a file that expanded whole.
-std::string Verified(const PackCheck& check, size_t size) {
-  std::string bytes = std::to_string(size) + " bytes";
-  if (!check.present) return bytes + ", no check record: damage to it can go unnoticed";
-  return bytes + ", size and CRC-32 " + Hex32(check.expectedCrc) + " match its check record";
 }
 
 // Splits the SOURCE DEST pairs of pack and unpack into sources and planned
@@ -375,6 +370,8 @@ int Test(const Invocation& in) {
       FindAnyCase(in.files[0], "", &entries, &error)) {
     return TestMedia(in.files[0]);  // a folder
   }
+  std::vector<uint8_t> program;
+  if (in.files.size() == 1 && ReadIfProgram(in.files[0], &program)) return TestProgram(in.files[0], program);
   if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
   return TestPackFiles(in.files, nullptr) ? ExitSuccess : ExitData;
 }
@@ -385,64 +382,15 @@ int List(const Invocation& in) {
   if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
   int status = ExitSuccess;
   for (const std::string& path : in.files) {
-    std::string name = DisplayName(path, true);
     std::vector<uint8_t> packed;
     if (!ReadWholeFile(path, &packed, &error)) {
       status = DataError(error);
       continue;
     }
-    PackLayout layout = ReadLayout(packed);
-    // A file that is not a pack file has no table to show.
-    if (layout.NotPackFormat()) {
-      status = DataError(name + ": not in pack format");
-      continue;
-    }
-    const std::vector<ListedRecord>& records = layout.first().records;
-    printf("%s\n  %10s  %-10s  %10s  %10s\n", name.c_str(), "offset", "type", "packed", "expanded");
-    uint64_t expanded = 0;
-    uint32_t compressed = 0, checks = 0;
-    for (const ListedRecord& r : records) {
-      uint32_t body = r.packedSize ? r.packedSize : r.expandedSize;
-      printf("  %10u  %-10s  %10u  %10u\n", r.offset,
-             r.isCheck      ? "check"
-             : r.packedSize ? "compressed"
-                            : "stored",
-             body, r.expandedSize);
-      expanded += r.expandedSize;
-      compressed += r.packedSize != 0 && !r.isCheck;
-      checks += r.isCheck;
-    }
-    printf(
-        "  %zu records (%u check, %u compressed, %zu stored): %zu bytes packed, %llu expanded, ratio %.4f\n",
-        records.size(), checks, compressed, records.size() - compressed - checks, packed.size(),
-        (unsigned long long)expanded, expanded ? (double)packed.size() / (double)expanded : 0.0);
-    if (!records.empty() && records[0].isCheck) {
-      CheckRecord check;
-      uint32_t state = ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &check);
-      if (state == CheckRecordOk) {
-        printf("  check record: layout %u, expands to %llu bytes of CRC-32 %08x, CRCs of %u records\n",
-               check.version, (unsigned long long)check.expandedSize, check.crc, check.listedRecords);
-      } else if (state == CheckRecordUnknownVersion) {
-        printf("  check record: layout %u, unknown to this setuppack\n", check.version);
-      } else {
-        printf("  check record: damaged\n");
-      }
-    } else {
-      printf("  no check record: damage to this file goes unnoticed\n");
-    }
-    if (!IsStandardStream(path) && SameNameAnyCase(BaseName(path), "INSTALL.EX_")) {
-      printf(
-          "  expands after INSTALL.SC_, as setup.exe expands them: it may copy from that file's decoder "
-          "history\n");
-    }
-    fflush(stdout);
-    std::string trouble = DescribeChainEnd(layout.first(), packed.size());
-    if (!trouble.empty()) {
-      status = DataError(name + ": " + trouble);
-    } else if (layout.first().end == ChainEnd::Padding) {
-      fprintf(stderr, "setuppack: %s: %s\n", name.c_str(),
-              DescribePadding(layout.first(), packed.size()).c_str());
-    }
+    bool afterScript = !IsStandardStream(path) && SameNameAnyCase(BaseName(path), "INSTALL.EX_");
+    int listed = LooksLikeProgram(packed) ? ListProgram(DisplayName(path, true), packed)
+                                          : ListPackedData(DisplayName(path, true), packed, afterScript);
+    if (listed != ExitSuccess) status = listed;
   }
   return status;
 }
@@ -460,7 +408,7 @@ bool EntryAnyCase(const std::string& folder, const std::string& name, std::strin
     return false;
   }
   *found = !entries.empty();
-  *path = folder + "/" + (entries.empty() ? name : entries[0]);
+  *path = JoinPath(folder, entries.empty() ? name : entries[0]);
   return true;
 }
 
@@ -500,7 +448,14 @@ bool ReadMediaSeal(const MediaFolder& folder, SealInfo* seal, std::string* error
   *seal = SealInfo();
   std::vector<uint8_t> image;
   if (!folder.hasSetup) return true;
-  return ReadWholeFile(folder.setup, &image, error) && ReadSeal(image, folder.setup, seal, error);
+  if (!ReadWholeFile(folder.setup, &image, error) || !ReadSeal(image, folder.setup, seal, error))
+    return false;
+  if (seal->state == SealState::Sealed && (seal->files[0].carriedAt | seal->files[1].carriedAt) != 0) {
+    *error = "'" + folder.setup +
+             "' carries its own pack files and never reads those beside it: test or extract it as a program";
+    return false;
+  }
+  return true;
 }
 
 // Fails, naming the file, when a pack file is not the one the seal names.
@@ -578,6 +533,8 @@ int Seal(const Invocation& in) {
 
 int Extract(const Invocation& in) {
   if (in.files.empty() || in.files.size() > 2) return UsageError("extract needs MEDIA_DIR [OUT_DIR]");
+  std::vector<uint8_t> program;
+  if (ReadIfProgram(in.files[0], &program)) return ExtractProgram(in, program);
   const std::string& media = in.files[0];
   std::string out = in.files.size() > 1 ? in.files[1] : ".";
   const char* expandedNames[] = {"INSTALL.SCR", "INSTALL.EXE"};
@@ -587,7 +544,7 @@ int Extract(const Invocation& in) {
   if (!FindMediaFiles(media, &folder, &error) || !ReadMediaSeal(folder, &seal, &error))
     return DataError(error);
   const std::vector<std::string>& sources = folder.packFiles;
-  std::vector<std::string> targets = {out + "/" + expandedNames[0], out + "/" + expandedNames[1]};
+  std::vector<std::string> targets = {JoinPath(out, expandedNames[0]), JoinPath(out, expandedNames[1])};
   // The files are written as they expand, so the destinations are planned
   // first; a refusal is reported only if the media are whole, as the media
   // come first. A folder made for them goes again when nothing is written.
@@ -625,7 +582,8 @@ int Extract(const Invocation& in) {
 // PREFIX/share/setuppack/setup.exe. *lookedAt says where it was looked for.
 bool FindInstalledSetup(const char* programPath, std::string* found, std::string* lookedAt) {
   std::string folder = ProgramFolder(programPath);
-  *lookedAt = (folder.empty() ? std::string(".") : folder) + "/" + SETUPPACK_DATA_FROM_BIN + "/setup.exe";
+  std::string base = folder.empty() ? std::string(".") : folder, data = SETUPPACK_DATA_FROM_BIN;
+  *lookedAt = JoinPath(data == "." ? base : JoinPath(base, data), "setup.exe");
   return !folder.empty() && ResolveRegularFile(*lookedAt, found);
 }
 
@@ -662,15 +620,79 @@ bool VerifyPackedData(const std::vector<std::vector<uint8_t>>& packed,
   return true;
 }
 
+// The launcher expands the script first, then the installer, through one
+// decoder state: packs them in that order through one encoder state, and
+// verifies that they expand to their sources. Returns the exit status.
+int PackMediaFiles(const Invocation& in, const std::vector<uint8_t>& script,
+                   const std::vector<uint8_t>& installer, std::vector<std::vector<uint8_t>>* packed) {
+  auto state = std::make_unique<EncoderState>();
+  state->options = in.encoder;
+  packed->assign(2, {});
+  PackFile(state.get(), script.data(), script.size(), in.withCheck, &(*packed)[0], nullptr);
+  PackFile(state.get(), installer.data(), installer.size(), in.withCheck, &(*packed)[1],
+           StandardErrorIsTerminal() && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
+  bool same = true;
+  std::string error;
+  if (!VerifyPackedData(*packed, {&script, &installer}, &same, &error)) {
+    return DataError("verification failed: " + error);
+  }
+  if (!same) return DataError("verification failed: the pack files do not expand to their sources");
+  return ExitSuccess;
+}
+
+void PrintVerified(const Invocation& in) {
+  printf("verified: both expand to their sources%s\n",
+         in.withCheck ? ", and each matches its check record (size and CRC-32)" : " (no check records)");
+}
+
+// media --single-file: one program, -o names it.
+int MediaSingleFile(const Invocation& in, const std::string& setup, const std::string& how,
+                    const std::vector<uint8_t>& script, const std::vector<uint8_t>& installer,
+                    const std::vector<uint8_t>& setupData) {
+  std::string error;
+  Destination destination;
+  if (IsSameRegularFile(setup, in.outputDir))
+    return UsageError("-o '" + in.outputDir + "' would overwrite --setup");
+  if (!PlanDestination(in.outputDir, in.force, &destination, &error)) return DataError("media: " + error);
+  std::vector<std::vector<uint8_t>> packed;
+  int made = PackMediaFiles(in, script, installer, &packed);
+  if (made != ExitSuccess) return made;
+  std::vector<uint8_t> program;
+  if (!MakeSingleFile(setupData, setup, packed, &program, &error)) {
+    return DataError("media: " + error + " (nothing was written)");
+  }
+  if (!WriteDestination(destination, program, &error)) return DataError(error);
+  printf(
+      "%s: %zu bytes: setup.exe copied from %s (%s), %zu bytes, then INSTALL.SC_ (%zu -> %zu bytes) and "
+      "INSTALL.EX_ (%zu -> %zu bytes), sealed for them\n",
+      in.outputDir.c_str(), program.size(), setup.c_str(), how.c_str(), setupData.size(), script.size(),
+      packed[0].size(), installer.size(), packed[1].size());
+  PrintVerified(in);
+  return ExitSuccess;
+}
+
 int Media(const Invocation& in, const char* programPath) {
   if (!in.files.empty()) return UsageError("media takes no file names ('" + in.files[0] + "'); see --help");
   if (in.script.empty() || in.installer.empty() || in.outputDir.empty()) {
     return UsageError("media needs --script FILE, --installer FILE and -o DIR");
   }
   if (!in.setup.empty() && in.noSetup) return UsageError("media takes --setup EXE or --no-setup, not both");
+  if (in.singleFile && (in.noSetup || !in.withSeal)) {
+    return UsageError(std::string("media --single-file takes no ") +
+                      (in.noSetup ? "--no-setup" : "--no-seal") +
+                      ": the program is setup.exe sealed for the pack files it carries");
+  }
   std::string setup = in.setup, how = "given with --setup", lookedAt;
   if (setup.empty() && !in.noSetup) {
     if (!FindInstalledSetup(programPath, &setup, &lookedAt)) {
+#ifdef _WIN32
+      return DataError(
+          "media: no setup.exe: none was given with --setup, and none lies beside setuppack.exe "
+          "(looked for '" +
+          lookedAt +
+          "').\nPut back the setup.exe of the zip beside setuppack.exe, give one with --setup "
+          "EXE, or write the pack files alone with --no-setup");
+#else
       return DataError(
           "media: no setup.exe: none was given with --setup, and none is installed with setuppack (looked "
           "for '" +
@@ -678,6 +700,7 @@ int Media(const Invocation& in, const char* programPath) {
           "').\nBuild one with 'cmake --preset win32 && cmake --build build/win32 --target setup' and give "
           "build/win32/launcher/setup.exe with --setup EXE, install it with setuppack (see 'man "
           "setuppack'), or write the pack files alone with --no-setup");
+#endif
     }
     how = "installed with setuppack";
   }
@@ -687,6 +710,11 @@ int Media(const Invocation& in, const char* programPath) {
       (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
     return DataError(error);
   }
+  std::string problem = InstallerProblem(installer, in.installer);
+  if (!problem.empty() && in.strict)
+    return DataError("media: " + problem + " (--strict; nothing was written)");
+  if (!problem.empty()) fprintf(stderr, "setuppack: warning: %s (--strict refuses it)\n", problem.c_str());
+  if (in.singleFile) return MediaSingleFile(in, setup, how, script, installer, setupData);
 
   // Every file media would write is checked first, in any letter case: a
   // folder copied from a FAT disk may hold install.sc_, which setup.exe
@@ -712,20 +740,11 @@ int Media(const Invocation& in, const char* programPath) {
     if (!PlanDestination(setup, true, &destinations.back(), &error)) return DataError("media: " + error);
   }
 
-  // The launcher expands the script first, then the installer, through one
-  // decoder state: pack them in that order through one encoder state. Both
-  // are verified before anything is written, so a failure leaves DIR as it was.
-  auto state = std::make_unique<EncoderState>();
-  state->options = in.encoder;
-  std::vector<std::vector<uint8_t>> packed(2);
-  PackFile(state.get(), script.data(), script.size(), in.withCheck, &packed[0], nullptr);
-  PackFile(state.get(), installer.data(), installer.size(), in.withCheck, &packed[1],
-           StandardErrorIsTerminal() && installer.size() >= 4 * BlockBufferSize ? ShowPackProgress : nullptr);
-  bool same = true;
-  if (!VerifyPackedData(packed, {&script, &installer}, &same, &error)) {
-    return DataError("verification failed: " + error);
-  }
-  if (!same) return DataError("verification failed: the pack files do not expand to their sources");
+  // Both are verified before anything is written, so a failure leaves DIR
+  // as it was.
+  std::vector<std::vector<uint8_t>> packed;
+  int made = PackMediaFiles(in, script, installer, &packed);
+  if (made != ExitSuccess) return made;
   if (sealing && !SealImage(&setupData, setup, packed[0], packed[1], &error)) {
     return DataError("media: " + error + "; --no-seal copies it unsealed (nothing was written)");
   }
@@ -744,8 +763,7 @@ int Media(const Invocation& in, const char* programPath) {
     printf("setup.exe: copied from %s (%s), %s\n", setup.c_str(), how.c_str(),
            sealing ? "sealed for the two pack files" : "unsealed (--no-seal)");
   }
-  printf("verified: both expand to their sources%s\n",
-         in.withCheck ? ", and each matches its check record (size and CRC-32)" : " (no check records)");
+  PrintVerified(in);
   return ExitSuccess;
 }
 
@@ -754,6 +772,63 @@ int Media(const Invocation& in, const char* programPath) {
 int DataError(const std::string& message) {
   fprintf(stderr, "setuppack: %s\n", message.c_str());
   return ExitData;
+}
+
+std::string Verified(const PackCheck& check, size_t size) {
+  std::string bytes = std::to_string(size) + " bytes";
+  if (!check.present) return bytes + ", no check record: damage to it can go unnoticed";
+  return bytes + ", size and CRC-32 " + Hex32(check.expectedCrc) + " match its check record";
+}
+
+int ListPackedData(const std::string& name, const std::vector<uint8_t>& packed, bool afterScript) {
+  PackLayout layout = ReadLayout(packed);
+  // A file that is not a pack file has no table to show.
+  if (layout.NotPackFormat()) return DataError(name + ": not in pack format");
+  const std::vector<ListedRecord>& records = layout.first().records;
+  printf("%s\n  %10s  %-10s  %10s  %10s\n", name.c_str(), "offset", "type", "packed", "expanded");
+  uint64_t expanded = 0;
+  uint32_t compressed = 0, checks = 0;
+  for (const ListedRecord& r : records) {
+    uint32_t body = r.packedSize ? r.packedSize : r.expandedSize;
+    printf("  %10u  %-10s  %10u  %10u\n", r.offset,
+           r.isCheck      ? "check"
+           : r.packedSize ? "compressed"
+                          : "stored",
+           body, r.expandedSize);
+    expanded += r.expandedSize;
+    compressed += r.packedSize != 0 && !r.isCheck;
+    checks += r.isCheck;
+  }
+  printf("  %zu records (%u check, %u compressed, %zu stored): %zu bytes packed, %llu expanded, ratio %.4f\n",
+         records.size(), checks, compressed, records.size() - compressed - checks, packed.size(),
+         (unsigned long long)expanded, expanded ? (double)packed.size() / (double)expanded : 0.0);
+  if (!records.empty() && records[0].isCheck) {
+    CheckRecord check;
+    uint32_t state = ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &check);
+    if (state == CheckRecordOk) {
+      printf("  check record: layout %u, expands to %llu bytes of CRC-32 %08x, CRCs of %u records\n",
+             check.version, (unsigned long long)check.expandedSize, check.crc, check.listedRecords);
+    } else if (state == CheckRecordUnknownVersion) {
+      printf("  check record: layout %u, unknown to this setuppack\n", check.version);
+    } else {
+      printf("  check record: damaged\n");
+    }
+  } else {
+    printf("  no check record: damage to this file goes unnoticed\n");
+  }
+  if (afterScript) {
+    printf(
+        "  expands after INSTALL.SC_, as setup.exe expands them: it may copy from that file's decoder "
+        "history\n");
+  }
+  fflush(stdout);
+  std::string trouble = DescribeChainEnd(layout.first(), packed.size());
+  if (!trouble.empty()) return DataError(name + ": " + trouble);
+  if (layout.first().end == ChainEnd::Padding) {
+    fprintf(stderr, "setuppack: %s: %s\n", name.c_str(),
+            DescribePadding(layout.first(), packed.size()).c_str());
+  }
+  return ExitSuccess;
 }
 
 int UsageError(const std::string& message) {

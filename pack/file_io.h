@@ -20,6 +20,10 @@ bool IsStandardStream(const std::string& path);
 // The name of a file in messages ("standard input" and "standard output" for "-").
 std::string DisplayName(const std::string& path, bool isSource);
 
+// folder/name, as the user would write it: on Windows with a backslash
+// when the folder was typed with one; nothing added after a separator.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
 // Reads a whole file ("-": standard input); fails for files of 4 GB or more
 // (pack sizes are 32-bit).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error);

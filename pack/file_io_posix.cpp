@@ -160,6 +160,11 @@ bool FolderTakesFiles(const std::string& name, const std::string& path, std::str
 
 }  // namespace
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
 bool IsStandardStream(const std::string& path) { return path == "-"; }
 
 std::string DisplayName(const std::string& path, bool isSource) {

@@ -307,6 +307,14 @@ std::string DisplayName(const std::string& path, bool isSource) {
   return isSource ? "standard input" : "standard output";
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  size_t last = folder.find_last_of("\\/");
+  // "C:" is the current folder of drive C, "C:\" and "out\" end in a separator.
+  bool ended = folder.empty() || last == folder.size() - 1 || (folder.size() == 2 && folder[1] == ':');
+  if (ended) return folder + name;
+  return folder + (last != std::string::npos && folder[last] == '\\' ? "\\" : "/") + name;
+}
+
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   std::string name = DisplayName(path, true);
   bool standard = IsStandardStream(path);

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Makes the release packages into dist/, then checks that each one makes
-# media (tests/packages/check_packages.sh):
-#   setuppack-VERSION-windows-x64.zip    setuppack.exe, setup.exe, README.md, setuppack.txt (the manual), LICENSE
-#   setuppack-VERSION-linux-x86_64.tar.gz  bin/setuppack, share/man/man1/setuppack.1, share/setuppack/setup.exe
-#   setuppack_VERSION_amd64.deb          /usr/bin/setuppack, its manual, /usr/share/setuppack/setup.exe
+# Makes the release packages into dist/, with their SHA256SUMS, then checks
+# that each one makes media (tests/packages/check_packages.sh):
+#   setuppack-VERSION-windows-x64.zip    setuppack.exe, setup.exe, README.txt (for Windows users),
+#                                        setuppack.txt (the manual), LICENSE, cmake/ (the CMake package)
+#   setuppack-VERSION-linux-x86_64.tar.gz  bin/setuppack, share/man/man1/setuppack.1, share/setuppack/setup.exe,
+#                                          share/doc/setuppack/ (README.md and docs/),
+#                                          lib/cmake/setuppack/
+#   setuppack_VERSION_amd64.deb          /usr/bin/setuppack, its manual, /usr/share/setuppack/setup.exe,
+#                                        /usr/lib/cmake/setuppack/
 # It builds what they hold first: setup.exe (win32), setuppack (host) and
 # setuppack.exe (win64). Files carry the time of the last commit, so that the
 # same tree makes the same packages.
@@ -36,8 +40,14 @@ win=$stage/setuppack-$version-windows-x64
 mkdir -p "$win"
 x86_64-w64-mingw32-strip -o "$win/setuppack.exe" build/win64/pack/setuppack.exe
 cp "$setup_exe" "$win/setup.exe"
-cp README.md LICENSE "$win/"
+cp LICENSE "$win/"
+sed "s/VERSION/$version/; s/$/\r/" pack/README-windows.txt >"$win/README.txt"
 MANWIDTH=80 man -l pack/setuppack.1 2>/dev/null | col -bx | sed 's/$/\r/' >"$win/setuppack.txt"
+# The CMake package, with the program and setup.exe beside the cmake folder.
+mkdir "$win/cmake"
+sed 's|@SETUPPACK_PROGRAM_FROM_CONFIG@|../setuppack.exe|; s|@SETUPPACK_SETUP_FROM_CONFIG@|../setup.exe|' \
+  pack/cmake/setuppackConfig.cmake.in >"$win/cmake/setuppackConfig.cmake"
+cp build/host/pack/setuppackConfigVersion.cmake "$win/cmake/"
 stamp "$win"
 (cd "$stage" && find "${win##*/}" -type f | LC_ALL=C sort |
   zip -X -q -9 "$root/dist/setuppack-$version-windows-x64.zip" -@)
@@ -46,6 +56,7 @@ stamp "$win"
 tree=$stage/setuppack-$version-linux-x86_64
 cmake --install build/host --prefix "$tree" --strip >/dev/null
 install -m 644 -D README.md "$tree/share/doc/setuppack/README.md"
+install -m 644 -D -t "$tree/share/doc/setuppack/docs" docs/*  # what the README links to
 install -m 644 -D LICENSE "$tree/share/doc/setuppack/LICENSE"
 stamp "$tree"
 tar -C "$stage" --sort=name --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
@@ -96,6 +107,9 @@ if command -v lintian >/dev/null; then
   # Errors fail the build; warnings are shown.
   lintian --fail-on error "dist/setuppack_${version}_amd64.deb"
 fi
+
+# The checksums to publish beside the packages, as sha256sum -c reads them.
+(cd dist && sha256sum -- * >SHA256SUMS)
 
 ls -l dist
 bash tests/packages/check_packages.sh "$version"

@@ -2,7 +2,9 @@
 // format's worked examples, real blocks and files of several kinds, and
 // damaged check records. Each seed is checked for what it is meant to reach
 // before it is written. Built by the host preset:
-//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds
+//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds [SETUP_EXE]
+// SETUP_EXE, a built setup.exe (build/win32/launcher/setup.exe), becomes
+// fuzz_seal's seed setup-exe; without it that seed stays as it is.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +20,8 @@
 #include "crc32.h"
 #include "encoder.h"
 #include "pack_files.h"
+#include "pe_test_image.h"
+#include "seal_image.h"
 #include "test_data.h"
 
 namespace {
@@ -322,21 +326,68 @@ void RoundtripSeeds() {
         Cat(Cat({0x84, 0x0F, 0xFF}, longText), MixedBytes(1500, 13)));
 }
 
+// --- fuzz_seal: setup.exe images ---------------------------------------------
+
+void SealSeeds(const char* setupExe) {
+  const Bytes script = Text("sc"), installer = Text("exe");
+  auto seed = [](const std::string& name, const Bytes& image, bool sealable) {
+    Bytes copy = image;
+    std::string error;
+    Expect(SealImage(&copy, name, {1}, {2}, &error) == sealable, name, sealable ? error : "sealed");
+    Write("fuzz_seal", name, image);
+  };
+  const Bytes unsealed = ImageOf({1024, 512, 512, 512, 600, 0});
+  seed("unsealed", unsealed, true);
+  Bytes sealed = unsealed;
+  std::string error;
+  Expect(SealImage(&sealed, "sealed", script, installer, &error), "sealed", error);
+  seed("sealed", sealed, true);
+  seed("odd-size-checksum-set", ImageOf({1023, 512, 4096, 0, 700, 0xA5A5A5A5}), true);
+  seed("block-fills-the-section", ImageOf({1024, 512, 512, 512, 924, 0}), true);
+  seed("block-past-the-section", ImageOf({1024, 512, 256, 256, 669, 0}), false);
+  seed("block-past-the-loaded-part", ImageOf({1024, 512, 256, 150, 600, 0}), false);
+  seed("identifier-at-the-file-end", ImageOf({1024, 512, 4096, 4096, 1016, 0}), false);
+  Bytes pe32plus = unsealed;
+  WriteLE32(&pe32plus[PeHeaderAt + 24], 0x20b);  // PE32+: the directories begin 16 bytes later
+  WriteLE32(&pe32plus[PeHeaderAt + 24 + 108], 16);
+  seed("pe32plus", pe32plus, true);
+  Bytes isSigned = unsealed;
+  WriteLE32(&isSigned[PeHeaderAt + 24 + 128], 0x400);  // the certificate table's offset
+  seed("signed", isSigned, false);
+  Bytes twoBlocks = unsealed;
+  memcpy(&twoBlocks[800], SealId, SealIdSize);
+  seed("two-blocks", twoBlocks, false);
+  Bytes damagedState = unsealed;
+  damagedState[600 + SealStateOffset] ^= 1;
+  seed("damaged-state", damagedState, true);
+  Bytes unknownVersion = unsealed;
+  WriteLE32(&unknownVersion[600 + SealIdSize], 2);
+  seed("unknown-version", unknownVersion, false);
+  seed("no-block", Bytes(unsealed.begin(), unsealed.begin() + 512), false);
+  seed("not-a-program", Text("MZ"), false);
+  if (setupExe) {
+    Bytes built = ReadFileBytes(setupExe);
+    Expect(!built.empty(), "setup-exe", std::string("cannot read ") + setupExe);
+    seed("setup-exe", built, true);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: make_fuzz_seeds FOLDER [SETUP_EXE]\n");
     return 2;
   }
   folder = argv[1];
   mkdir(folder.c_str(), 0777);
-  for (const char* target : {"fuzz_decoder", "fuzz_records", "fuzz_roundtrip"}) {
+  for (const char* target : {"fuzz_decoder", "fuzz_records", "fuzz_roundtrip", "fuzz_seal"}) {
     mkdir((folder + "/" + target).c_str(), 0777);
   }
   DecoderSeeds();
   RecordsSeeds();
   RoundtripSeeds();
+  SealSeeds(argc == 3 ? argv[2] : nullptr);
   if (failures) fprintf(stderr, "%d seeds are not what they should be\n", failures);
   return failures ? 1 : 0;
 }

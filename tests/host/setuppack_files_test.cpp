@@ -85,8 +85,7 @@ TEST_F(DestinationTest, PipesAndDevicesAreWrittenInPlaceAndWriteErrorsFail) {
 
   // A pipe: written through, once a reader comes, and still a pipe.
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
-  // (timeout: a failing setuppack that never opens the pipe must not hang the test.)
-  r = Shell("timeout 20 cat pipe > got & timeout 20 \"$SP\" unpack a.pk pipe; s=$?; wait; exit $s");
+  r = Shell(WithPipeReader("pipe", "got", "\"$SP\" unpack a.pk pipe"));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(Read("got") == data_);
   EXPECT_EQ(KindOf("pipe"), S_IFIFO);
@@ -106,12 +105,14 @@ TEST_F(DestinationTest, DamageInALaterFileWritesNoDestinationOfAnyKind) {
   Write("damaged.pk", damaged);
   Write("kept", {'k'});
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
-  // What the first file goes to; the second is damaged. (timeout: a pipe
-  // that setuppack opened would wait for a reader.)
+  // What the first file goes to; the second is damaged. The pipe has a
+  // reader throughout, which must get nothing.
   for (const char* first : {"new.out", "kept", "-", "pipe"}) {
-    Result r = Shell(std::string("timeout 20 \"$SP\" unpack -f first.pk ") + first +
-                     " damaged.pk second.out > standard-output");
+    Result r = Shell(WithPipeReader(
+        "pipe", "piped",
+        std::string("\"$SP\" unpack -f first.pk ") + first + " damaged.pk second.out > standard-output"));
     EXPECT_EQ(r.status, 1) << first;
+    EXPECT_TRUE(Read("piped").empty()) << first;
     EXPECT_TRUE(
         Contains(r.output, "damaged.pk: trailing garbage at offset " + std::to_string(damaged.size() - 1)))
         << r.output;
@@ -122,9 +123,8 @@ TEST_F(DestinationTest, DamageInALaterFileWritesNoDestinationOfAnyKind) {
   }
   ExpectNoTemporaryFiles();
   // Whole, the two files go to all of them in order.
-  ASSERT_EQ(
-      Shell("cat pipe > piped & \"$SP\" unpack -f first.pk pipe second.pk kept; s=$?; wait; exit $s").status,
-      0);
+  Result whole = Shell(WithPipeReader("pipe", "piped", "\"$SP\" unpack -f first.pk pipe second.pk kept"));
+  ASSERT_EQ(whole.status, 0) << whole.output;
   EXPECT_TRUE(Read("piped") == data_);
   EXPECT_TRUE(Read("kept") == data_);
 }
@@ -153,10 +153,13 @@ TEST_F(DestinationTest, AnInterruptRemovesEveryTemporaryFile) {
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0666), 0);
   // The pipe is written first, once all files are checked, and waits for a
   // reader while the temporaries of the other two are there to be removed.
+  // After the signal the shell opens the pipe itself, so that a setuppack
+  // that outlived it would find its reader and end rather than wait.
   Result r = Shell(
       "\"$SP\" unpack first.pk pipe second.pk second.out third.pk third.out & p=$!; i=0;"
       " while [ \"$(ls | grep -c '\\.partial-')\" != 2 ] && [ $i -lt 200 ]; do sleep 0.1; i=$((i+1)); done;"
-      " echo temporaries $(ls | grep -c '\\.partial-'); kill -TERM $p; wait $p; echo status $?");
+      " echo temporaries $(ls | grep -c '\\.partial-'); kill -TERM $p;"
+      " exec 3<>pipe; wait $p; echo status $?");
   EXPECT_TRUE(Contains(r.output, "temporaries 2\n")) << r.output;
   EXPECT_TRUE(Contains(r.output, "status 143\n")) << r.output;  // killed by SIGTERM
   EXPECT_FALSE(Exists("second.out"));
@@ -340,6 +343,54 @@ TEST_F(MediaTest, MediaKeepsTheFilesOfItsFolderInAnyCase) {
   EXPECT_EQ(Listing("fat"), std::vector<std::string>({"INSTALL.SC_", "install.ex_"}));
   EXPECT_EQ(Run("extract fat back").status, 0);
   EXPECT_TRUE(Read("back/INSTALL.EXE") == Read("other"));
+}
+
+// An installer setup.exe cannot start, or starts only on some Windows, is
+// named with the reason; --strict refuses it and writes nothing.
+TEST_F(MediaTest, MediaWarnsOfAnInstallerThatIsNoWindowsProgramAndStrictRefusesIt) {
+  // MZ header, "PE\0\0" at 64, the machine, and the characteristics at 86.
+  auto pe = [](uint16_t machine, uint16_t characteristics) {
+    std::vector<uint8_t> image(512, 0);
+    image[0] = 'M', image[1] = 'Z', image[60] = 64;
+    image[64] = 'P', image[65] = 'E';
+    image[68] = machine & 0xff, image[69] = machine >> 8;
+    image[86] = characteristics & 0xff, image[87] = characteristics >> 8;
+    return image;
+  };
+  std::vector<uint8_t> dos = pe(0x14c, 0x102);
+  dos[64] = 'N';  // a 16-bit "NE" program
+  const struct {
+    std::vector<uint8_t> installer;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {pe(0x14c, 0x102), nullptr},
+      {std::vector<uint8_t>(script_.begin(), script_.begin() + 100),
+       "is not a Windows program (no MZ header)"},
+      {ReadFileBytes(SetuppackUnderTest()), nullptr},  // a Unix program, or setuppack.exe
+      {dos, "an MZ header but no PE header"},
+      {pe(0x8664, 0x22),
+       "is a 64-bit program: the 32-bit setup.exe starts it with WinExec, which runs it only on "
+       "64-bit Windows"},
+      {pe(0x14c, 0x2102), "is a DLL, not a program"},
+      {pe(0xaa64, 0x22), "for another processor (machine 0xaa64)"},
+  };
+  for (const auto& c : cases) {
+    Write("program", c.installer);
+    Result r = Run("media --script script --installer program --no-setup -o warned -f");
+    std::string expected = c.warning ? c.warning : "";
+    if (&c == &cases[2]) expected = c.installer[0] == 'M' ? "is a 64-bit program" : "no MZ header";
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(Contains(r.output, "setuppack: warning: 'program' "), !expected.empty()) << r.output;
+    EXPECT_TRUE(Contains(r.output, expected)) << r.output;
+    r = Run("media --strict --script script --installer program --no-setup -o strict");
+    EXPECT_EQ(r.status, expected.empty() ? 0 : 1) << r.output;
+    EXPECT_EQ(Exists("strict"), expected.empty()) << r.output;
+    if (!expected.empty()) {
+      EXPECT_TRUE(Contains(r.output, expected) && Contains(r.output, "(--strict; nothing was written)"))
+          << r.output;
+    }
+    Shell("rm -rf strict");
+  }
 }
 
 }  // namespace

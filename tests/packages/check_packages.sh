@@ -1,20 +1,37 @@
 #!/usr/bin/env bash
-# Unpacks each package of dist/ into a temporary folder and makes media with
-# the program it holds and its own setup.exe (the Windows one under wine64):
-# the bytes must be those the build trees make.
+# Checks dist/ against its SHA256SUMS, then unpacks each package into a
+# temporary folder and makes media with the program it holds and its own
+# setup.exe (the Windows one under wine64): the bytes must be those the build
+# trees make. A CMake project builds media against the unpacked Linux
+# packages. Wine runs in a display and prefix of the check's own, which are
+# stopped at its end: no process it started is left running.
 # Usage: tests/packages/check_packages.sh VERSION   (run by scripts/make-packages.sh)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD version=$1
 work=$(mktemp -d /tmp/setuppack-packages-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+wine_dir=$work/wine
+wine_run() { WINE_RUN_DIR=$wine_dir scripts/wine-run.sh "$@"; }
+stop_wine() { [ ! -d "$wine_dir" ] || wine_run --stop; }
+trap 'stop_wine; rm -rf "$work"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 has() { [ -f "$1" ] || fail "the package has no ${1#"$work"/}"; }
 
+packages=$(cd dist && ls -- *.zip *.tar.gz *.deb | LC_ALL=C sort)
+if (cd dist && sha256sum --strict --quiet -c SHA256SUMS); then
+  [ "$(cut -c67- dist/SHA256SUMS | LC_ALL=C sort)" = "$packages" ] &&
+    echo "ok: SHA256SUMS matches every package" || fail "SHA256SUMS does not list exactly the packages"
+else
+  fail "sha256sum -c SHA256SUMS failed"
+fi
+
+# A 32-bit Windows program of some size: setup.exe with text after its image.
 script=$work/INSTALL.SCR installer=$work/INSTALL.EXE
 cp /usr/share/common-licenses/GPL-3 "$script"
-cp "$root/build/host/pack/setuppack" "$installer"  # a real program of some size
+cat build/win32/launcher/setup.exe /usr/share/common-licenses/GPL-3 "$root/build/host/pack/setuppack" >"$installer"
 build/host/pack/setuppack media --script "$script" --installer "$installer" \
   --setup build/win32/launcher/setup.exe -o "$work/reference" >/dev/null || fail "the build tree made no media"
 
@@ -33,22 +50,47 @@ made=0
 
 tar -xzf "dist/setuppack-$version-linux-x86_64.tar.gz" -C "$work"
 tree=$work/setuppack-$version-linux-x86_64
-for f in bin/setuppack share/man/man1/setuppack.1 share/setuppack/setup.exe; do has "$tree/$f"; done
+for f in bin/setuppack share/man/man1/setuppack.1 share/setuppack/setup.exe lib/cmake/setuppack/setuppackConfig.cmake; do
+  has "$tree/$f"
+done
 media "$tree/bin/setuppack"
+tests/cmake_package/run_consumer.sh --prefix "$tree" || fail "a CMake project made no media with the tar.gz"
 
 dpkg-deb -x "dist/setuppack_${version}_amd64.deb" "$work/deb"
-for f in usr/bin/setuppack usr/share/man/man1/setuppack.1.gz usr/share/setuppack/setup.exe; do has "$work/deb/$f"; done
+for f in usr/bin/setuppack usr/share/man/man1/setuppack.1.gz usr/share/setuppack/setup.exe \
+  usr/lib/cmake/setuppack/setuppackConfig.cmake; do
+  has "$work/deb/$f"
+done
 dpkg-deb --field "dist/setuppack_${version}_amd64.deb" Package Version | grep -q "Version: $version" ||
   fail "the Debian package has no version $version"
 media "$work/deb/usr/bin/setuppack"
 
 unzip -q "dist/setuppack-$version-windows-x64.zip" -d "$work"
 win=$work/setuppack-$version-windows-x64
-for f in setuppack.exe setup.exe README.md setuppack.txt LICENSE; do has "$win/$f"; done
+for f in setuppack.exe setup.exe README.txt setuppack.txt LICENSE cmake/setuppackConfig.cmake; do has "$win/$f"; done
+# The README is for Windows users, in Notepad's line ends.
+grep -q "signtool sign" "$win/README.txt" && grep -q "setuppack $version for" "$win/README.txt" &&
+  ! grep -q "apt install\|Debian" "$win/README.txt" && ! grep -qv $'\r$' "$win/README.txt" || fail "README.txt is not the Windows users' README"
 # Nothing to ship with it: every DLL it names is part of Windows.
 dlls=$(x86_64-w64-mingw32-objdump -p "$win/setuppack.exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 [ "$dlls" = "$(printf 'kernel32.dll\nmsvcrt.dll')" ] || fail "setuppack.exe needs DLLs of its own: $dlls"
-media "$win/setuppack.exe" scripts/wine-run.sh --win64
+media "$win/setuppack.exe" wine_run --win64
+# Its CMake package finds setuppack.exe and setup.exe beside its folder (the
+# media themselves are made on Windows).
+cmake -S tests/cmake_package/consumer -B "$work/zip-consumer" -Dsetuppack_DIR="$win/cmake" >"$work/zip.log" 2>&1 &&
+  grep -qF -- "-- setup.exe of the media: $win/setup.exe" "$work/zip.log" ||
+  fail "the zip's CMake package was not found: $(tail -5 "$work/zip.log")"
+
+# Nothing the check started may outlive it: Wine's processes and Xvfb carry
+# its WINE_RUN_DIR.
+stop_wine
+for _ in $(seq 100); do  # the wineserver's clients end once it has gone
+  left=$(grep -lsaF "WINE_RUN_DIR=$wine_dir" /proc/[0-9]*/environ)
+  [ -z "$left" ] && break
+  sleep 0.1
+done
+[ -z "$left" ] && echo "ok: no process of the check is left" ||
+  fail "processes left running: $(for p in $left; do p=${p#/proc/}; tr '\0' ' ' <"/proc/${p%/environ}/cmdline"; echo; done)"
 
 echo "packages: $failures failures"
 [ $failures -eq 0 ]

@@ -77,6 +77,47 @@ TEST_F(UnpackFileTest, SealEntryMustMatchTheWholeSource) {
   EXPECT_EQ(1, UnpackBytes(other));  // no seal: as before
 }
 
+// A pack file carried inside another file: the range expands as the file
+// alone would, nothing before or after it is read, and its seal entry is
+// matched by the range's bytes. A range that runs past the end of the file
+// (a download cut short) fails both the check and the expansion.
+TEST_F(UnpackFileTest, RangeOfAnOpenFileExpandsAsTheFileAlone) {
+  std::string pack = StoredRecord("carried bytes") + StoredRecord(std::string(3000, 'c'));
+  std::string before(777, 'B'), after = StoredRecord("after the range");
+  std::string sealed(8 + Sha256DigestSize, '\0');
+  WriteLE32(reinterpret_cast<uint8_t*>(&sealed[0]), (uint32_t)pack.size());
+  Sha256State state;
+  Sha256Init(&state);
+  Sha256Update(&state, reinterpret_cast<const uint8_t*>(pack.data()), (uint32_t)pack.size());
+  Sha256Final(&state, reinterpret_cast<uint8_t*>(&sealed[8]));
+  const uint8_t* entry = reinterpret_cast<const uint8_t*>(sealed.data());
+  const struct {
+    std::string file;
+    bool whole;
+  } cases[] = {{before + pack + after, true}, {before + pack, true}, {before + pack.substr(0, 2000), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file.size());
+    ASSERT_TRUE(WriteFileBytes(source_, c.file));
+    HANDLE source = CreateFileA(source_.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, source);
+    EXPECT_EQ(c.whole ? 1 : 0,
+              SourceRangeMatches(source, (uint32_t)before.size(), (uint32_t)pack.size(), entry));
+    g_unpacked = true;
+    DeleteFileA(destination_.c_str());
+    EXPECT_EQ(c.whole ? 1 : 0, UnpackFileFrom(destination_.c_str(), source, (uint32_t)before.size(),
+                                              (uint32_t)pack.size(), "program.exe", entry));
+    EXPECT_EQ(c.whole ? "" : "Read source error (1955 of 3000 bytes)", std::string(LastErrorText));
+    if (c.whole) {
+      EXPECT_EQ("carried bytes" + std::string(3000, 'c'), Destination());
+    }
+    // Unsealed, the same range reads the same; another length is another file.
+    EXPECT_EQ(c.whole ? 1 : 0, UnpackFileFrom(destination_.c_str(), source, (uint32_t)before.size(),
+                                              (uint32_t)pack.size(), "program.exe", NULL));
+    EXPECT_EQ(0, SourceRangeMatches(source, (uint32_t)before.size(), (uint32_t)pack.size() - 1, entry));
+    CloseHandle(source);
+  }
+}
+
 TEST_F(UnpackFileTest, MissingSourceLeavesTheDestinationUntouched) {
   ASSERT_TRUE(WriteFileBytes(destination_, "keep"));
   EXPECT_EQ(0, Unpack(destination_, source_));

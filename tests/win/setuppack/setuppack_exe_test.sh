@@ -107,5 +107,23 @@ expect 0 "installed with setuppack" "$wine_run" --win64 app/setuppack.exe media 
   --installer corpus/1 -o app-media
 diff -r host-media app-media >/dev/null || fail "media made by setuppack.exe differ from the host build's"
 
+# It speaks Windows: --help names the manual and the setup.exe beside
+# setuppack.exe; sealing a signed setup.exe suggests signtool, and a folder
+# typed with \ is joined to its file name with \.
+expect 0 "The manual: setuppack.txt, beside setuppack.exe." sp --help
+expect 0 "(default: the setup.exe beside" sp --help
+sp --help | grep -q "man setuppack\|share/setuppack" && fail "--help speaks of Unix"
+"$host" media --no-setup --script corpus/0 --installer corpus/1 -o signed >/dev/null
+python3 - "$wine_dlls/attrib.exe" signed/setup.exe <<'EOF'
+import struct, sys
+image = bytearray(open(sys.argv[1], "rb").read())
+optional = struct.unpack_from("<I", image, 60)[0] + 24
+pe32 = struct.unpack_from("<H", image, optional)[0] == 0x10B
+struct.pack_into("<II", image, optional + (96 if pe32 else 112) + 4 * 8, len(image), 8)  # a certificate table
+open(sys.argv[2], "wb").write(image)
+EOF
+expect 1 "'.\signed\setup.exe' carries a signature" sp seal '.\signed'
+expect 1 "signtool remove /s gives back the unsigned one" sp seal '.\signed'
+
 echo "setuppack.exe: $failures failures"
 [ $failures -eq 0 ]
