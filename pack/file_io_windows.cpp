@@ -561,25 +561,14 @@ void InstallSignalHandlers() {
 bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
                  std::string* error) {
   found->clear();
-  std::wstring pattern = SystemPath(folder), wideName = Wide(name);
-  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
-  pattern += L'*';
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
-    *error = SystemError(folder);
-    return false;
-  }
-  do {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder, &entries, error)) return false;
+  std::wstring wideName = Wide(name);
+  for (const FolderEntry& entry : entries) {
     // ASCII letters only, as on every system: these are 8.3 names.
-    if (AsciiEqualIgnoringCase(entry.cFileName, wideName)) {
-      found->push_back(Utf8(entry.cFileName, wcslen(entry.cFileName)));
-    }
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(found->begin(), found->end());
-  return true;
+    if (AsciiEqualIgnoringCase(Wide(entry.name).c_str(), wideName)) found->push_back(entry.name);
+  }
+  return true;  // sorted, as ListFolder gives them
 }
 
 bool MakeFolder(const std::string& folder, std::string* error, bool* created) {
