@@ -160,7 +160,10 @@ int SourceRangeMatches(HANDLE source, uint32_t offset, uint32_t length, const ui
   Sha256State hash;
   Sha256Init(&hash);
   FileIo files = {source, length, NULL, &hash, 0, 0};
-  SetFilePointer(source, (LONG)offset, NULL, FILE_BEGIN);
+  // With its high half: without it, an offset of 2 GiB or more would be
+  // taken as negative, refused, and the pointer left where it was.
+  LONG high = 0;
+  SetFilePointer(source, (LONG)offset, &high, FILE_BEGIN);
   uint8_t buffer[2048];
   while (ReadSource(&files, buffer, sizeof(buffer)) != 0) {
   }
@@ -172,6 +175,8 @@ int UnpackFileFrom(const char* destinationPath, HANDLE source, uint32_t offset, 
   if (destinationPath == NULL || sourceName == NULL || source == INVALID_HANDLE_VALUE) return 0;
   LastErrorText[0] = '\0';
   PumpMessages();
-  SetFilePointer(source, (LONG)offset, NULL, FILE_BEGIN);  // past the end, reads deliver nothing
+  // With its high half, as above; past the end, reads deliver nothing.
+  LONG high = 0;
+  SetFilePointer(source, (LONG)offset, &high, FILE_BEGIN);
   return ExpandSource(destinationPath, source, length, sourceName, 0, NULL, 0, 0, sealEntry);
 }
