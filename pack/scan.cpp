@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "check_record.h"
 #include "commands.h"
@@ -150,6 +151,10 @@ class Scanner {
       problems.push_back(error);
       return;
     }
+    // Names of the same bytes in a disc image (hard links, or an image that
+    // names itself as a file of its own) are searched once.
+    if (depth == 0) searched_.clear();
+    if (!searched_.insert({bytes.offset, bytes.size}).second) return;
     if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
       ScanIsoImage(where, bytes, depth + 1);
     } else {
@@ -201,8 +206,11 @@ class Scanner {
           Found({FindKind::PackFile, where, {{where, BaseOf(where), bytes}}});
           return;
         }
+        // The start is judged first: walking the chain from every header of
+        // a long run of implausible ones would read the run once per header.
+        if (!PlausibleStart(bytes, start)) continue;
         uint64_t end = ChainEndAt(bytes, start);
-        if (end > start && end - start <= LargestPackFile && PlausibleStart(bytes, start)) {
+        if (end > start && end - start <= LargestPackFile) {
           chains.push_back({start, end});
           next = end;
           break;
@@ -294,6 +302,7 @@ class Scanner {
   }
 
   std::function<void(const Find&)> onFind_;
+  std::set<std::pair<uint64_t, uint64_t>> searched_;  // in the file scanned now: offset, size
 };
 
 bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) {

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "iso_test_image.h"
 #include "pack_files.h"
 #include "setuppack_runner.h"
 
@@ -330,6 +331,36 @@ TEST_F(RescueTest, ScanFindsMediaInFolderTreesDiscImagesAndOtherFiles) {
   std::vector<uint8_t> exe = Read("salvaged/tree_a_b/INSTALL.EXE");
   EXPECT_GT(exe.size(), 0u);
   EXPECT_TRUE(std::equal(exe.begin(), exe.end(), installer_.begin()));
+}
+
+// Hostile files scan reads in work bounded by their size: a disc image whose
+// root names the image itself eight times, and holds a pack file in bytes
+// that no name covers (read as it says, 8 + 64 + 512 images, and the 4096
+// at the depth where images are searched as other files each find it), and
+// a megabyte of record headers of nothing, no chain's start (each once
+// walked to the end of the run: 2 billion header reads).
+TEST_F(RescueTest, ScanOfHostileFilesIsBounded) {
+  std::vector<uint8_t> script = Read("cd/INSTALL.SC_");
+  const size_t Sector = IsoTestImage::Sector;
+  IsoTestImage iso(20 + (script.size() + Sector - 1) / Sector, 2048, 18, 2 * Sector);
+  iso.Add(18 * Sector, 18, 2 * Sector, 2, std::string(1, '\0'));
+  iso.Add(18 * Sector, 18, 2 * Sector, 2, std::string(1, '\1'));
+  for (int i = 0; i < 8; ++i) {
+    iso.Add(18 * Sector, 0, (uint32_t)iso.bytes.size(), 0, "SELF" + std::to_string(i) + ".ISO;1");
+  }
+  memcpy(&iso.bytes[20 * Sector], script.data(), script.size());
+  Write("self.iso", iso.bytes);
+  Result r = Run("scan self.iso");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "setuppack: no pack files found\n");
+
+  std::vector<uint8_t> headers(1, 'x');
+  for (int i = 0; i < 65536; ++i)
+    headers.insert(headers.end(), {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$', 0, 0, 0, 0, 0, 0, 0, 0});
+  Write("headers.bin", headers);
+  Result none = Run("scan headers.bin");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.output, "setuppack: no pack files found\n");
 }
 
 }  // namespace
