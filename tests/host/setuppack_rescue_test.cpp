@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <functional>
+#include <set>
 
 #include "iso_test_image.h"
 #include "pack_files.h"
@@ -361,6 +362,26 @@ TEST_F(RescueTest, ScanOfHostileFilesIsBounded) {
   Result none = Run("scan headers.bin");
   EXPECT_EQ(none.status, 1);
   EXPECT_EQ(none.output, "setuppack: no pack files found\n");
+}
+
+// Each find is written into a folder of its own, though the names made of
+// where they lie collide ("m 1" and "m_1" are both "m_1"; the second one's
+// "m_1-2" is a third's own name) or differ only in letter case (one folder
+// where DIR ignores case): none replaces what another wrote.
+TEST_F(RescueTest, ScanGivesEachFindAFolderOfItsOwn) {
+  const char* folders[] = {"m 1", "m_1", "m_1-2", "Q", "q"};
+  for (const char* folder : folders) {
+    ASSERT_EQ(Shell(std::string("mkdir -p 't/") + folder + "' && cp cd/* 't/" + folder + "'").status, 0);
+  }
+  Result r = Run("scan -f --extract out t");
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::set<std::string> written;
+  for (size_t at = r.output.find("  -> "); at != std::string::npos; at = r.output.find("  -> ", at + 1)) {
+    std::string path = r.output.substr(at + 5, r.output.find('\n', at) - at - 5);
+    for (char& c : path) c = (char)tolower((unsigned char)c);
+    EXPECT_TRUE(written.insert(path).second) << path << " written twice:\n" << r.output;
+  }
+  EXPECT_EQ(written.size(), 2 * (sizeof folders / sizeof *folders)) << r.output;
 }
 
 }  // namespace
