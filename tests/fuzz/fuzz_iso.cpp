@@ -25,16 +25,20 @@ void Require(bool condition) {
   if (!condition) abort();
 }
 
+std::string imageFile;  // made once and removed at exit
+
+void RemoveImage() { unlink(imageFile.c_str()); }
+
 std::string ImagePath() {
-  static std::string path;
-  if (path.empty()) {
+  if (imageFile.empty()) {
     char name[] = "/tmp/fuzz_iso-XXXXXX";
     int fd = mkstemp(name);
     Require(fd >= 0);
     close(fd);
-    path = name;
+    imageFile = name;
+    atexit(RemoveImage);
   }
-  return path;
+  return imageFile;
 }
 
 }  // namespace
@@ -42,13 +46,13 @@ std::string ImagePath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> image(SystemArea, 0);
   image.insert(image.end(), data, data + size);
-  std::string path = ImagePath();
-  FILE* f = fopen(path.c_str(), "wb");
+  std::string imagePath = ImagePath();
+  FILE* f = fopen(imagePath.c_str(), "wb");
   Require(f && fwrite(image.data(), 1, image.size(), f) == image.size() && fclose(f) == 0);
 
   FileReader file;
   std::string error;
-  Require(file.Open(path, &error));
+  Require(file.Open(imagePath, &error));
   if (!IsIsoImage(&file, 0, image.size())) return 0;
   std::vector<IsoFile> files;
   if (!ReadIsoImage(&file, 0, image.size(), &files, &error)) {
