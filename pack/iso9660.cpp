@@ -98,9 +98,10 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
   std::vector<Folder> folders = {{"", Le32(root + 2), Le32(root + 10), 0}};
   // A folder is queued once however many records name it (a loop, or a
   // damaged tree whose records all name a few folders). The folders of an
-  // image, and its files, do not overlap: together they hold no more bytes
-  // than the image, which bounds the reading of one whose records say
-  // otherwise (every folder naming every other, overlapping one).
+  // image do not overlap, nor do its files: each kind holds no more bytes
+  // than the image. Twice that bounds the reading of an image whose records
+  // say otherwise (every folder naming every other, overlapping one), and
+  // still reads one where damage made a folder or file a little longer.
   std::set<uint32_t> queued = {folders[0].extent};
   std::set<std::pair<uint64_t, uint64_t>> listed;
   uint64_t folderBytes = 0, fileBytes = 0;
@@ -114,8 +115,8 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
       return false;
     }
     folderBytes += folder.size;
-    if (folderBytes > size) {
-      *error = "its folders overlap (they claim more bytes than the image holds)";
+    if (folderBytes > 2 * size) {
+      *error = "its folders overlap (they claim more than twice the bytes the image holds)";
       return false;
     }
     data.resize(folder.size);
@@ -144,8 +145,8 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
         // Names of the same bytes (hard links) are each listed; their bytes
         // count once.
         if (listed.insert({extent, dataSize}).second) fileBytes += dataSize;
-        if (fileBytes > size) {
-          *error = "its files overlap (they claim more bytes than the image holds)";
+        if (fileBytes > 2 * size) {
+          *error = "its files overlap (they claim more than twice the bytes the image holds)";
           return false;
         }
         files->push_back({path, base + (uint64_t)extent * blockSize, dataSize});

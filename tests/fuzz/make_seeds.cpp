@@ -412,9 +412,9 @@ void IsoSeeds() {
   loop.Add(18 * S, 400, 100, 0, "GONE.TXT;1");
   IsoSeed("loop", loop, 0);
   // Blocks of 512 bytes, and folders that overlap.
-  IsoTestImage overlap(22, 512, 18 * 4, 4 * S);
-  for (uint32_t block = 18 * 4; block < 22 * 4; ++block) {
-    overlap.Add(18 * S, block, (uint32_t)(22 * S - block * 512), 2, "A");
+  IsoTestImage overlap(26, 512, 18 * 4, 8 * S);
+  for (uint32_t block = 18 * 4; block < 26 * 4; ++block) {
+    overlap.Add(18 * S, block, (uint32_t)(26 * S - block * 512), 2, "A");
   }
   IsoSeed("overlapping-folders", overlap, -1);
 }

@@ -210,6 +210,16 @@ TEST(IsoImage, OverlappingFoldersAndFilesAreRefused) {
     std::vector<IsoFile> files;
     EXPECT_FALSE(ReadIsoImage(&file, 0, iso.bytes.size(), &files, &error)) << c.what;
     EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+    // Damage that makes one file run over all those after it is read.
+    IsoTestImage full(18 + Sectors, 2048, 18, 4 * Sector);
+    full.Add(18 * Sector, 18, 4 * Sector, 2, std::string(1, '\0'));
+    for (uint32_t extent = 22; extent < 18 + Sectors; ++extent) {
+      uint32_t size = extent == 22 ? (uint32_t)((Sectors - 4) * Sector) : (uint32_t)Sector;
+      full.Add(18 * Sector, extent, size, 0, "F" + std::to_string(extent) + ";1");
+    }
+    std::ofstream(path, std::ios::binary).write((const char*)full.bytes.data(), full.bytes.size());
+    EXPECT_TRUE(ReadIsoImage(&file, 0, full.bytes.size(), &files, &error)) << error;
+    EXPECT_EQ(files.size(), Sectors - 4);
     unlink(path);
   }
 }
