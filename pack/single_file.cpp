@@ -41,17 +41,25 @@ int SalvageProgram(const Invocation& in, const std::string& out, const SealInfo&
     if (madeFolder) RemoveFolder(out);
     return DataError(error);
   }
-  bool whole = true;
+  bool whole = true, written = false;
   for (int i = 0; i < 2; ++i) {
     const SalvageReport& r = reports[i];
     std::string name = path + " (" + PackNames[i] + ")";
-    whole = whole && r.whole;
+    // One the program's end cut short is damaged, however whole the
+    // records before the cut are.
+    bool fileWhole = r.whole && packed[i].size() == seal.files[i].length;
+    whole = whole && fileWhole;
     fflush(stdout);
     for (const std::string& damage : r.damage)
       fprintf(stderr, "setuppack: %s: %s\n", name.c_str(), damage.c_str());
-    if (!r.whole && r.written == 0) continue;
+    if (!fileWhole && r.written == 0) {
+      fprintf(stderr, "setuppack: %s: nothing of it is left: %s not written\n", name.c_str(),
+              targets[i].c_str());
+      continue;
+    }
+    written = true;
     if (!WriteDestination(destinations[i], expanded[i].bytes, &error)) return DataError(error);
-    if (r.whole) {
+    if (fileWhole) {
       printf("%s -> %s: %s\n", name.c_str(), targets[i].c_str(), Verified(r.check, r.written).c_str());
       continue;
     }
@@ -62,6 +70,7 @@ int SalvageProgram(const Invocation& in, const std::string& out, const SealInfo&
     fprintf(stderr, "setuppack: %s -> %s: salvaged %llu%s bytes, %s\n", name.c_str(), targets[i].c_str(),
             (unsigned long long)r.written, of.c_str(), vouched.c_str());
   }
+  if (!written && madeFolder) RemoveFolder(out);
   if (!whole) return ExitData;
   int mismatch = SealMismatch(seal, packed[0], packed[1]);
   if (mismatch < 0) return ExitSuccess;
@@ -108,8 +117,8 @@ bool ReadCarriedPackFiles(const std::vector<uint8_t>& program, const std::string
   for (int i = 0; i < 2; ++i) {
     const SealedPackFile& file = seal->files[i];
     // The pack files lie after the image, where a signature covers them.
-    bool placed = file.carriedAt >= end && file.carriedAt <= program.size();
-    if (!placed || file.length > program.size() - file.carriedAt) {
+    bool placed = file.carriedAt >= end;
+    if (!placed || file.carriedAt > program.size() || file.length > program.size() - file.carriedAt) {
       *error = "'" + name + "' is cut short or damaged: its seal places " + PackNames[i] + " at bytes " +
                std::to_string(file.carriedAt) + " to " + std::to_string(file.carriedAt + file.length) +
                " after its image, and the file has " + std::to_string(program.size()) +
@@ -117,8 +126,9 @@ bool ReadCarriedPackFiles(const std::vector<uint8_t>& program, const std::string
       if (!placed || !keepCut) return false;
       fprintf(stderr, "setuppack: %s\n", error->c_str());
     }
-    size_t length = (size_t)std::min<uint64_t>(file.length, program.size() - file.carriedAt);
-    (*packed)[i].assign(program.begin() + file.carriedAt, program.begin() + file.carriedAt + length);
+    size_t from = (size_t)std::min<uint64_t>(file.carriedAt, program.size());
+    size_t length = (size_t)std::min<uint64_t>(file.length, program.size() - from);
+    (*packed)[i].assign(program.begin() + from, program.begin() + from + length);
   }
   return true;
 }

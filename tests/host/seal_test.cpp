@@ -249,6 +249,20 @@ TEST_F(SealTest, SingleFileIsSalvaged) {
     EXPECT_GT(salvaged.size(), installer.size() / 2);
     EXPECT_LE(salvaged.size(), installer.size());
   }
+  // Cut inside the script: what it holds of the script, nothing of the
+  // installer (and no file for it).
+  SealInfo seal;
+  std::string error;
+  ASSERT_TRUE(ReadSeal(program, "p.exe", &seal, &error)) << error;
+  std::vector<uint8_t> early(program.begin(),
+                             program.begin() + seal.files[0].carriedAt + seal.files[0].length / 2);
+  Write("early.exe", early);
+  Result r = Run("extract --salvage early.exe out-early");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("early.exe (INSTALL.EX_): nothing of it is left"), std::string::npos) << r.output;
+  std::vector<uint8_t> salvaged = Read("out-early/INSTALL.SCR");
+  EXPECT_TRUE(!salvaged.empty() && std::equal(salvaged.begin(), salvaged.end(), script.begin())) << r.output;
+  EXPECT_FALSE(Exists("out-early/INSTALL.EXE"));
 }
 
 // What test, list and extract refuse (extract writes nothing), and what
