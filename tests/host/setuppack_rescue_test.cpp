@@ -384,4 +384,19 @@ TEST_F(RescueTest, ScanGivesEachFindAFolderOfItsOwn) {
   EXPECT_EQ(written.size(), 2 * (sizeof folders / sizeof *folders)) << r.output;
 }
 
+// A pack file larger than memory allows (a disc's worth of bytes after a
+// record header) is an error, not an abort.
+TEST_F(RescueTest, AFileLargerThanMemoryIsAnError) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer takes more address space than the limit set here";
+#endif
+  Write("big.bin", {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$', 0, 0, 0, 0, 16, 0, 0, 0});
+  ASSERT_EQ(Shell("truncate -s 1G big.bin").status, 0);
+  for (const char* command : {"scan", "test"}) {
+    Result r = Shell(std::string("ulimit -v 400000 && \"$SP\" ") + command + " big.bin");
+    EXPECT_EQ(r.status, 1) << command << ": " << r.output;
+    EXPECT_TRUE(Contains(r.output, "setuppack: out of memory\n")) << command << ": " << r.output;
+  }
+}
+
 }  // namespace
