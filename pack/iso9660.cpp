@@ -96,14 +96,27 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
     return false;
   }
   std::vector<Folder> folders = {{"", Le32(root + 2), Le32(root + 10), 0}};
-  std::set<uint32_t> seen;
+  // A folder is queued once however many records name it (a loop, or a
+  // damaged tree whose records all name a few folders). The folders of an
+  // image do not overlap, nor do its files: each kind holds no more bytes
+  // than the image. Twice that bounds the reading of an image whose records
+  // say otherwise (every folder naming every other, overlapping one), and
+  // still reads one where damage made a folder or file a little longer.
+  std::set<uint32_t> queued = {folders[0].extent};
+  std::set<std::pair<uint64_t, uint64_t>> listed;
+  uint64_t folderBytes = 0, fileBytes = 0;
   std::vector<uint8_t> data;
   for (size_t f = 0; f < folders.size(); ++f) {
     Folder folder = folders[f];
-    if (!seen.insert(folder.extent).second || folder.depth > DeepestFolder) continue;  // a loop
+    if (folder.depth > DeepestFolder) continue;
     uint64_t at = (uint64_t)folder.extent * blockSize;
     if (folder.size > LargestFolder || at + folder.size > size) {
       *error = "folder '" + folder.path + "' lies outside the image";
+      return false;
+    }
+    folderBytes += folder.size;
+    if (folderBytes > 2 * size) {
+      *error = "its folders overlap (they claim more than twice the bytes the image holds)";
       return false;
     }
     data.resize(folder.size);
@@ -127,8 +140,15 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
       uint32_t extent = Le32(record + 2), dataSize = Le32(record + 10);
       uint8_t flags = record[25];
       if (flags & 0x02) {
-        folders.push_back({path, extent, dataSize, folder.depth + 1});
+        if (queued.insert(extent).second) folders.push_back({path, extent, dataSize, folder.depth + 1});
       } else if ((uint64_t)extent * blockSize + dataSize <= size && files->size() < MostFiles) {
+        // Names of the same bytes (hard links) are each listed; their bytes
+        // count once.
+        if (listed.insert({extent, dataSize}).second) fileBytes += dataSize;
+        if (fileBytes > 2 * size) {
+          *error = "its files overlap (they claim more than twice the bytes the image holds)";
+          return false;
+        }
         files->push_back({path, base + (uint64_t)extent * blockSize, dataSize});
       }
     }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "check_record.h"
 #include "commands.h"
@@ -150,6 +151,10 @@ class Scanner {
       problems.push_back(error);
       return;
     }
+    // Names of the same bytes in a disc image (hard links, or an image that
+    // names itself as a file of its own) are searched once.
+    if (depth == 0) searched_.clear();
+    if (!searched_.insert({bytes.offset, bytes.size}).second) return;
     if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
       ScanIsoImage(where, bytes, depth + 1);
     } else {
@@ -201,8 +206,11 @@ class Scanner {
           Found({FindKind::PackFile, where, {{where, BaseOf(where), bytes}}});
           return;
         }
+        // The start is judged first: walking the chain from every header of
+        // a long run of implausible ones would read the run once per header.
+        if (!PlausibleStart(bytes, start)) continue;
         uint64_t end = ChainEndAt(bytes, start);
-        if (end > start && end - start <= LargestPackFile && PlausibleStart(bytes, start)) {
+        if (end > start && end - start <= LargestPackFile) {
           chains.push_back({start, end});
           next = end;
           break;
@@ -294,6 +302,7 @@ class Scanner {
   }
 
   std::function<void(const Find&)> onFind_;
+  std::set<std::pair<uint64_t, uint64_t>> searched_;  // in the file scanned now: offset, size
 };
 
 bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) {
@@ -379,8 +388,11 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
   return true;
 }
 
-// A folder name made of where a find lies: "disc.iso:/SETUP" -> "disc.iso_SETUP".
-std::string FolderFor(const std::string& where, std::map<std::string, int>* used) {
+// A folder name made of where a find lies: "disc.iso:/SETUP" -> "disc.iso_SETUP",
+// with "-2", "-3"... when that name was given out already, in any letter
+// case (DIR may lie on a file system that ignores it): each find has a
+// folder of its own, whatever the names of those before it.
+std::string FolderFor(const std::string& where, std::set<std::string>* given) {
   std::string name;
   for (char c : where) {
     bool plain = isalnum((unsigned char)c) || c == '.' || c == '-' || (unsigned char)c >= 0x80;
@@ -393,8 +405,13 @@ std::string FolderFor(const std::string& where, std::map<std::string, int>* used
   while (!name.empty() && (name.back() == '_' || name.back() == '.')) name.pop_back();
   while (!name.empty() && name[0] == '.') name.erase(0, 1);
   if (name.empty()) name = "media";
-  int n = ++(*used)[name];
-  return n == 1 ? name : name + "-" + std::to_string(n);
+  auto lower = [](std::string text) {
+    for (char& c : text) c = (char)tolower((unsigned char)c);
+    return text;
+  };
+  std::string folder = name;
+  for (int n = 2; !given->insert(lower(folder)).second; ++n) folder = name + "-" + std::to_string(n);
+  return folder;
 }
 
 // The name of an expanded pack file: INSTALL.SC_ -> INSTALL.SCR,
@@ -434,7 +451,7 @@ int Scan(const Invocation& in) {
   std::string error;
   bool madeFolder = false;
   if (!in.extractDir.empty() && !MakeFolder(in.extractDir, &error, &madeFolder)) return DataError(error);
-  std::map<std::string, int> used;
+  std::set<std::string> given;
   Scanner scanner([&](const Find& find) {
     Expanded expanded;
     std::string error;
@@ -464,7 +481,7 @@ int Scan(const Invocation& in) {
       return;
     }
     fflush(stdout);
-    if (!WriteFind(in, find, expanded, in.extractDir + "/" + FolderFor(find.where, &used), &error)) {
+    if (!WriteFind(in, find, expanded, in.extractDir + "/" + FolderFor(find.where, &given), &error)) {
       status = DataError(error);
     }
   });

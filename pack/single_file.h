@@ -22,9 +22,11 @@ bool MakeSingleFile(const std::vector<uint8_t>& setup, const std::string& name,
 
 // The two pack files that program carries, as its seal names them. false
 // with *error for a file that is no setup.exe of ours, one that carries
-// none, and one that ends before them (an incomplete download).
+// none, and one that ends before them (an incomplete download; with keepCut,
+// what is there of them is taken, and *error said on standard error).
 bool ReadCarriedPackFiles(const std::vector<uint8_t>& program, const std::string& name, SealInfo* seal,
-                          std::vector<std::vector<uint8_t>>* packed, std::string* error);
+                          std::vector<std::vector<uint8_t>>* packed, std::string* error,
+                          bool keepCut = false);
 
 // Whether data is a Windows program with a seal block: test, list and
 // extract read such a file as a program that carries its pack files (a pack

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -19,6 +20,9 @@
 #include "check_record.h"
 #include "crc32.h"
 #include "encoder.h"
+#include "file_io.h"
+#include "iso9660.h"
+#include "iso_test_image.h"
 #include "pack_files.h"
 #include "pe_test_image.h"
 #include "seal_image.h"
@@ -326,6 +330,95 @@ void RoundtripSeeds() {
         Cat(Cat({0x84, 0x0F, 0xFF}, longText), MixedBytes(1500, 13)));
 }
 
+// --- fuzz_iso: disc images from their volume descriptors on ----------------
+
+// Writes an image's bytes from sector 16 on, once reading the whole image
+// gives `files` files (-1: it is refused).
+void IsoSeed(const std::string& name, const IsoTestImage& iso, int files) {
+  const size_t SystemArea = 16 * IsoTestImage::Sector;
+  char path[] = "/tmp/make_fuzz_seeds-XXXXXX";
+  int fd = mkstemp(path);
+  Expect(
+      fd >= 0 && write(fd, iso.bytes.data(), iso.bytes.size()) == (ssize_t)iso.bytes.size() && close(fd) == 0,
+      name, "cannot write a temporary image");
+  FileReader file;
+  std::string error;
+  std::vector<IsoFile> listed;
+  bool read = file.Open(path, &error) && IsIsoImage(&file, 0, iso.bytes.size()) &&
+              ReadIsoImage(&file, 0, iso.bytes.size(), &listed, &error);
+  unlink(path);
+  Expect(files < 0 ? !read : read && listed.size() == (size_t)files, name,
+         "read as " + std::to_string(read ? (int)listed.size() : -1) + " files: " + error);
+  Write("fuzz_iso", name, Bytes(iso.bytes.begin() + SystemArea, iso.bytes.end()));
+}
+
+// A media tree: SETUP/DISK1 with the two pack files, and a file in the root.
+IsoTestImage MediaTree() {
+  const size_t S = IsoTestImage::Sector;
+  IsoTestImage iso(24, 2048, 18, S);
+  for (uint32_t folder : {18, 19, 20}) {
+    iso.used = 0;
+    iso.Add(folder * S, folder, S, 2, std::string(1, '\0'));
+    iso.Add(folder * S, folder == 18 ? 18 : folder - 1, S, 2, std::string(1, '\1'));
+  }
+  iso.used = 68;
+  iso.Add(18 * S, 23, 5, 0, "README.TXT;1");
+  iso.Add(18 * S, 19, S, 2, "SETUP");
+  iso.used = 68;
+  iso.Add(19 * S, 20, S, 2, "DISK1");
+  iso.used = 68;
+  iso.Add(20 * S, 21, 100, 0, "INSTALL.SC_;1");
+  iso.Add(20 * S, 22, 200, 0, "INSTALL.EX_;1");
+  memcpy(&iso.bytes[21 * S], "PACKDAT$", 8);
+  memcpy(&iso.bytes[22 * S], "PACKDAT$", 8);
+  memcpy(&iso.bytes[23 * S], "read\n", 5);
+  return iso;
+}
+
+void IsoSeeds() {
+  const size_t S = IsoTestImage::Sector;
+  IsoSeed("media-tree", MediaTree(), 3);
+  // Joliet names: a supplementary descriptor (UCS-2 level 3) after the
+  // primary one, each with a root folder naming the two pack files.
+  IsoTestImage joliet(24, 2048, 20, S);
+  uint8_t* svd = &joliet.bytes[17 * S];
+  memset(svd, 0, S);
+  svd[0] = 2;
+  memcpy(svd + 1, "CD001", 5);
+  memcpy(svd + 88, "%/E", 3);
+  svd[128] = 0x00, svd[129] = 0x08;
+  IsoTestImage::Record(svd + 156, 21, S, 2, std::string(1, '\0'));
+  joliet.bytes[18 * S] = 255;
+  memcpy(&joliet.bytes[18 * S + 1], "CD001", 5);
+  auto ucs2 = [](const std::string& text) {
+    std::string wide;
+    for (char c : text) wide += std::string(1, '\0') + c;
+    return wide;
+  };
+  for (uint32_t root : {20, 21}) {
+    joliet.used = 0;
+    joliet.Add(root * S, root, S, 2, std::string(1, '\0'));
+    joliet.Add(root * S, root, S, 2, std::string(1, '\1'));
+    joliet.Add(root * S, 22, 100, 0, root == 20 ? "INSTALL.SC_;1" : ucs2("install.sc_;1"));
+    joliet.Add(root * S, 23, 200, 0, root == 20 ? "INSTALL.EX_;1" : ucs2("install.ex_;1"));
+  }
+  memcpy(&joliet.bytes[22 * S], "PACKDAT$", 8);
+  memcpy(&joliet.bytes[23 * S], "PACKDAT$", 8);
+  IsoSeed("joliet", joliet, 2);
+  // A root that names itself as a folder and a file beyond the image.
+  IsoTestImage loop(19, 2048, 18, S);
+  loop.Add(18 * S, 18, S, 2, std::string(1, '\0'));
+  loop.Add(18 * S, 18, S, 2, "AGAIN");
+  loop.Add(18 * S, 400, 100, 0, "GONE.TXT;1");
+  IsoSeed("loop", loop, 0);
+  // Blocks of 512 bytes, and folders that overlap.
+  IsoTestImage overlap(26, 512, 18 * 4, 8 * S);
+  for (uint32_t block = 18 * 4; block < 26 * 4; ++block) {
+    overlap.Add(18 * S, block, (uint32_t)(26 * S - block * 512), 2, "A");
+  }
+  IsoSeed("overlapping-folders", overlap, -1);
+}
+
 // --- fuzz_seal: setup.exe images ---------------------------------------------
 
 void SealSeeds(const char* setupExe) {
@@ -381,12 +474,13 @@ int main(int argc, char** argv) {
   }
   folder = argv[1];
   mkdir(folder.c_str(), 0777);
-  for (const char* target : {"fuzz_decoder", "fuzz_records", "fuzz_roundtrip", "fuzz_seal"}) {
+  for (const char* target : {"fuzz_decoder", "fuzz_iso", "fuzz_records", "fuzz_roundtrip", "fuzz_seal"}) {
     mkdir((folder + "/" + target).c_str(), 0777);
   }
   DecoderSeeds();
   RecordsSeeds();
   RoundtripSeeds();
+  IsoSeeds();
   SealSeeds(argc == 3 ? argv[2] : nullptr);
   if (failures) fprintf(stderr, "%d seeds are not what they should be\n", failures);
   return failures ? 1 : 0;

@@ -9,6 +9,7 @@
 
 #include "file_io.h"
 #include "iso9660.h"
+#include "iso_test_image.h"
 #include "pack_layout.h"
 #include "salvage.h"
 #include "test_data.h"
@@ -177,6 +178,50 @@ TEST(IsoImage, DirectoriesThatLieAreReadSafely) {
   EXPECT_FALSE(ReadIsoImage(&file, 0, image.size(), &files, &error));
   EXPECT_NE(error.find("lies outside the image"), std::string::npos) << error;
   unlink(path);
+}
+
+// Images whose records name overlapping folders or files, each naming many:
+// read in work bounded by the image's size, or refused. (Read as they say,
+// the folders of the first one, 292 KiB, would be queued half a million
+// times.)
+TEST(IsoImage, OverlappingFoldersAndFilesAreRefused) {
+  const size_t Sector = IsoTestImage::Sector, Sectors = 128;
+  struct Case {
+    const char* what;
+    uint8_t flags;
+    const char* error;
+  } cases[] = {{"folders", 2, "its folders overlap"}, {"files", 0, "its files overlap"}};
+  for (const Case& c : cases) {
+    // Every record names the rest of the image from one of its sectors on.
+    IsoTestImage iso(18 + Sectors, 2048, 18, Sectors * Sector);
+    iso.used = 0;
+    for (size_t i = 0; i < Sectors * 60; ++i) {
+      uint32_t extent = (uint32_t)(18 + i % Sectors);
+      iso.Add(18 * Sector, extent, (uint32_t)((18 + Sectors - extent) * Sector), c.flags, "A");
+    }
+    char path[] = "/tmp/setuppack-iso-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    std::ofstream(path, std::ios::binary).write((const char*)iso.bytes.data(), iso.bytes.size());
+    FileReader file;
+    std::string error;
+    ASSERT_TRUE(file.Open(path, &error)) << error;
+    std::vector<IsoFile> files;
+    EXPECT_FALSE(ReadIsoImage(&file, 0, iso.bytes.size(), &files, &error)) << c.what;
+    EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+    // Damage that makes one file run over all those after it is read.
+    IsoTestImage full(18 + Sectors, 2048, 18, 4 * Sector);
+    full.Add(18 * Sector, 18, 4 * Sector, 2, std::string(1, '\0'));
+    for (uint32_t extent = 22; extent < 18 + Sectors; ++extent) {
+      uint32_t size = extent == 22 ? (uint32_t)((Sectors - 4) * Sector) : (uint32_t)Sector;
+      full.Add(18 * Sector, extent, size, 0, "F" + std::to_string(extent) + ";1");
+    }
+    std::ofstream(path, std::ios::binary).write((const char*)full.bytes.data(), full.bytes.size());
+    EXPECT_TRUE(ReadIsoImage(&file, 0, full.bytes.size(), &files, &error)) << error;
+    EXPECT_EQ(files.size(), Sectors - 4);
+    unlink(path);
+  }
 }
 
 }  // namespace

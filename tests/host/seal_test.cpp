@@ -225,6 +225,46 @@ TEST_F(SealTest, SingleFileCarriesWhatMediaWritesIntoAFolderAndIsReadBack) {
   EXPECT_TRUE(Read("p.exe") == program);
 }
 
+// extract --salvage of a program whose carried installer is damaged or cut
+// short (an incomplete download): as for media in a folder, the script is
+// written whole and the installer as far as it holds, with status 1.
+TEST_F(SealTest, SingleFileIsSalvaged) {
+  ASSERT_EQ(MakeMedia("folder", SealableImage()).status, 0);
+  ASSERT_EQ(Run("media --script script --installer installer --setup setup-folder.exe --single-file -o p.exe")
+                .status,
+            0);
+  std::vector<uint8_t> program = Read("p.exe"), cut = program, changed = program;
+  std::vector<uint8_t> script = Read("script"), installer = Read("installer");
+  cut.resize(program.size() - 100);
+  changed[program.size() - 50] ^= 1;
+  Write("cut.exe", cut);
+  Write("changed.exe", changed);
+  for (const char* name : {"cut.exe", "changed.exe"}) {
+    SCOPED_TRACE(name);
+    Result r = Run(std::string("extract --salvage ") + name + " out-" + name);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("INSTALL.EX_"), std::string::npos) << r.output;
+    EXPECT_TRUE(Read(std::string("out-") + name + "/INSTALL.SCR") == script);
+    std::vector<uint8_t> salvaged = Read(std::string("out-") + name + "/INSTALL.EXE");
+    EXPECT_GT(salvaged.size(), installer.size() / 2);
+    EXPECT_LE(salvaged.size(), installer.size());
+  }
+  // Cut inside the script: what it holds of the script, nothing of the
+  // installer (and no file for it).
+  SealInfo seal;
+  std::string error;
+  ASSERT_TRUE(ReadSeal(program, "p.exe", &seal, &error)) << error;
+  std::vector<uint8_t> early(program.begin(),
+                             program.begin() + seal.files[0].carriedAt + seal.files[0].length / 2);
+  Write("early.exe", early);
+  Result r = Run("extract --salvage early.exe out-early");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("early.exe (INSTALL.EX_): nothing of it is left"), std::string::npos) << r.output;
+  std::vector<uint8_t> salvaged = Read("out-early/INSTALL.SCR");
+  EXPECT_TRUE(!salvaged.empty() && std::equal(salvaged.begin(), salvaged.end(), script.begin())) << r.output;
+  EXPECT_FALSE(Exists("out-early/INSTALL.EXE"));
+}
+
 // What test, list and extract refuse (extract writes nothing), and what
 // media --single-file refuses to make.
 TEST_F(SealTest, SingleFileRefusals) {

@@ -5,7 +5,9 @@
 #include <zlib.h>
 
 #include <functional>
+#include <set>
 
+#include "iso_test_image.h"
 #include "pack_files.h"
 #include "setuppack_runner.h"
 
@@ -330,6 +332,71 @@ TEST_F(RescueTest, ScanFindsMediaInFolderTreesDiscImagesAndOtherFiles) {
   std::vector<uint8_t> exe = Read("salvaged/tree_a_b/INSTALL.EXE");
   EXPECT_GT(exe.size(), 0u);
   EXPECT_TRUE(std::equal(exe.begin(), exe.end(), installer_.begin()));
+}
+
+// Hostile files scan reads in work bounded by their size: a disc image whose
+// root names the image itself eight times, and holds a pack file in bytes
+// that no name covers (read as it says, 8 + 64 + 512 images, and the 4096
+// at the depth where images are searched as other files each find it), and
+// a megabyte of record headers of nothing, no chain's start (each once
+// walked to the end of the run: 2 billion header reads).
+TEST_F(RescueTest, ScanOfHostileFilesIsBounded) {
+  std::vector<uint8_t> script = Read("cd/INSTALL.SC_");
+  const size_t Sector = IsoTestImage::Sector;
+  IsoTestImage iso(20 + (script.size() + Sector - 1) / Sector, 2048, 18, 2 * Sector);
+  iso.Add(18 * Sector, 18, 2 * Sector, 2, std::string(1, '\0'));
+  iso.Add(18 * Sector, 18, 2 * Sector, 2, std::string(1, '\1'));
+  for (int i = 0; i < 8; ++i) {
+    iso.Add(18 * Sector, 0, (uint32_t)iso.bytes.size(), 0, "SELF" + std::to_string(i) + ".ISO;1");
+  }
+  memcpy(&iso.bytes[20 * Sector], script.data(), script.size());
+  Write("self.iso", iso.bytes);
+  Result r = Run("scan self.iso");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "setuppack: no pack files found\n");
+
+  std::vector<uint8_t> headers(1, 'x');
+  for (int i = 0; i < 65536; ++i)
+    headers.insert(headers.end(), {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$', 0, 0, 0, 0, 0, 0, 0, 0});
+  Write("headers.bin", headers);
+  Result none = Run("scan headers.bin");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.output, "setuppack: no pack files found\n");
+}
+
+// Each find is written into a folder of its own, though the names made of
+// where they lie collide ("m 1" and "m_1" are both "m_1"; the second one's
+// "m_1-2" is a third's own name) or differ only in letter case (one folder
+// where DIR ignores case): none replaces what another wrote.
+TEST_F(RescueTest, ScanGivesEachFindAFolderOfItsOwn) {
+  const char* folders[] = {"m 1", "m_1", "m_1-2", "Q", "q"};
+  for (const char* folder : folders) {
+    ASSERT_EQ(Shell(std::string("mkdir -p 't/") + folder + "' && cp cd/* 't/" + folder + "'").status, 0);
+  }
+  Result r = Run("scan -f --extract out t");
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::set<std::string> written;
+  for (size_t at = r.output.find("  -> "); at != std::string::npos; at = r.output.find("  -> ", at + 1)) {
+    std::string path = r.output.substr(at + 5, r.output.find('\n', at) - at - 5);
+    for (char& c : path) c = (char)tolower((unsigned char)c);
+    EXPECT_TRUE(written.insert(path).second) << path << " written twice:\n" << r.output;
+  }
+  EXPECT_EQ(written.size(), 2 * (sizeof folders / sizeof *folders)) << r.output;
+}
+
+// A pack file larger than memory allows (a disc's worth of bytes after a
+// record header) is an error, not an abort.
+TEST_F(RescueTest, AFileLargerThanMemoryIsAnError) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "AddressSanitizer takes more address space than the limit set here";
+#endif
+  Write("big.bin", {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$', 0, 0, 0, 0, 16, 0, 0, 0});
+  ASSERT_EQ(Shell("truncate -s 1G big.bin").status, 0);
+  for (const char* command : {"scan", "test"}) {
+    Result r = Shell(std::string("ulimit -v 400000 && \"$SP\" ") + command + " big.bin");
+    EXPECT_EQ(r.status, 1) << command << ": " << r.output;
+    EXPECT_TRUE(Contains(r.output, "setuppack: out of memory\n")) << command << ": " << r.output;
+  }
 }
 
 }  // namespace
