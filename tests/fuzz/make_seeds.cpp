@@ -226,10 +226,10 @@ void RecordsSeeds() {
   Bytes abc = Record(0, 3, Text("abc"));
   WriteRecordsSeed("stored", 0, abc, "");
   WriteRecordsSeed("compressed-abc", 0, Record(4, 3, {0xF6, 0xFB, 0xBD, 0xE0}), "");
-  WriteRecordsSeed("header-only", 0, Text("PACKDAT$"), "");
-  WriteRecordsSeed("size-error", 0, Record(BlockBufferSize + 1, 0, {}), "Pack record size error");
-  WriteRecordsSeed("read-error", 0, Record(0, 10, Text("abc")), "Read source error");
-  WriteRecordsSeed("block-damaged", 0, Record(4, 6, {0xF6, 0xFB, 0xBD, 0xE0}), "Pack data damaged");
+  WriteRecordsSeed("header-only", 0, Text("PACKDAT$"), "unexpected end of file");
+  WriteRecordsSeed("size-error", 0, Record(BlockBufferSize + 1, 0, {}), "damaged record header");
+  WriteRecordsSeed("read-error", 0, Record(0, 10, Text("abc")), "unexpected end of file");
+  WriteRecordsSeed("block-damaged", 0, Record(4, 6, {0xF6, 0xFB, 0xBD, 0xE0}), "damaged data");
 
   // Stored and compressed records through one ring, the later ones
   // copying from the earlier.
@@ -281,17 +281,17 @@ void RecordsSeeds() {
   WriteRecordsSeed("checked-sealed-by-the-target", 3, good, "");
   WriteRecordsSeed("checked-empty", 0, Checked({}), "");
 
-  WriteRecordsSeed("check-not-first", 0, Cat(abc, good), "(not the first record)");
+  WriteRecordsSeed("check-not-first", 0, Cat(abc, good), "not the first record)");
   Bytes expandedSize = good;
   expandedSize[12] = 1;
-  WriteRecordsSeed("check-expanded-size", 0, expandedSize, "(expanded size 1, not 0)");
+  WriteRecordsSeed("check-expanded-size", 0, expandedSize, "expanded size 1, not 0)");
   Bytes damaged = good;
   damaged[PackHeaderSize + 24] ^= 1;
-  WriteRecordsSeed("check-damaged", 0, damaged, "Pack check record error (damaged)");
+  WriteRecordsSeed("check-damaged", 0, damaged, "damaged check record (record 0 at offset 0: damaged)");
   WriteRecordsSeed("check-short", 0, Record(12, 0, {'P', 'A', 'C', 'K', 'C', 'H', 'K', 0x1A, 1, 0, 0, 0}),
-                   "Pack check record error (damaged)");
+                   "damaged check record (record 0 at offset 0: damaged)");
   WriteRecordsSeed("check-unknown-version", 0, Resealed(good, [](Bytes* b) { (*b)[8] = 2; }),
-                   "(layout version 2 unknown)");
+                   "layout version 2 unknown)");
   WriteRecordsSeed("check-size-mismatch", 0, Resealed(good, [](Bytes* b) { (*b)[16] ^= 1; }),
                    "its check record says");
   WriteRecordsSeed("check-crc-mismatch", 0, Resealed(good, [](Bytes* b) { (*b)[27] ^= 0x80; }),
@@ -436,8 +436,8 @@ void SealSeeds(const char* setupExe) {
   Expect(SealImage(&sealed, "sealed", script, installer, &error), "sealed", error);
   seed("sealed", sealed, true);
   seed("odd-size-checksum-set", ImageOf({1023, 512, 4096, 0, 700, 0xA5A5A5A5}), true);
-  seed("block-fills-the-section", ImageOf({1024, 512, 512, 512, 924, 0}), true);
-  seed("block-past-the-section", ImageOf({1024, 512, 256, 256, 669, 0}), false);
+  seed("block-fills-the-section", ImageOf({1024, 512, 512, 512, 1024 - SealBlockSize, 0}), true);
+  seed("block-past-the-section", ImageOf({1024, 512, 256, 256, 768 - SealBlockSize + 1, 0}), false);
   seed("block-past-the-loaded-part", ImageOf({1024, 512, 256, 150, 600, 0}), false);
   seed("identifier-at-the-file-end", ImageOf({1024, 512, 4096, 4096, 1016, 0}), false);
   Bytes pe32plus = unsealed;
@@ -454,7 +454,7 @@ void SealSeeds(const char* setupExe) {
   damagedState[600 + SealStateOffset] ^= 1;
   seed("damaged-state", damagedState, true);
   Bytes unknownVersion = unsealed;
-  WriteLE32(&unknownVersion[600 + SealIdSize], 2);
+  WriteLE32(&unknownVersion[600 + SealIdSize], SealLayoutVersion + 1);
   seed("unknown-version", unknownVersion, false);
   seed("no-block", Bytes(unsealed.begin(), unsealed.begin() + 512), false);
   seed("not-a-program", Text("MZ"), false);
