@@ -25,6 +25,11 @@ static const uint32_t MessageCaptionSize = 256;
 #define SETUP_SCRIPT_NAME "INSTALL.SCR"
 #define SETUP_INSTALLER_SOURCE_NAME "INSTALL.EX_"
 #define SETUP_INSTALLER_NAME "INSTALL.EXE"
+// What a file is expanded under until it has been verified whole: names
+// that contain INSTALL (so that the next start clears what a killed run
+// left) and that nothing starts.
+#define SETUP_SCRIPT_PART_NAME "INSTALL.SCR.TMP"
+#define SETUP_INSTALLER_PART_NAME "INSTALL.EXE.TMP"
 #define SETUP_COMPLETION_EVENT "TalvenorFinishComplete"
 
 // Resource ids (resources/setup.rc).
@@ -32,10 +37,13 @@ enum {
   IDD_PLEASE_WAIT = 4001,  // the please-wait dialog template
   IDI_SETUP = 5001,        // the icon group
 
-  IDS_FILE_NOT_FOUND = 1,   // "File %s is not found. Further installation not possible."
-  IDS_SETUP_CAPTION = 2,    // "Setup"
-  IDS_FILE_ERROR = 3,       // "Error in %s file. Further installation not possible."
-  IDS_FOLDER_UNUSABLE = 4,  // "Setup cannot use the folder %s: ..." (GetSourceDirectory gave none)
+  IDS_FILE_NOT_FOUND = 1,    // "File %s is not found. Further installation not possible."
+  IDS_SETUP_CAPTION = 2,     // "Setup"
+  IDS_FILE_ERROR = 3,        // "Error in %s file. Further installation not possible."
+  IDS_FOLDER_UNUSABLE = 4,   // "Setup cannot use the folder %s: ..." (GetSourceDirectory gave none)
+  IDS_DOWNLOAD_DAMAGED = 5,  // "%s is incomplete or damaged. ..." (a program that carries its pack files)
+  IDS_EXTRACT_ALL = 6,       // added to message 1: extract every file of the media together first
+  IDS_ALREADY_RUNNING = 7,   // "Setup is already running. ..." (another launcher owns TempSetupDir)
 };
 
 // The module instance received at entry; resources are loaded from it.
@@ -90,12 +98,22 @@ enum {
 // family) it is GetModuleDirectory's.
 int GetSourceDirectory(HMODULE module, char* buffer, uint32_t size);
 
+// Opens the program's own file for reading, sharing it with other readers
+// only, by its wide name where the system has one; name (size bytes) receives the file's name as the ANSI
+// code page writes it, for messages. INVALID_HANDLE_VALUE when it cannot be opened (name may then be empty).
+HANDLE OpenOwnProgram(HMODULE module, char* name, uint32_t size);
+
 // Path operations. Each returns 1 when the result is whole.
 int GetModuleDirectory(HMODULE module, char* buffer, uint32_t size);
 void StripLastPathComponent(const char* path, char* buffer, uint32_t size);
 int FileExists(const char* path);
 typedef int (*FileNamePredicate)(char* name);
-// Returns how many matching files it could not delete.
+// Deletes the files of directory (one level) that predicate accepts.
+// Returns how many matching files it could not delete. Files are found and
+// deleted by the names the file system gives them (the wide functions, where
+// the system has them): the predicate sees each name as the ANSI code page
+// writes it, with the code page's default character, never a best-fit one,
+// for the characters it lacks, and no path is ever built from that form.
 uint32_t DeleteMatchingFiles(const char* directory, FileNamePredicate predicate);
 // The clean-up once the installer is done: INSTALL files still in use (an
 // installer that exits late) are tried again every half second, retries
@@ -117,6 +135,18 @@ int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirec
 // does not fit.
 int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath, const char* arguments);
 
+// The installer's process (installer_process.cpp).
+// Starts command as WinExec(command, SW_SHOW) does, returning only once the
+// program waits for input (or after 30 s), and returns its process handle;
+// NULL when it cannot be started.
+HANDLE StartInstaller(char* command);
+// 1 while a process runs the image at installerPath (it cannot be opened
+// for writing then), else 0.
+int InstallerImageInUse(const char* installerPath);
+// Waits until event (NULL: none) is signalled, or process has ended and no
+// process runs installerPath any more.
+void WaitForInstaller(HANDLE event, HANDLE process, const char* installerPath);
+
 // The seal block of this setup.exe (seal_block.cpp).
 extern const uint8_t SetupSeal[SealBlockSize];
 
@@ -126,5 +156,6 @@ static const uint32_t PleaseWaitTitleSize = 256;
 extern char PleaseWaitTitle[PleaseWaitTitleSize];
 INT_PTR CALLBACK PleaseWaitDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A message box with the string table's texts, no owner unless given.
-int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style);
+// A message box with the string table's texts, no owner unless given;
+// string addedId, when not 0, follows the body.
+int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT style, UINT addedId = 0);

@@ -5,6 +5,6 @@
 
 extern const uint8_t SetupSeal[SealBlockSize] = {
     'S', 'E', 'T', 'S', 'E', 'A', 'L', 0x1A,  // SealId
-    1,   0,   0,   0,                         // SealLayoutVersion
+    2,   0,   0,   0,                         // SealLayoutVersion
     'u', 'n', 's', 'e', 'a', 'l', 'e', 'd',   // state
 };

@@ -29,6 +29,17 @@ __attribute__((noinline)) int UsableForm(int exact, uint32_t length, const char*
   return 1;
 }
 
+// The module's wide file name into name (PathBufferSize characters): its
+// length, or 0 where the system has no wide names (the Windows 95 family) or
+// none could be read. A name cut to the buffer gives PathBufferSize.
+DWORD ModuleWideName(HMODULE module, WCHAR* name) {
+  GetModuleFileNameWCall wideName =
+      reinterpret_cast<GetModuleFileNameWCall>(KernelFunction("GetModuleFileNameW"));
+  DWORD length = wideName != NULL ? wideName(module, name, PathBufferSize) : 0;
+  name[PathBufferSize - 1] = L'\0';  // a name cut to the buffer is not ended everywhere
+  return length;
+}
+
 }  // namespace
 
 int WideToNarrow(UINT codePage, DWORD flags, const WCHAR* wide, int length, char* buffer, uint32_t size,
@@ -51,12 +62,9 @@ int GetSourceDirectory(HMODULE module, char* buffer, uint32_t size) {
   if (buffer == NULL || size == 0) return SourceDirMissing;
   buffer[0] = '\0';
   WCHAR folder[PathBufferSize];
-  GetModuleFileNameWCall wideName =
-      reinterpret_cast<GetModuleFileNameWCall>(KernelFunction("GetModuleFileNameW"));
-  DWORD length = wideName != NULL ? wideName(module, folder, PathBufferSize) : 0;
+  DWORD length = ModuleWideName(module, folder);
   // The Windows 95 family has no wide name: the narrow one, as ever.
   if (length == 0) return GetModuleDirectory(module, buffer, size);
-  folder[PathBufferSize - 1] = L'\0';  // a name cut to the buffer is not ended everywhere
   if (length < PathBufferSize) {
     // Backwards in the wide name: no character of it holds another's code.
     while (length > 0 && folder[length - 1] != L'\\') --length;
@@ -78,4 +86,20 @@ int GetSourceDirectory(HMODULE module, char* buffer, uint32_t size) {
   NarrowExactly(CP_ACP, folder, buffer, size);
   buffer[size - 1] = '\0';
   return SourceDirUnusable;
+}
+
+HANDLE OpenOwnProgram(HMODULE module, char* name, uint32_t size) {
+  WCHAR wide[PathBufferSize];
+  DWORD length = ModuleWideName(module, wide);
+  if (length != 0 && length < PathBufferSize) {
+    WideToNarrow(CP_ACP, 0, wide, -1, name, size, NULL);  // best fit will do in a message
+    name[size - 1] = '\0';
+    return CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  }
+  length = GetModuleFileNameA(module, name, size);
+  if (length == 0 || length >= size) {
+    name[0] = '\0';
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
 }

@@ -27,11 +27,14 @@ const char UsageText[] =
     "\n"
     "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]...\n"
     "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]...\n"
-    "       setuppack test PACKED... | MEDIA_DIR\n"
-    "       setuppack list PACKED...\n"
-    "       setuppack [OPTION]... extract MEDIA_DIR [OUT_DIR]\n"
+    "       setuppack test PACKED... | MEDIA_DIR | PROGRAM\n"
+    "       setuppack list PACKED... | PROGRAM\n"
+    "       setuppack [OPTION]... extract MEDIA_DIR|PROGRAM [OUT_DIR]\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
+    "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE] --single-file -o "
+    "PROGRAM\n"
     "       setuppack seal MEDIA_DIR\n"
+    "       setuppack [OPTION]... scan [--extract DIR] PATH...\n"
     "\n"
     "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
     "  unpack   expands each PACKED into DEST, in order, through one decoder state,\n"
@@ -44,8 +47,12 @@ const char UsageText[] =
     "           INSTALL.EXE\n"
     "  media    writes INSTALL.SC_ and INSTALL.EX_ and copies setup.exe into DIR,\n"
     "           and verifies them by expanding them again; the copy of setup.exe is\n"
-    "           sealed for the two pack files\n"
+    "           sealed for the two pack files; with --single-file, writes one\n"
+    "           PROGRAM instead: setup.exe that carries them inside, sealed for them\n"
     "  seal     seals the setup.exe of MEDIA_DIR for the pack files beside it\n"
+    "  scan     finds media and pack files in folder trees, disc images (ISO 9660)\n"
+    "           and any other file, lists them, and with --extract DIR expands each\n"
+    "           into a folder of its own under DIR\n"
     "\n"
     "A SOURCE or PACKED of '-' is standard input, a PACKED or DEST of '-' standard\n"
     "output. Existing files are never replaced without -f; pipes and devices are\n"
@@ -66,8 +73,12 @@ const char UsageText[] =
     "      --setup EXE media: the setup.exe to copy (default: " DEFAULT_SETUP_TEXT
     "      --no-setup  media: write the pack files alone\n"
     "      --no-seal   media: copy setup.exe unsealed\n"
+    "      --salvage   unpack, extract, scan: write all that damaged media still hold,\n"
+    "                  report every damaged or missing stretch, exit with status 1\n"
     "      --strict    media: refuse an installer that is not a 32-bit Windows program\n"
     "                  (without it, media warns)\n"
+    "      --single-file  media: one program (-o PROGRAM.exe) that carries its pack\n"
+    "                  files; test, list and extract read such a PROGRAM\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
@@ -89,14 +100,15 @@ struct CommandOptions {
 };
 const CommandOptions Commands[] = {
     {"pack", {"--force", "--fast", "--best", "--no-check", "--threads", "--quiet", "--verbose"}},
-    {"unpack", {"--force", "--quiet", "--verbose"}},
+    {"unpack", {"--force", "--salvage", "--quiet", "--verbose"}},
     {"test", {"--quiet", "--verbose"}},
     {"list", {"--quiet", "--verbose"}},
-    {"extract", {"--force", "--quiet", "--verbose"}},
+    {"extract", {"--force", "--salvage", "--quiet", "--verbose"}},
     {"media",
      {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output", "--no-seal", "--strict", "--threads", "--quiet", "--verbose"}},
+      "--output", "--no-seal", "--strict", "--single-file", "--threads", "--quiet", "--verbose"}},
     {"seal", {"--quiet", "--verbose"}},
+    {"scan", {"--extract", "--force", "--salvage", "--quiet", "--verbose"}},
 };
 
 std::string LongName(const std::string& option) {
@@ -168,6 +180,7 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
                         : name == "--installer" ? &in->installer
                         : name == "--setup"     ? &in->setup
                         : name == "--output"    ? &in->outputDir
+                        : name == "--extract"   ? &in->extractDir
                                                 : nullptr;
     if (slot) {
       if (!hasValue && i + 1 >= argc) {
@@ -207,8 +220,12 @@ bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error)
       in->noSetup = true;
     } else if (name == "--no-seal") {
       in->withSeal = false;
+    } else if (name == "--salvage") {
+      in->salvage = true;
     } else if (name == "--strict") {
       in->strict = true;
+    } else if (name == "--single-file") {
+      in->singleFile = true;
     } else {
       *error = "unknown option '" + word + "'";
       return false;

@@ -20,12 +20,17 @@ struct Invocation {
   unsigned threads = 0;  // -T: 0 for every processor
   bool quiet = false;    // -q: no progress line, no notes
   bool verbose = false;  // -v: the progress line even when standard error is no terminal
+  bool salvage = false;  // unpack, extract, scan: write what damaged media still hold
+
+  // scan --extract DIR
+  std::string extractDir;
 
   // media
   std::string script, installer, setup, outputDir;
   bool noSetup = false;
-  bool withSeal = true;  // media: seal the copy of setup.exe for the pack files
-  bool strict = false;   // media: refuse an installer that is no 32-bit Windows program
+  bool withSeal = true;     // media: seal the copy of setup.exe for the pack files
+  bool strict = false;      // media: refuse an installer that is no 32-bit Windows program
+  bool singleFile = false;  // media: one program that carries the pack files, -o names it
 };
 
 // Reads argv into *invocation. False, with the message in *error, for a

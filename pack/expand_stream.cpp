@@ -30,7 +30,7 @@ bool PackedSource::Open(const std::string& path, bool hashed, std::string* error
     if (got == 0) break;
     total += got;
     if (total >= ((uint64_t)1 << 32)) {
-      *error = "'" + name_ + "' is 4 GiB or larger; pack files measure sizes in 32 bits";
+      *error = name_ + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
       return false;
     }
     if (hasher_) hasher_->Add(buffer.data(), got);

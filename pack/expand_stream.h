@@ -30,6 +30,7 @@ class PackedSource {
   // a read error (kept in ReadError()).
   uint32_t Read(uint8_t* buffer, uint32_t size);
   const std::string& ReadError() const { return readError_; }
+  const std::string& Name() const { return name_; }
   // Of every byte of the file, once it has been read to its end.
   SealedPackFile Seal() const { return seal_; }
 

@@ -174,3 +174,35 @@ bool StandardErrorIsTerminal();
 // copied from CDs and FAT disks come in lower case).
 bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
                  std::string* error);
+
+// A file read at any offset without reading it whole (disc images of
+// several GB are searched so). Regular files only.
+class FileReader {
+ public:
+  FileReader();
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  bool Open(const std::string& path, std::string* error);
+  uint64_t Size() const { return size_; }
+  // Reads size bytes at offset; fewer only at the end of the file.
+  bool ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error);
+
+ private:
+  std::string name_;
+  void* handle_;  // the platform's open file
+  uint64_t size_ = 0;
+};
+
+struct FolderEntry {
+  std::string name;
+  bool isFolder;  // a folder itself, not a link to one
+  bool isFile;    // a regular file, or a link to one
+};
+
+// The entries of folder (without "." and ".."), sorted by name.
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries, std::string* error);
+
+// True when path is a folder (or a link to one).
+bool IsFolder(const std::string& path);

@@ -17,11 +17,10 @@
 
 namespace {
 
-// The unpacker's own wording ("Open source file '%s' error"), with the
-// system's reason after it.
-std::string SystemError(const std::string& what, const std::string& name) {
-  return what + " '" + name + "' error (" + strerror(errno) + ")";
-}
+// As gzip and xz say it: the file's name, then the system's reason
+// ("nosuch: No such file or directory"). What was being done (opening,
+// reading, writing) is left to the command's context, as there.
+std::string SystemError(const std::string& name) { return name + ": " + strerror(errno); }
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
@@ -121,7 +120,7 @@ bool IsTerminalDevice(const std::string& path) {
 // is found before anything is written.
 bool FolderTakesFiles(const std::string& name, const std::string& path, std::string* error) {
   if (access(FolderOf(path).c_str(), W_OK | X_OK) == 0) return true;
-  *error = SystemError("Open dest file", name);
+  *error = SystemError(name);
   return false;
 }
 
@@ -143,14 +142,14 @@ std::string DisplayName(const std::string& path, bool isSource) {
 static const uint64_t FourGiB = (uint64_t)1 << 32;
 
 static std::string TooLarge(const std::string& name) {
-  return "'" + name + "' is 4 GiB or larger; pack files measure sizes in 32 bits";
+  return name + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
   std::string name = DisplayName(path, true);
   int fd = IsStandardStream(path) ? 0 : open(path.c_str(), O_RDONLY);
   if (fd < 0) {
-    *error = SystemError("Open source file", name);
+    *error = SystemError(name);
     return false;
   }
   data->clear();
@@ -176,7 +175,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   if (fd != 0) close(fd);
   if (n < 0) {
     errno = saved;
-    *error = SystemError("Read source file", name);
+    *error = SystemError(name);
     return false;
   }
   if (tooLarge) {
@@ -203,7 +202,7 @@ bool SourceFile::Open(const std::string& path, std::string* error) {
   handle_->owned = !IsStandardStream(path);
   handle_->fd = handle_->owned ? open(path.c_str(), O_RDONLY) : 0;
   if (handle_->fd < 0) {
-    *error = SystemError("Open source file", name_);
+    *error = SystemError(name_);
     handle_.reset();
     return false;
   }
@@ -225,7 +224,7 @@ bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* er
     n = read(handle_->fd, buffer, size);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    *error = SystemError("Read source file", name_);
+    *error = SystemError(name_);
     return false;
   }
   *got = (size_t)n;
@@ -234,7 +233,7 @@ bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* er
 
 bool SourceFile::Rewind(std::string* error) {
   if (lseek(handle_->fd, 0, SEEK_SET) == 0) return true;
-  *error = SystemError("Read source file", name_);
+  *error = SystemError(name_);
   return false;
 }
 
@@ -256,7 +255,7 @@ bool ScratchFile::Open(const std::string& folder, std::string* error) {
   name.push_back(0);
   int fd = mkstemp(name.data());
   if (fd < 0) {
-    *error = SystemError("Open scratch file in", where);
+    *error = SystemError("scratch file in " + where);
     return false;
   }
   // Nameless from the start: nothing is left behind, whatever ends the process.
@@ -268,13 +267,13 @@ bool ScratchFile::Open(const std::string& folder, std::string* error) {
 
 bool ScratchFile::Append(const uint8_t* data, size_t size, std::string* error) {
   if (WriteAll(handle_->fd, data, size)) return true;
-  *error = SystemError("Write scratch file", "of the packed records");
+  *error = SystemError("scratch file of the packed records");
   return false;
 }
 
 bool ScratchFile::Rewind(std::string* error) {
   if (lseek(handle_->fd, 0, SEEK_SET) == 0) return true;
-  *error = SystemError("Read scratch file", "of the packed records");
+  *error = SystemError("scratch file of the packed records");
   return false;
 }
 
@@ -284,7 +283,7 @@ bool ScratchFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* e
     n = read(handle_->fd, buffer, size);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
-    *error = SystemError("Read scratch file", "of the packed records");
+    *error = SystemError("scratch file of the packed records");
     return false;
   }
   *got = (size_t)n;
@@ -312,7 +311,7 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   struct stat entry, target;
   if (lstat(name.c_str(), &entry) != 0) {
     if (errno != ENOENT) {
-      *error = SystemError("Open dest file", name);
+      *error = SystemError(name);
       return false;
     }
     return FolderTakesFiles(name, name, error);
@@ -346,7 +345,7 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
     // The link stays; the file it leads to is what gets replaced.
     char resolved[PATH_MAX];
     if (!realpath(name.c_str(), resolved)) {
-      *error = SystemError("Open dest file", name);
+      *error = SystemError(name);
       return false;
     }
     d->path = resolved;
@@ -398,7 +397,7 @@ bool DestinationWriter::Open(size_t, std::string* error) {
     temporary_->fd = open(d.path.c_str(), O_WRONLY | O_NOCTTY);
     struct stat st;
     if (temporary_->fd < 0) {
-      *error = SystemError("Open dest file", d.name);
+      *error = SystemError(d.name);
     } else if (fstat(temporary_->fd, &st) == 0 && S_ISREG(st.st_mode)) {
       *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
     } else {
@@ -414,14 +413,14 @@ bool DestinationWriter::Open(size_t, std::string* error) {
   Remember(&temporary_->name);
   temporary_->fd = open(temporary_->name.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
   if (temporary_->fd < 0) {
-    *error = SystemError("Open dest file", d.name);
+    *error = SystemError(d.name);
     Forget(&temporary_->name);  // a file of that name that was there is not this one's
     temporary_.reset();
     return false;
   }
   // A replaced file keeps its permissions (a private file stays private).
   if (keepMode && fchmod(temporary_->fd, old.st_mode & 0777) != 0) {
-    *error = SystemError("Write dest file", d.name);
+    *error = SystemError(d.name);
     Discard();
     return false;
   }
@@ -432,7 +431,7 @@ bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* err
   if (temporary_ && temporary_->fd >= 0 && WriteAll(temporary_->fd, data, size)) return true;
   if (!temporary_ || temporary_->fd < 0) errno = EBADF;
   if (temporary_ && temporary_->stream && errno == EPIPE) EndOnClosedPipe();
-  *error = SystemError("Write dest file", destination_.name);
+  *error = SystemError(destination_.name);
   Discard();
   return false;
 }
@@ -446,7 +445,7 @@ bool DestinationWriter::Close(std::string* error) {
   temporary_->fd = -1;
   if (failure == 0) return true;
   errno = failure;
-  *error = SystemError("Write dest file", destination_.name);
+  *error = SystemError(destination_.name);
   Discard();
   return false;
 }
@@ -460,7 +459,7 @@ bool DestinationWriter::Commit(std::string* error) {
   }
   if (!temporary_) {
     errno = EBADF;
-    *error = SystemError("Write dest file", d.name);
+    *error = SystemError(d.name);
     return false;
   }
   const char* temp = temporary_->name.path.c_str();
@@ -473,7 +472,7 @@ bool DestinationWriter::Commit(std::string* error) {
   } else if (errno == EEXIST) {
     *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
   } else {
-    *error = SystemError("Rename dest file", d.name);
+    *error = SystemError(d.name);
   }
   Discard();
   return ok;
@@ -502,14 +501,13 @@ bool FinishStandardOutput(std::string* error) {
   bool earlierFailure = ferror(stdout) != 0;
   errno = 0;
   if (fflush(stdout) != 0 || earlierFailure) {
-    *error = errno ? SystemError("Write dest file", "standard output")
-                   : "Write dest file 'standard output' error (an earlier write failed)";
+    *error = errno ? SystemError("standard output") : "standard output: an earlier write failed";
     return false;
   }
   // close() reports what a file system kept back (NFS); a standard output
   // that was never open is no failure.
   if (close(1) != 0 && errno != EBADF) {
-    *error = SystemError("Write dest file", "standard output");
+    *error = SystemError("standard output");
     return false;
   }
   return true;
@@ -530,7 +528,7 @@ bool FindAnyCase(const std::string& folder, const std::string& name, std::vector
   found->clear();
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
-    *error = SystemError("Open folder", folder);
+    *error = SystemError(folder);
     return false;
   }
   while (const dirent* entry = readdir(dir)) {
@@ -572,3 +570,66 @@ bool ResolveRegularFile(const std::string& path, std::string* resolved) {
 }
 
 bool StandardErrorIsTerminal() { return isatty(2); }
+
+FileReader::FileReader() : handle_(nullptr) {}
+
+FileReader::~FileReader() {
+  if (handle_) close((int)(intptr_t)handle_ - 1);
+}
+
+bool FileReader::Open(const std::string& path, std::string* error) {
+  name_ = path;
+  int fd = open(path.c_str(), O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    *error = SystemError(path);
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  handle_ = (void*)(intptr_t)(fd + 1);  // null stays "not open"
+  size_ = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
+  return true;
+}
+
+bool FileReader::ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) {
+  *got = 0;
+  int fd = (int)(intptr_t)handle_ - 1;
+  while (*got < size) {
+    ssize_t n = pread(fd, data + *got, size - *got, (off_t)(offset + *got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = SystemError(name_);
+      return false;
+    }
+    if (n == 0) break;
+    *got += (size_t)n;
+  }
+  return true;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries, std::string* error) {
+  entries->clear();
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    *error = SystemError(folder);
+    return false;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    std::string path = folder + "/" + name;
+    struct stat own, target;
+    if (lstat(path.c_str(), &own) != 0) continue;
+    bool followed = stat(path.c_str(), &target) == 0;
+    entries->push_back({name, S_ISDIR(own.st_mode), followed && S_ISREG(target.st_mode)});
+  }
+  closedir(dir);
+  std::sort(entries->begin(), entries->end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}

@@ -47,10 +47,11 @@ std::string SystemMessage(DWORD code) {
   return message;
 }
 
-// The unpacker's own wording ("Open source file '%s' error"), with the
-// system's reason after it.
-std::string SystemError(const std::string& what, const std::string& name, DWORD code = GetLastError()) {
-  return what + " '" + name + "' error (" + SystemMessage(code) + ")";
+// As gzip and xz say it: the file's name, then the system's reason
+// ("nosuch: No such file or directory"). What was being done (opening,
+// reading, writing) is left to the command's context, as there.
+std::string SystemError(const std::string& name, DWORD code = GetLastError()) {
+  return name + ": " + SystemMessage(code);
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* start) {
@@ -223,7 +224,7 @@ bool FolderTakesFiles(const std::string& name, const std::wstring& target, std::
   HANDLE probe = CreateFileW(TempPathFor(target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", name);
+    *error = SystemError(name);
     return false;
   }
   CloseHandle(probe);
@@ -285,7 +286,7 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 static const uint64_t FourGiB = (uint64_t)1 << 32;
 
 static std::string TooLarge(const std::string& name) {
-  return "'" + name + "' is 4 GiB or larger; pack files measure sizes in 32 bits";
+  return name + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::string* error) {
@@ -296,7 +297,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
                          : CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE || !file) {
-    *error = SystemError("Open source file", name);
+    *error = SystemError(name);
     return false;
   }
   data->clear();
@@ -324,7 +325,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   }
   if (!standard) CloseHandle(file);
   if (failure) {
-    *error = SystemError("Read source file", name, failure);
+    *error = SystemError(name, failure);
     return false;
   }
   if (tooLarge) {
@@ -353,7 +354,7 @@ bool SourceFile::Open(const std::string& path, std::string* error) {
                          : CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE || !file) {
-    *error = SystemError("Open source file", name_);
+    *error = SystemError(name_);
     return false;
   }
   handle_.reset(new Handle);
@@ -377,7 +378,7 @@ bool SourceFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* er
   if (!ReadFile(handle_->file, buffer, (DWORD)std::min<size_t>(size, 1 << 30), &n, nullptr)) {
     DWORD failure = GetLastError();
     if (failure == ERROR_BROKEN_PIPE || failure == ERROR_HANDLE_EOF) return true;  // the writer is done
-    *error = SystemError("Read source file", name_, failure);
+    *error = SystemError(name_, failure);
     return false;
   }
   *got = n;
@@ -388,7 +389,7 @@ bool SourceFile::Rewind(std::string* error) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
   if (SetFilePointerEx(handle_->file, zero, nullptr, FILE_BEGIN)) return true;
-  *error = SystemError("Read source file", name_);
+  *error = SystemError(name_);
   return false;
 }
 
@@ -426,7 +427,7 @@ bool ScratchFile::Open(const std::string& folder, std::string* error) {
     }
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
-  *error = SystemError("Open scratch file in", ShownPath(where));
+  *error = SystemError("scratch file in " + ShownPath(where));
   return false;
 }
 
@@ -435,7 +436,7 @@ bool ScratchFile::Append(const uint8_t* data, size_t size, std::string* error) {
     DWORD n = 0;
     if (!WriteFile(handle_->file, data + done, (DWORD)std::min<size_t>(size - done, 1 << 20), &n, nullptr) ||
         n == 0) {
-      *error = SystemError("Write scratch file", "of the packed records");
+      *error = SystemError("scratch file of the packed records");
       return false;
     }
     done += n;
@@ -447,14 +448,14 @@ bool ScratchFile::Rewind(std::string* error) {
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
   if (SetFilePointerEx(handle_->file, zero, nullptr, FILE_BEGIN)) return true;
-  *error = SystemError("Read scratch file", "of the packed records");
+  *error = SystemError("scratch file of the packed records");
   return false;
 }
 
 bool ScratchFile::Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) {
   DWORD n = 0;
   if (!ReadFile(handle_->file, buffer, (DWORD)std::min<size_t>(size, 1 << 30), &n, nullptr)) {
-    *error = SystemError("Read scratch file", "of the packed records");
+    *error = SystemError("scratch file of the packed records");
     return false;
   }
   *got = n;
@@ -487,7 +488,7 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD code = GetLastError();
     if (code != ERROR_FILE_NOT_FOUND) {
-      *error = SystemError("Open dest file", name, code);
+      *error = SystemError(name, code);
       return false;
     }
     return FolderTakesFiles(name, path, error);
@@ -507,7 +508,7 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
     DWORD n = GetFinalPathNameByHandleW(file, &finalPath[0], 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     CloseHandle(file);
     if (n == 0 || n >= 32768) {
-      *error = SystemError("Open dest file", name);
+      *error = SystemError(name);
       return false;
     }
     path = finalPath.substr(0, n);
@@ -527,13 +528,13 @@ bool PlanDestination(const std::string& name, bool force, Destination* d, std::s
   // written: a read-only file, and a file another program holds open
   // without letting it be deleted.
   if (attributes & FILE_ATTRIBUTE_READONLY) {
-    *error = SystemError("Open dest file", name, ERROR_ACCESS_DENIED);
+    *error = SystemError(name, ERROR_ACCESS_DENIED);
     return false;
   }
   HANDLE file = CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", name);
+    *error = SystemError(name);
     return false;
   }
   CloseHandle(file);
@@ -582,7 +583,7 @@ bool DestinationWriter::Open(size_t, std::string* error) {
     temporary_->file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
     if (temporary_->file == INVALID_HANDLE_VALUE) {
-      *error = SystemError("Open dest file", d.name);
+      *error = SystemError(d.name);
     } else if (GetFileType(temporary_->file) == FILE_TYPE_DISK) {
       *error = "'" + d.name + "' became a regular file after it was checked; it was left alone";
     } else {
@@ -597,7 +598,7 @@ bool DestinationWriter::Open(size_t, std::string* error) {
   temporary_->file = CreateFileW(temporary_->name.path.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (temporary_->file == INVALID_HANDLE_VALUE) {
-    *error = SystemError("Open dest file", d.name);
+    *error = SystemError(d.name);
     Forget(&temporary_->name);  // a file of that name that was there is not this one's
     temporary_.reset();
     return false;
@@ -611,7 +612,7 @@ bool DestinationWriter::Write(const uint8_t* data, size_t size, std::string* err
   }
   DWORD code = temporary_ && temporary_->file != INVALID_HANDLE_VALUE ? GetLastError() : ERROR_INVALID_HANDLE;
   if (temporary_ && temporary_->stream && IsClosedPipe(code)) EndOnClosedPipe();
-  *error = SystemError("Write dest file", destination_.name, code);
+  *error = SystemError(destination_.name, code);
   Discard();
   return false;
 }
@@ -626,7 +627,7 @@ bool DestinationWriter::Close(std::string* error) {
   }
   temporary_->file = INVALID_HANDLE_VALUE;
   if (failure == 0) return true;
-  *error = SystemError("Write dest file", destination_.name, failure);
+  *error = SystemError(destination_.name, failure);
   Discard();
   return false;
 }
@@ -639,7 +640,7 @@ bool DestinationWriter::Commit(std::string* error) {
     return true;
   }
   if (!temporary_) {
-    *error = SystemError("Write dest file", d.name, ERROR_INVALID_HANDLE);
+    *error = SystemError(d.name, ERROR_INVALID_HANDLE);
     return false;
   }
   DWORD flags = MOVEFILE_WRITE_THROUGH | (d.mode == WriteMode::ReplaceFile ? MOVEFILE_REPLACE_EXISTING : 0);
@@ -652,7 +653,7 @@ bool DestinationWriter::Commit(std::string* error) {
   } else if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
     *error = "'" + d.name + "' appeared while it was being written; it was left alone (-f replaces it)";
   } else {
-    *error = SystemError("Rename dest file", d.name, code);
+    *error = SystemError(d.name, code);
   }
   Discard();
   return ok;
@@ -682,8 +683,7 @@ bool FinishStandardOutput(std::string* error) {
   SetLastError(0);
   if (fflush(stdout) != 0 || earlierFailure) {
     DWORD code = GetLastError();
-    *error = code ? SystemError("Write dest file", "standard output", code)
-                  : "Write dest file 'standard output' error (an earlier write failed)";
+    *error = code ? SystemError("standard output", code) : "standard output: an earlier write failed";
     return false;
   }
   return true;
@@ -704,25 +704,14 @@ void InstallSignalHandlers() {
 bool FindAnyCase(const std::string& folder, const std::string& name, std::vector<std::string>* found,
                  std::string* error) {
   found->clear();
-  std::wstring pattern = SystemPath(folder), wideName = Wide(name);
-  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
-  pattern += L'*';
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
-    *error = SystemError("Open folder", folder);
-    return false;
-  }
-  do {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder, &entries, error)) return false;
+  std::wstring wideName = Wide(name);
+  for (const FolderEntry& entry : entries) {
     // ASCII letters only, as on every system: these are 8.3 names.
-    if (AsciiEqualIgnoringCase(entry.cFileName, wideName)) {
-      found->push_back(Utf8(entry.cFileName, wcslen(entry.cFileName)));
-    }
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(found->begin(), found->end());
-  return true;
+    if (AsciiEqualIgnoringCase(Wide(entry.name).c_str(), wideName)) found->push_back(entry.name);
+  }
+  return true;  // sorted, as ListFolder gives them
 }
 
 bool MakeFolder(const std::string& folder, std::string* error, bool* created) {
@@ -766,4 +755,75 @@ std::string ScratchFolderFor(const Destination& destination) {
   size_t separator = destination.path.find_last_of("\\/");
   if (separator == std::string::npos) return ".";
   return destination.path.substr(0, separator + 1);
+}
+
+FileReader::FileReader() : handle_(nullptr) {}
+
+FileReader::~FileReader() {
+  if (handle_) CloseHandle((HANDLE)handle_);
+}
+
+bool FileReader::Open(const std::string& path, std::string* error) {
+  name_ = path;
+  HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = SystemError(path);
+    return false;
+  }
+  handle_ = file;
+  LARGE_INTEGER size;
+  size_ = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) ? (uint64_t)size.QuadPart : 0;
+  return true;
+}
+
+bool FileReader::ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) {
+  *got = 0;
+  while (*got < size) {
+    OVERLAPPED at = {};
+    uint64_t from = offset + *got;
+    at.Offset = (DWORD)from;
+    at.OffsetHigh = (DWORD)(from >> 32);
+    DWORD n = 0, ask = (DWORD)std::min<size_t>(size - *got, 1u << 30);
+    if (!ReadFile((HANDLE)handle_, data + *got, ask, &n, &at)) {
+      DWORD failure = GetLastError();
+      if (failure == ERROR_HANDLE_EOF) break;
+      *error = SystemError(name_, failure);
+      return false;
+    }
+    if (n == 0) break;
+    *got += n;
+  }
+  return true;
+}
+
+bool ListFolder(const std::string& folder, std::vector<FolderEntry>* entries, std::string* error) {
+  entries->clear();
+  std::wstring pattern = SystemPath(folder);
+  if (pattern.empty() || pattern.back() != L'\\') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    *error = SystemError(folder);
+    return false;
+  }
+  do {
+    std::string name = Utf8(entry.cFileName, wcslen(entry.cFileName));
+    if (name == "." || name == "..") continue;
+    bool folderEntry = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // A reparse point that is a folder (a junction, a link) is not walked into.
+    bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    entries->push_back({name, folderEntry && !link, !folderEntry});
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(entries->begin(), entries->end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -8,6 +8,7 @@
 #include "block_decoder.h"
 #include "check_record.h"
 #include "crc32.h"
+#include "pack_layout.h"
 #include "record_reader.h"
 
 namespace {
@@ -54,12 +55,10 @@ std::string Hex32(uint32_t value) {
 
 // Why a file that expanded failed its check, and the first record whose
 // expansion differs from the CRC its check record lists for it.
-std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::vector<uint8_t>& expanded,
-                                 const PackCheck& check) {
+std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::vector<ListedRecord>& records,
+                                 const std::vector<uint8_t>& expanded, const PackCheck& check) {
   std::string why = CheckFailureReason(check);
-  std::vector<ListedRecord> records;
-  std::string ignored;
-  if (check.listedRecords == 0 || !ListRecords(packed, &records, &ignored) || records.empty()) return why;
+  if (check.listedRecords == 0 || records.empty()) return why;
   CheckRecord listed;
   if (ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
     return why;
@@ -77,12 +76,25 @@ std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::
   return why;
 }
 
-bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
+// What the record loop found wrong with a whole record, as setuppack says
+// it: "damaged data (record 3 at offset 20000)".
+std::string DescribeRecordFailure(const ListedRecord& record, const RecordPosition& at, const char* text) {
+  std::string where = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset);
+  if (!record.isCheck) return "damaged data (" + where + ")";
+  // "Pack check record error (not the first record)": the reason in brackets.
+  std::string reason = text;
+  size_t open = reason.find('(');
+  reason = open == std::string::npos ? "" : ": " + reason.substr(open + 1, reason.size() - open - 2);
+  return "damaged check record (" + where + reason + ")";
+}
+
+// Expands the records in packed[0, total).
+bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, size_t total, ExpansionSink* sink,
                 PackCheck* check, char* text, size_t textSize, RecordPosition* at) {
   MemoryIo memory = {&packed, 0, sink};
   RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
-  return ReadRecords(&expander->decoder, &io, (uint32_t)packed.size(), expander->input.get(),
-                     expander->output.get(), nullptr, text, (uint32_t)textSize, at, check) != 0;
+  return ReadRecords(&expander->decoder, &io, (uint32_t)total, expander->input.get(), expander->output.get(),
+                     nullptr, text, (uint32_t)textSize, at, check) != 0;
 }
 
 }  // namespace
@@ -123,24 +135,40 @@ size_t ListedExpansion(const std::vector<uint8_t>& packed) {
 }
 
 bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
-                    PackCheck* check, std::string* error) {
-  // The bytes are gone once handed on: they are made again only to say where
-  // a failed check differs.
+                    PackCheck* check, std::string* error, std::string* note) {
+  PackLayout layout = ReadLayout(packed);
+  const RecordChain& chain = layout.first();
+  *check = PackCheck();
+  if (layout.NotPackFormat()) {
+    *error = "not in pack format";
+    return false;
+  }
+  // The records before any damage to the file's structure are expanded
+  // first: what fails among them is named before the structure is.
   std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
   char text[256];
   RecordPosition at = {0, 0};
-  if (ExpandInto(expander, packed, sink, check, text, sizeof text, &at)) return true;
-  if (check->present && at.offset >= packed.size()) {
+  bool expanded = ExpandInto(expander, packed, chain.endOffset, sink, check, text, sizeof text, &at);
+  if (!expanded && at.index < chain.records.size()) {
+    *error = DescribeRecordFailure(chain.records[at.index], at, text);
+    return false;
+  }
+  std::string structure = DescribeChainEnd(chain, packed.size());
+  if (!structure.empty()) {
+    *error = structure;
+    return false;
+  }
+  if (!expanded) {
     std::vector<uint8_t> again;
     VectorSink memory(&again, ListedExpansion(packed));
     expander->decoder = *before;
     PackCheck same;
-    ExpandInto(expander, packed, &memory, &same, text, sizeof text, &at);
-    *error = "damaged: " + DescribeCheckFailure(packed, again, *check);
-  } else {
-    *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
+    ExpandInto(expander, packed, chain.endOffset, &memory, &same, text, sizeof text, &at);
+    *error = "damaged: " + DescribeCheckFailure(packed, chain.records, again, *check);
+    return false;
   }
-  return false;
+  if (note && chain.end == ChainEnd::Padding) *note = DescribePadding(chain, packed.size());
+  return true;
 }
 
 bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
@@ -203,4 +231,28 @@ bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* 
     at += PackHeaderSize + body;
   }
   return true;
+}
+
+bool ContinuesEarlierHistory(const std::vector<uint8_t>& packed) {
+  // Its first compressed block, decoded from an all-zero ring and from a
+  // ring of other tokens: a block that copies only what it wrote itself
+  // decodes the same from both.
+  PackLayout layout = ReadLayout(packed);
+  for (const ListedRecord& r : layout.first().records) {
+    if (r.packedSize == 0 || r.isCheck) continue;
+    std::unique_ptr<PackExpander> expander[2] = {std::unique_ptr<PackExpander>(new PackExpander()),
+                                                 std::unique_ptr<PackExpander>(new PackExpander())};
+    uint32_t flags[2];
+    for (int pass = 0; pass < 2; ++pass) {
+      ResetDecoderState(&expander[pass]->decoder);
+      if (pass == 1) {
+        for (uint32_t& token : expander[pass]->decoder.TokenRing) token = 0x5A;
+      }
+      flags[pass] = DecodeBlock(&expander[pass]->decoder, expander[pass]->output.get(), r.expandedSize,
+                                packed.data() + r.offset + PackHeaderSize, r.packedSize);
+    }
+    return flags[0] != flags[1] ||
+           memcmp(expander[0]->output.get(), expander[1]->output.get(), r.expandedSize) != 0;
+  }
+  return false;
 }

@@ -37,12 +37,20 @@ class ExpansionSink {
 
 // Expands one pack file through the expander's decoder, continuing the state
 // the files before it left, verifies its check record, and hands its bytes to
-// sink as they come (null: they are dropped). On a failure, *error says why:
-// the record and its reason, or how the expansion differs from the check
-// record (the file is then expanded again, into memory, from the state before
-// it, to name the first record that differs).
+// sink as they come (null: they are dropped). On a failure, *error says why,
+// as gzip would after the file's name: "not in pack format", "unexpected end
+// of file (record 5 at offset 88196)", "damaged data (record 3 at offset
+// 20000)", or how the expansion differs from the check record (the file is
+// then expanded again, into memory, from the state before it, to name the
+// first record that differs). Zero and 0x1A bytes after the last record are
+// ignored; *note (when not null) then says so.
 bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
-                    PackCheck* check, std::string* error);
+                    PackCheck* check, std::string* error, std::string* note = nullptr);
+
+// True when the expansion of a pack file copies from the decoder history
+// that earlier files left (as a file packed after another does): it then
+// expands differently after different files.
+bool ContinuesEarlierHistory(const std::vector<uint8_t>& packed);
 
 // Why a file that expanded whole failed its check record: its size, its
 // CRC-32 or its number of records differs from what the check record says.

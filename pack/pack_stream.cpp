@@ -180,7 +180,7 @@ bool PackStream(EncoderState* state, PackInput* input, PackOutput* output, const
       }
       read += segment->data.size();
       if (read > 0xFFFFFFFFull) {
-        *error = "'" + options.inputName + "' is 4 GiB or larger; pack files measure sizes in 32 bits";
+        *error = options.inputName + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
         return false;
       }
       atEnd = segment->data.size() < PackSegmentSize;

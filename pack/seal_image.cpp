@@ -8,6 +8,12 @@
 #include "pack_format.h"
 #include "seal.h"
 
+size_t SealBlockSizeOf(uint32_t version) {
+  return version == SealLayoutVersion1  ? SealEntriesOffset + 2 * SealEntrySizeVersion1
+         : version == SealLayoutVersion ? SealBlockSize
+                                        : 0;
+}
+
 namespace {
 
 uint32_t ReadLE16(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
@@ -22,6 +28,8 @@ struct PeLayout {
     size_t start, end;  // the file bytes that are loaded (and signed)
   };
   std::vector<Section> sections;
+  size_t headersEnd = 0;  // the end of the section table
+  size_t imageEnd = 0;    // the end of the last section's raw data
 };
 
 bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
@@ -45,12 +53,14 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
       (ReadLE32(p + optional + certificateEntry) | ReadLE32(p + optional + certificateEntry + 4)) != 0;
   size_t table = optional + optionalSize;
   if ((size - table) / 40 < sectionCount) return false;
+  pe->headersEnd = table + 40 * sectionCount;
   for (size_t i = 0; i < sectionCount; ++i) {
     const uint8_t* s = p + table + 40 * i;
     size_t start = ReadLE32(s + 20), rawSize = ReadLE32(s + 16), virtualSize = ReadLE32(s + 8);
     // Bytes past the virtual size are in the file but not in memory.
     size_t length = std::min(rawSize, virtualSize ? virtualSize : rawSize);
     if (start <= size) pe->sections.push_back({start, start + std::min(length, size - start)});
+    if (rawSize != 0) pe->imageEnd = std::max(pe->imageEnd, start + rawSize);
   }
   return true;
 }
@@ -65,10 +75,14 @@ std::vector<size_t> FindSealBlocks(const std::vector<uint8_t>& image) {
   return found;
 }
 
+size_t SealEntrySizeOf(uint32_t version) {
+  return version == SealLayoutVersion1 ? SealEntrySizeVersion1 : SealEntrySize;
+}
+
 // Locates the one seal block of a PE image. false with *error when there is
 // none (*none set), or when it cannot be the block setup.exe reads.
 bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, const PeLayout& pe,
-                size_t* offset, bool* none, std::string* error) {
+                size_t* offset, uint32_t* version, bool* none, std::string* error) {
   std::vector<size_t> blocks = FindSealBlocks(image);
   *none = blocks.empty();
   if (blocks.empty()) {
@@ -81,18 +95,25 @@ bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, cons
     return false;
   }
   *offset = blocks[0];
+  // A section may cover the headers too; a block there would be sealed
+  // over the fields that say where it is.
+  if (*offset < pe.headersEnd) {
+    *error = "'" + name + "': its seal block overlaps the PE headers";
+    return false;
+  }
+  *version = image.size() - *offset >= SealIdSize + 4 ? ReadLE32(image.data() + *offset + SealIdSize) : 0;
+  size_t blockSize = std::max<size_t>(SealBlockSizeOf(*version), SealEntriesOffset);
   bool inSection = std::any_of(pe.sections.begin(), pe.sections.end(), [&](const PeLayout::Section& s) {
-    return *offset >= s.start && s.end - *offset >= SealBlockSize && *offset < s.end;
+    return *offset >= s.start && *offset < s.end && s.end - *offset >= blockSize;
   });
   if (!inSection) {
     *error =
         "'" + name + "': its seal block lies outside the sections that Windows loads and a signature covers";
     return false;
   }
-  uint32_t version = ReadLE32(image.data() + *offset + SealIdSize);
-  if (version != SealLayoutVersion) {
+  if (SealBlockSizeOf(*version) == 0) {
     *error =
-        "'" + name + "': seal layout version " + std::to_string(version) + " is unknown to this setuppack";
+        "'" + name + "': seal layout version " + std::to_string(*version) + " is unknown to this setuppack";
     return false;
   }
   return true;
@@ -139,7 +160,7 @@ bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealIn
   PeLayout pe;
   bool none = false;
   if (!ReadPeLayout(image, &pe)) return true;
-  if (!LocateSeal(image, name, pe, &seal->offset, &none, error)) return none;
+  if (!LocateSeal(image, name, pe, &seal->offset, &seal->version, &none, error)) return none;
   const uint8_t* block = image.data() + seal->offset;
   if (memcmp(block + SealStateOffset, SealStateUnsealed, SealStateSize) == 0) {
     seal->state = SealState::Unsealed;
@@ -151,7 +172,11 @@ bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealIn
   }
   seal->state = SealState::Sealed;
   for (int i = 0; i < 2; ++i) {
-    const uint8_t* entry = block + SealEntriesOffset + SealEntrySize * i;
+    const uint8_t* entry = block + SealEntriesOffset + SealEntrySizeOf(seal->version) * i;
+    if (seal->version != SealLayoutVersion1) {
+      seal->files[i].carriedAt = ReadLE64(entry);
+      entry += SealEntryLengthOffset;
+    }
     seal->files[i].length = ReadLE64(entry);
     memcpy(seal->files[i].digest, entry + 8, Sha256DigestSize);
   }
@@ -159,13 +184,13 @@ bool ReadSeal(const std::vector<uint8_t>& image, const std::string& name, SealIn
 }
 
 bool SealImage(std::vector<uint8_t>* image, const std::string& name, const std::vector<uint8_t>& script,
-               const std::vector<uint8_t>& installer, std::string* error) {
+               const std::vector<uint8_t>& installer, std::string* error, const uint64_t* carriedAt) {
   const SealedPackFile files[2] = {SealOf(script), SealOf(installer)};
-  return SealImage(image, name, files, error);
+  return SealImage(image, name, files, error, carriedAt);
 }
 
 bool SealImage(std::vector<uint8_t>* image, const std::string& name, const SealedPackFile files[2],
-               std::string* error) {
+               std::string* error, const uint64_t* carriedAt) {
   PeLayout pe;
   if (!ReadPeLayout(*image, &pe)) {
     *error = "'" + name + "' is not a Windows program (no PE header)";
@@ -184,18 +209,58 @@ bool SealImage(std::vector<uint8_t>* image, const std::string& name, const Seale
     return false;
   }
   size_t offset = 0;
+  uint32_t version = 0;
   bool none = false;
-  if (!LocateSeal(*image, name, pe, &offset, &none, error)) return false;
+  if (!LocateSeal(*image, name, pe, &offset, &version, &none, error)) return false;
+  // A folder's setup.exe with bytes after its image would be a program that
+  // carries pack files, sealed for others beside it.
+  if (!carriedAt && pe.imageEnd != 0 && image->size() > pe.imageEnd) {
+    *error = "'" + name + "' holds " + std::to_string(image->size() - pe.imageEnd) +
+             " bytes after its image (a program that carries its pack files?): seal a plain setup.exe";
+    return false;
+  }
+  if (carriedAt && version == SealLayoutVersion1) {
+    *error = "'" + name +
+             "' is a setup.exe from before programs carried their pack files (seal layout 1): use one of "
+             "this version";
+    return false;
+  }
   uint8_t* block = image->data() + offset;
   memcpy(block + SealStateOffset, SealStateSealed, SealStateSize);
   for (int i = 0; i < 2; ++i) {
     const SealedPackFile& sealed = files[i];
-    uint8_t* entry = block + SealEntriesOffset + SealEntrySize * i;
+    uint8_t* entry = block + SealEntriesOffset + SealEntrySizeOf(version) * i;
+    if (version != SealLayoutVersion1) {
+      uint64_t at = carriedAt ? carriedAt[i] : 0;
+      WriteLE32(entry, (uint32_t)at);
+      WriteLE32(entry + 4, (uint32_t)(at >> 32));
+      entry += SealEntryLengthOffset;
+    }
     WriteLE32(entry, (uint32_t)sealed.length);
     WriteLE32(entry + 4, (uint32_t)(sealed.length >> 32));
     memcpy(entry + 8, sealed.digest, Sha256DigestSize);
   }
   WriteLE32(image->data() + pe.checksumOffset, PeChecksum(*image, pe.checksumOffset));
+  return true;
+}
+
+bool ImageEnd(const std::vector<uint8_t>& image, const std::string& name, size_t* end, std::string* error) {
+  PeLayout pe;
+  if (!ReadPeLayout(image, &pe)) {
+    *error = "'" + name + "' is not a Windows program (no PE header)";
+    return false;
+  }
+  *end = pe.imageEnd;
+  return true;
+}
+
+bool SetPeChecksum(std::vector<uint8_t>* file, const std::string& name, std::string* error) {
+  PeLayout pe;
+  if (!ReadPeLayout(*file, &pe)) {
+    *error = "'" + name + "' is not a Windows program (no PE header)";
+    return false;
+  }
+  WriteLE32(file->data() + pe.checksumOffset, PeChecksum(*file, pe.checksumOffset));
   return true;
 }
 

@@ -4,6 +4,7 @@
 // (file_io_posix.cpp, file_io_windows.cpp).
 #include <stdio.h>
 
+#include <new>
 #include <string>
 
 #include "command_line.h"
@@ -23,7 +24,16 @@ int Run(int argc, char** argv) {
   } else if (invocation.version) {
     printf("setuppack %s\n", VersionText);
   } else {
-    status = RunCommand(invocation, argv[0]);
+    // A file too large to hold (scan finds pack files in files of any
+    // size) is an error like any other, not an abort: the temporaries
+    // written so far are removed as the stack unwinds.
+    try {
+      status = RunCommand(invocation, argv[0]);
+    } catch (const std::bad_alloc&) {
+      fflush(stdout);
+      fprintf(stderr, "setuppack: out of memory\n");
+      status = ExitData;
+    }
   }
   // Output that never arrived is a failure, even of a command that succeeded.
   if (!FinishStandardOutput(&error)) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Source-based coverage of unpack/ and of the encoder reached by the fuzz
+# Source-based coverage of unpack/, the encoder and the seal reader reached by the fuzz
 # targets' corpora: the targets built again with clang's coverage mapping
 # (build/fuzz-cov), each corpus input run once, line and branch figures per
 # file, for all targets together and for each alone.
@@ -16,10 +16,10 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
 cmake --build "$build" -j2 >/dev/null || exit 1
 
 sources=(unpack/block_decoder.cpp unpack/record_reader.cpp unpack/check_record.cpp unpack/code_tree.cpp
-  pack/encoder.cpp)
+  pack/encoder.cpp pack/seal_image.cpp pack/iso9660.cpp)
 profiles=()
 objects=()
-for target in fuzz_decoder fuzz_records fuzz_roundtrip; do
+for target in fuzz_decoder fuzz_records fuzz_roundtrip fuzz_salvage fuzz_seal fuzz_iso; do
   [ -d "$corpora/$target" ] || continue
   binary="$build/tests/fuzz/$target"
   rm -f "$build/$target".profraw

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job, on a fresh machine: installs what is missing, builds setuppack
 # and the 32-bit setup.exe, packs the sample installer and script into media
-# with setuppack, runs that setup.exe under Wine in a virtual X display, and
-# prints what happened (scripts/wine-demo.sh).
+# with setuppack, runs that setup.exe under Wine in a virtual X display, then
+# does the same with one single-file program (setuppack media --single-file),
+# and prints what happened (scripts/wine-demo.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -17,7 +17,9 @@
 # (scripts/wine-run.sh) with the command tail TAIL (default: /Q /X), and prints
 # what happened: the files expanded (byte-compared with their sources), the
 # installer's command line and current directory, and the clean-up of
-# C:\windows\ZIMRO~SE.TUP. Exit code 0 when every check passed.
+# C:\windows\ZIMRO~SE.TUP; then the same with one file to download
+# (setuppack media --single-file), renamed, alone in a folder. Exit code 0
+# when every check passed.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -98,7 +100,7 @@ echo
 echo "== the please-wait dialog"
 gone_ms=$(value setup_dialog_gone_ms)
 case "$(value setup_dialog_at_start)" in
-  1) echo "still there when the installer started (WinExec had not returned yet)" ;;
+  1) echo "still there when the installer started (it had not yet waited for input)" ;;
   *) echo "already gone when the installer started" ;;
 esac
 if [ -n "$gone_ms" ] && [ "$gone_ms" -ge 0 ]; then
@@ -138,6 +140,37 @@ else
   echo "C:\\windows\\ZIMRO~SE.TUP removed after the signal"
 fi
 [ "$rc" = 0 ] || { echo "FAIL: exit code $rc"; ok=0; }
+
+# The same as one file to download: setup.exe that carries both pack files,
+# renamed, alone in a folder of its own.
+echo
+echo "== one file to download (setuppack media --single-file)"
+mkdir -p "$out/download" "$out/report-single"
+single=$out/download/product-2.1-setup.exe
+"$setuppack" media --script "$out/INSTALL.SCR.source" --installer "$stand_in" --setup "$setup_exe" \
+  --single-file -o "$single" || exit 1
+"$setuppack" test "$single" || ok=0
+STANDIN_REPORT=$(winpath "$out/report-single") STANDIN_MODE=signal \
+  "$here/wine-run.sh" --$arch --timeout 120 "$single" "${tail[@]}"
+single_rc=$?
+report=$out/report-single/report.txt
+if [ -f "$report" ]; then
+  echo "command line:      $(value cmdline)"
+  case "$(value cmdline)" in
+    *"\"$(winpath "$out/download")\" ${tail[*]}") echo "arguments: quoted download folder, then the tail: ok" ;;
+    *) echo "FAIL: arguments are not \"$(winpath "$out/download")\" ${tail[*]}"; ok=0 ;;
+  esac
+  if cmp -s "$out/report-single/INSTALL.SCR.copy" "$out/INSTALL.SCR.source" &&
+    cmp -s "$out/report-single/INSTALL.EXE.copy" "$stand_in"; then
+    echo "INSTALL.SCR and INSTALL.EXE: identical to their sources"
+  else
+    echo "FAIL: the files the program carries expanded to other bytes"; ok=0
+  fi
+else
+  echo "FAIL: the installer did not run from the single-file program (no report)"; ok=0
+fi
+[ -e "$temp_dir" ] && { echo "FAIL: C:\\windows\\ZIMRO~SE.TUP still exists"; ok=0; }
+[ "$single_rc" = 0 ] || { echo "FAIL: exit code $single_rc"; ok=0; }
 [ $ok = 1 ] && echo "demo: all checks passed" || echo "demo: FAILED"
 "$here/wine-run.sh" --$arch --stop
 [ $ok = 1 ]

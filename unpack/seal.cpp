@@ -2,7 +2,8 @@
 
 #include "pack_format.h"
 
-int MatchesSealEntry(Sha256State* state, const uint8_t* entry) {
+int MatchesSealEntry(Sha256State* state, const uint8_t* lengthAndDigest) {
+  const uint8_t* entry = lengthAndDigest;
   uint64_t length = state->length;
   uint8_t digest[Sha256DigestSize];
   Sha256Final(state, digest);

@@ -26,6 +26,7 @@ const int PumpIntervalShift = 9;
 
 struct FileIo {
   HANDLE source;
+  DWORD sourceLeft;  // bytes of the source's range not read yet
   HANDLE destination;
   Sha256State* sealHash;  // NULL when there is no seal to match
   DWORD pumpInterval;     // in counter ticks
@@ -33,13 +34,18 @@ struct FileIo {
 };
 
 uint32_t ReadSource(void* context, uint8_t* buffer, uint32_t size) {
+  FileIo* files = static_cast<FileIo*>(context);
+  // The range ends the source as the end of a file would: a pack file
+  // carried inside another file never reads the bytes after it.
+  if (size > files->sourceLeft) size = files->sourceLeft;
   DWORD got = 0;
-  if (!ReadFile(static_cast<FileIo*>(context)->source, buffer, size, &got, NULL)) {
+  if (!ReadFile(files->source, buffer, size, &got, NULL)) {
     // A failed read may still report what it delivered; count only that.
   }
+  if (got > size) got = size;
+  files->sourceLeft -= got;
   // The bytes that are expanded are the bytes that are hashed: one handle,
   // one pass, so the file cannot change between the check and its use.
-  FileIo* files = static_cast<FileIo*>(context);
   if (files->sealHash) Sha256Update(files->sealHash, buffer, got);
   return got;
 }
@@ -70,32 +76,16 @@ void Pump(void* context) {
   PumpMessages();
 }
 
-}  // namespace
-
-DecoderState* UnpackDecoderState(void) { return &ProcessUnpackDecoder; }
-
-int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t progressTarget,
-               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd,
-               const uint8_t* sealEntry) {
-  if (destinationPath == NULL || sourcePath == NULL) return 0;
-
+// Steps 4 to 8 of an expansion, from total bytes of source at its file
+// pointer; sourceName names the source in messages.
+int ExpandSource(const char* destinationPath, HANDLE source, DWORD total, const char* sourceName,
+                 uint32_t progressTarget, ProgressCallback progressCallback, int32_t progressStart,
+                 int32_t progressEnd, const uint8_t* sealEntry) {
   int result = 0;
-  LastErrorText[0] = '\0';
-  PumpMessages();
-
-  SetErrorMode(SEM_NOOPENFILEERRORBOX);
-  // Other readers of the media are welcome; writers stay out while it is read.
-  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (source == INVALID_HANDLE_VALUE) {
-    FormatBounded(LastErrorText, LastErrorTextSize, "Open source file '%s' error", sourcePath);
-    return 0;
-  }
-
   SetErrorMode(SEM_NOOPENFILEERRORBOX);  // never set back
   HANDLE destination = CreateFileA(destinationPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   if (destination == INVALID_HANDLE_VALUE) {
     FormatBounded(LastErrorText, LastErrorTextSize, "Open dest file '%s' error", destinationPath);
-    CloseHandle(source);
     return 0;
   }
 
@@ -107,28 +97,21 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
   } else {
     result = 1;
     PumpMessages();
-    // The format measures a file in 32 bits: a larger one is damaged, never
-    // read as a shorter one.
-    DWORD high = 0;
-    DWORD total = GetFileSize(source, &high);
     Sha256State sealHash;
     Sha256Init(&sealHash);
-    if (high != 0) {
-      FormatBounded(LastErrorText, LastErrorTextSize, "Source file '%s' too large", sourcePath);
-      result = 0;
-    } else if (total != 0) {
+    if (total != 0) {
       LARGE_INTEGER frequency;
       frequency.QuadPart = 0;  // and so it stays without a counter: every offer is taken
       QueryPerformanceFrequency(&frequency);
       DWORD interval = (DWORD)(frequency.QuadPart >> PumpIntervalShift);
-      FileIo files = {source, destination, sealEntry ? &sealHash : NULL, interval, CounterNow()};
+      FileIo files = {source, total, destination, sealEntry ? &sealHash : NULL, interval, CounterNow()};
       RecordIo io = {&files, ReadSource, WriteDestination, Pump};
       RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};
       result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress, LastErrorText,
                            LastErrorTextSize, NULL, NULL);
     }
     if (result && sealEntry && !MatchesSealEntry(&sealHash, sealEntry)) {
-      FormatBounded(LastErrorText, LastErrorTextSize, "Seal mismatch '%s'", sourcePath);
+      FormatBounded(LastErrorText, LastErrorTextSize, "Seal mismatch '%s'", sourceName);
       result = 0;
     }
   }
@@ -136,6 +119,64 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
   if (output) HeapFree(heap, 0, output);
   if (input) HeapFree(heap, 0, input);
   CloseHandle(destination);
+  return result;
+}
+
+}  // namespace
+
+DecoderState* UnpackDecoderState(void) { return &ProcessUnpackDecoder; }
+
+int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t progressTarget,
+               ProgressCallback progressCallback, int32_t progressStart, int32_t progressEnd,
+               const uint8_t* sealEntry) {
+  if (destinationPath == NULL || sourcePath == NULL) return 0;
+
+  LastErrorText[0] = '\0';
+  PumpMessages();
+
+  SetErrorMode(SEM_NOOPENFILEERRORBOX);
+  // Other readers of the media are welcome; writers stay out while it is read.
+  HANDLE source = CreateFileA(sourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (source == INVALID_HANDLE_VALUE) {
+    FormatBounded(LastErrorText, LastErrorTextSize, "Open source file '%s' error", sourcePath);
+    return 0;
+  }
+  // The format measures a file in 32 bits: a larger one is damaged, never
+  // read as a shorter one.
+  int result = 0;
+  DWORD high = 0;
+  DWORD total = GetFileSize(source, &high);
+  if (high != 0) {
+    FormatBounded(LastErrorText, LastErrorTextSize, "Source file '%s' too large", sourcePath);
+  } else {
+    result = ExpandSource(destinationPath, source, total, sourcePath, progressTarget, progressCallback,
+                          progressStart, progressEnd, sealEntry);
+  }
   CloseHandle(source);
   return result;
+}
+
+int SourceRangeMatches(HANDLE source, uint32_t offset, uint32_t length, const uint8_t* sealed) {
+  Sha256State hash;
+  Sha256Init(&hash);
+  FileIo files = {source, length, NULL, &hash, 0, 0};
+  // With its high half: without it, an offset of 2 GiB or more would be
+  // taken as negative, refused, and the pointer left where it was.
+  LONG high = 0;
+  SetFilePointer(source, (LONG)offset, &high, FILE_BEGIN);
+  uint8_t buffer[2048];
+  while (ReadSource(&files, buffer, sizeof(buffer)) != 0) {
+  }
+  return MatchesSealEntry(&hash, sealed);
+}
+
+int UnpackFileFrom(const char* destinationPath, HANDLE source, uint32_t offset, uint32_t length,
+                   const char* sourceName, const uint8_t* sealEntry) {
+  if (destinationPath == NULL || sourceName == NULL || source == INVALID_HANDLE_VALUE) return 0;
+  LastErrorText[0] = '\0';
+  PumpMessages();
+  // With its high half, as above; past the end, reads deliver nothing.
+  LONG high = 0;
+  SetFilePointer(source, (LONG)offset, &high, FILE_BEGIN);
+  return ExpandSource(destinationPath, source, length, sourceName, 0, NULL, 0, 0, sealEntry);
 }

@@ -37,7 +37,7 @@ cmake -S "$work/src" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" -DWITH_SINGL
 # by_hand NAME OPTIONS...: media of the script and the built installer, by hand.
 by_hand() {
   local out=$work/hand-$1
-  rm -rf "$out"
+  rm -rf "$out$2"
   "$setuppack" media --script "$work/src/INSTALL.SCR" "${@:3}" -o "$out$2" >/dev/null 2>&1 ||
     fail "setuppack media $* failed"
 }

@@ -2,11 +2,14 @@
 // format's worked examples, real blocks and files of several kinds, and
 // damaged check records. Each seed is checked for what it is meant to reach
 // before it is written. Built by the host preset:
-//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds
+//   build/host/tests/host/make_fuzz_seeds tests/fuzz/seeds [SETUP_EXE]
+// SETUP_EXE, a built setup.exe (build/win32/launcher/setup.exe), becomes
+// fuzz_seal's seed setup-exe; without it that seed stays as it is.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -17,7 +20,12 @@
 #include "check_record.h"
 #include "crc32.h"
 #include "encoder.h"
+#include "file_io.h"
+#include "iso9660.h"
+#include "iso_test_image.h"
 #include "pack_files.h"
+#include "pe_test_image.h"
+#include "seal_image.h"
 #include "test_data.h"
 
 namespace {
@@ -218,10 +226,10 @@ void RecordsSeeds() {
   Bytes abc = Record(0, 3, Text("abc"));
   WriteRecordsSeed("stored", 0, abc, "");
   WriteRecordsSeed("compressed-abc", 0, Record(4, 3, {0xF6, 0xFB, 0xBD, 0xE0}), "");
-  WriteRecordsSeed("header-only", 0, Text("PACKDAT$"), "");
-  WriteRecordsSeed("size-error", 0, Record(BlockBufferSize + 1, 0, {}), "Pack record size error");
-  WriteRecordsSeed("read-error", 0, Record(0, 10, Text("abc")), "Read source error");
-  WriteRecordsSeed("block-damaged", 0, Record(4, 6, {0xF6, 0xFB, 0xBD, 0xE0}), "Pack data damaged");
+  WriteRecordsSeed("header-only", 0, Text("PACKDAT$"), "unexpected end of file");
+  WriteRecordsSeed("size-error", 0, Record(BlockBufferSize + 1, 0, {}), "damaged record header");
+  WriteRecordsSeed("read-error", 0, Record(0, 10, Text("abc")), "unexpected end of file");
+  WriteRecordsSeed("block-damaged", 0, Record(4, 6, {0xF6, 0xFB, 0xBD, 0xE0}), "damaged data");
 
   // Stored and compressed records through one ring, the later ones
   // copying from the earlier.
@@ -273,17 +281,17 @@ void RecordsSeeds() {
   WriteRecordsSeed("checked-sealed-by-the-target", 3, good, "");
   WriteRecordsSeed("checked-empty", 0, Checked({}), "");
 
-  WriteRecordsSeed("check-not-first", 0, Cat(abc, good), "(not the first record)");
+  WriteRecordsSeed("check-not-first", 0, Cat(abc, good), "not the first record)");
   Bytes expandedSize = good;
   expandedSize[12] = 1;
-  WriteRecordsSeed("check-expanded-size", 0, expandedSize, "(expanded size 1, not 0)");
+  WriteRecordsSeed("check-expanded-size", 0, expandedSize, "expanded size 1, not 0)");
   Bytes damaged = good;
   damaged[PackHeaderSize + 24] ^= 1;
-  WriteRecordsSeed("check-damaged", 0, damaged, "Pack check record error (damaged)");
+  WriteRecordsSeed("check-damaged", 0, damaged, "damaged check record (record 0 at offset 0: damaged)");
   WriteRecordsSeed("check-short", 0, Record(12, 0, {'P', 'A', 'C', 'K', 'C', 'H', 'K', 0x1A, 1, 0, 0, 0}),
-                   "Pack check record error (damaged)");
+                   "damaged check record (record 0 at offset 0: damaged)");
   WriteRecordsSeed("check-unknown-version", 0, Resealed(good, [](Bytes* b) { (*b)[8] = 2; }),
-                   "(layout version 2 unknown)");
+                   "layout version 2 unknown)");
   WriteRecordsSeed("check-size-mismatch", 0, Resealed(good, [](Bytes* b) { (*b)[16] ^= 1; }),
                    "its check record says");
   WriteRecordsSeed("check-crc-mismatch", 0, Resealed(good, [](Bytes* b) { (*b)[27] ^= 0x80; }),
@@ -322,21 +330,158 @@ void RoundtripSeeds() {
         Cat(Cat({0x84, 0x0F, 0xFF}, longText), MixedBytes(1500, 13)));
 }
 
+// --- fuzz_iso: disc images from their volume descriptors on ----------------
+
+// Writes an image's bytes from sector 16 on, once reading the whole image
+// gives `files` files (-1: it is refused).
+void IsoSeed(const std::string& name, const IsoTestImage& iso, int files) {
+  const size_t SystemArea = 16 * IsoTestImage::Sector;
+  char path[] = "/tmp/make_fuzz_seeds-XXXXXX";
+  int fd = mkstemp(path);
+  Expect(
+      fd >= 0 && write(fd, iso.bytes.data(), iso.bytes.size()) == (ssize_t)iso.bytes.size() && close(fd) == 0,
+      name, "cannot write a temporary image");
+  FileReader file;
+  std::string error;
+  std::vector<IsoFile> listed;
+  bool read = file.Open(path, &error) && IsIsoImage(&file, 0, iso.bytes.size()) &&
+              ReadIsoImage(&file, 0, iso.bytes.size(), &listed, &error);
+  unlink(path);
+  Expect(files < 0 ? !read : read && listed.size() == (size_t)files, name,
+         "read as " + std::to_string(read ? (int)listed.size() : -1) + " files: " + error);
+  Write("fuzz_iso", name, Bytes(iso.bytes.begin() + SystemArea, iso.bytes.end()));
+}
+
+// A media tree: SETUP/DISK1 with the two pack files, and a file in the root.
+IsoTestImage MediaTree() {
+  const size_t S = IsoTestImage::Sector;
+  IsoTestImage iso(24, 2048, 18, S);
+  for (uint32_t folder : {18, 19, 20}) {
+    iso.used = 0;
+    iso.Add(folder * S, folder, S, 2, std::string(1, '\0'));
+    iso.Add(folder * S, folder == 18 ? 18 : folder - 1, S, 2, std::string(1, '\1'));
+  }
+  iso.used = 68;
+  iso.Add(18 * S, 23, 5, 0, "README.TXT;1");
+  iso.Add(18 * S, 19, S, 2, "SETUP");
+  iso.used = 68;
+  iso.Add(19 * S, 20, S, 2, "DISK1");
+  iso.used = 68;
+  iso.Add(20 * S, 21, 100, 0, "INSTALL.SC_;1");
+  iso.Add(20 * S, 22, 200, 0, "INSTALL.EX_;1");
+  memcpy(&iso.bytes[21 * S], "PACKDAT$", 8);
+  memcpy(&iso.bytes[22 * S], "PACKDAT$", 8);
+  memcpy(&iso.bytes[23 * S], "read\n", 5);
+  return iso;
+}
+
+void IsoSeeds() {
+  const size_t S = IsoTestImage::Sector;
+  IsoSeed("media-tree", MediaTree(), 3);
+  // Joliet names: a supplementary descriptor (UCS-2 level 3) after the
+  // primary one, each with a root folder naming the two pack files.
+  IsoTestImage joliet(24, 2048, 20, S);
+  uint8_t* svd = &joliet.bytes[17 * S];
+  memset(svd, 0, S);
+  svd[0] = 2;
+  memcpy(svd + 1, "CD001", 5);
+  memcpy(svd + 88, "%/E", 3);
+  svd[128] = 0x00, svd[129] = 0x08;
+  IsoTestImage::Record(svd + 156, 21, S, 2, std::string(1, '\0'));
+  joliet.bytes[18 * S] = 255;
+  memcpy(&joliet.bytes[18 * S + 1], "CD001", 5);
+  auto ucs2 = [](const std::string& text) {
+    std::string wide;
+    for (char c : text) wide += std::string(1, '\0') + c;
+    return wide;
+  };
+  for (uint32_t root : {20, 21}) {
+    joliet.used = 0;
+    joliet.Add(root * S, root, S, 2, std::string(1, '\0'));
+    joliet.Add(root * S, root, S, 2, std::string(1, '\1'));
+    joliet.Add(root * S, 22, 100, 0, root == 20 ? "INSTALL.SC_;1" : ucs2("install.sc_;1"));
+    joliet.Add(root * S, 23, 200, 0, root == 20 ? "INSTALL.EX_;1" : ucs2("install.ex_;1"));
+  }
+  memcpy(&joliet.bytes[22 * S], "PACKDAT$", 8);
+  memcpy(&joliet.bytes[23 * S], "PACKDAT$", 8);
+  IsoSeed("joliet", joliet, 2);
+  // A root that names itself as a folder and a file beyond the image.
+  IsoTestImage loop(19, 2048, 18, S);
+  loop.Add(18 * S, 18, S, 2, std::string(1, '\0'));
+  loop.Add(18 * S, 18, S, 2, "AGAIN");
+  loop.Add(18 * S, 400, 100, 0, "GONE.TXT;1");
+  IsoSeed("loop", loop, 0);
+  // Blocks of 512 bytes, and folders that overlap.
+  IsoTestImage overlap(26, 512, 18 * 4, 8 * S);
+  for (uint32_t block = 18 * 4; block < 26 * 4; ++block) {
+    overlap.Add(18 * S, block, (uint32_t)(26 * S - block * 512), 2, "A");
+  }
+  IsoSeed("overlapping-folders", overlap, -1);
+}
+
+// --- fuzz_seal: setup.exe images ---------------------------------------------
+
+void SealSeeds(const char* setupExe) {
+  const Bytes script = Text("sc"), installer = Text("exe");
+  auto seed = [](const std::string& name, const Bytes& image, bool sealable) {
+    Bytes copy = image;
+    std::string error;
+    Expect(SealImage(&copy, name, {1}, {2}, &error) == sealable, name, sealable ? error : "sealed");
+    Write("fuzz_seal", name, image);
+  };
+  const Bytes unsealed = ImageOf({1024, 512, 512, 512, 600, 0});
+  seed("unsealed", unsealed, true);
+  Bytes sealed = unsealed;
+  std::string error;
+  Expect(SealImage(&sealed, "sealed", script, installer, &error), "sealed", error);
+  seed("sealed", sealed, true);
+  seed("odd-size-checksum-set", ImageOf({1023, 512, 4096, 0, 700, 0xA5A5A5A5}), true);
+  seed("block-fills-the-section", ImageOf({1024, 512, 512, 512, 1024 - SealBlockSize, 0}), true);
+  seed("block-past-the-section", ImageOf({1024, 512, 256, 256, 768 - SealBlockSize + 1, 0}), false);
+  seed("block-past-the-loaded-part", ImageOf({1024, 512, 256, 150, 600, 0}), false);
+  seed("identifier-at-the-file-end", ImageOf({1024, 512, 4096, 4096, 1016, 0}), false);
+  Bytes pe32plus = unsealed;
+  WriteLE32(&pe32plus[PeHeaderAt + 24], 0x20b);  // PE32+: the directories begin 16 bytes later
+  WriteLE32(&pe32plus[PeHeaderAt + 24 + 108], 16);
+  seed("pe32plus", pe32plus, true);
+  Bytes isSigned = unsealed;
+  WriteLE32(&isSigned[PeHeaderAt + 24 + 128], 0x400);  // the certificate table's offset
+  seed("signed", isSigned, false);
+  Bytes twoBlocks = unsealed;
+  memcpy(&twoBlocks[800], SealId, SealIdSize);
+  seed("two-blocks", twoBlocks, false);
+  Bytes damagedState = unsealed;
+  damagedState[600 + SealStateOffset] ^= 1;
+  seed("damaged-state", damagedState, true);
+  Bytes unknownVersion = unsealed;
+  WriteLE32(&unknownVersion[600 + SealIdSize], SealLayoutVersion + 1);
+  seed("unknown-version", unknownVersion, false);
+  seed("no-block", Bytes(unsealed.begin(), unsealed.begin() + 512), false);
+  seed("not-a-program", Text("MZ"), false);
+  if (setupExe) {
+    Bytes built = ReadFileBytes(setupExe);
+    Expect(!built.empty(), "setup-exe", std::string("cannot read ") + setupExe);
+    seed("setup-exe", built, true);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: make_fuzz_seeds FOLDER [SETUP_EXE]\n");
     return 2;
   }
   folder = argv[1];
   mkdir(folder.c_str(), 0777);
-  for (const char* target : {"fuzz_decoder", "fuzz_records", "fuzz_roundtrip"}) {
+  for (const char* target : {"fuzz_decoder", "fuzz_iso", "fuzz_records", "fuzz_roundtrip", "fuzz_seal"}) {
     mkdir((folder + "/" + target).c_str(), 0777);
   }
   DecoderSeeds();
   RecordsSeeds();
   RoundtripSeeds();
+  IsoSeeds();
+  SealSeeds(argc == 3 ? argv[2] : nullptr);
   if (failures) fprintf(stderr, "%d seeds are not what they should be\n", failures);
   return failures ? 1 : 0;
 }

@@ -177,31 +177,30 @@ TEST(CheckRecordRead, EveryWayAFileDisagreesWithItsCheckRecordIsRefused) {
          f.insert(f.end(), good.begin(), good.end());
          return f;
        }(),
-       "record 1 at offset 19: Pack check record error (not the first record)"},
+       "damaged check record (record 1 at offset 19: not the first record)"},
       {"a second one at the end",
        [&] {
          std::vector<uint8_t> f = good;
          f.insert(f.end(), checkRecord.begin(), checkRecord.end());
          return f;
        }(),
-       "record 3 at offset " + std::to_string(good.size()) +
-           ": Pack check record error (not the first record)"},
+       "damaged check record (record 3 at offset " + std::to_string(good.size()) + ": not the first record)"},
       {"an expanded size",
        [&] {
          std::vector<uint8_t> f = good;
          f[12] = 1;
          return f;
        }(),
-       "Pack check record error (expanded size 1, not 0)"},
+       "damaged check record (record 0 at offset 0: expanded size 1, not 0)"},
       {"a changed field",
        [&] {
          std::vector<uint8_t> f = good;
          f[PackHeaderSize + 24] ^= 1;
          return f;
        }(),
-       "Pack check record error (damaged)"},
+       "damaged check record (record 0 at offset 0: damaged)"},
       {"an unknown layout", Reseal(good, [](std::vector<uint8_t>* b) { (*b)[8] = 2; }),
-       "Pack check record error (layout version 2 unknown)"},
+       "damaged check record (record 0 at offset 0: layout version 2 unknown)"},
       {"a wrong size", Reseal(good, [](std::vector<uint8_t>* b) { (*b)[16] ^= 1; }),
        "damaged: expands to " + std::to_string(data.size()) + " bytes, its check record says " +
            std::to_string(data.size() ^ 1)},

@@ -175,14 +175,16 @@ TEST_F(SetuppackTest, ThreadsOnTheCommandLine) {
 
 TEST_F(SetuppackTest, InputsOf4GiBAreRefusedBeforeTheyAreRead) {
   ASSERT_EQ(Shell("truncate -s 4G huge && truncate -s 4294967295 largest").status, 0);
-  bool traced = Shell("command -v strace").status == 0;
+  // setuppack.exe runs under Wine, whose reads are not its own: traced here only.
+  bool traced = !getenv("SETUPPACK_UNDER_TEST") && Shell("command -v strace").status == 0;
   for (const char* command : {"pack huge huge.pk", "unpack huge huge.out", "test huge", "list huge"}) {
     // strace shows every read: none may take the file's descriptor.
     std::string line =
         std::string(traced ? "strace -qq -f -e trace=openat,read -o trace " : "") + "\"$SP\" " + command;
     Result r = Shell(line);
     EXPECT_EQ(r.status, 1) << command;
-    EXPECT_NE(r.output.find("'huge' is 4 GiB or larger"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("huge: 4 GiB or larger (pack files measure sizes in 32 bits)"), std::string::npos)
+        << r.output;
     if (!traced) continue;
     std::string trace = Shell("cat trace").output;
     std::smatch opened;
@@ -191,7 +193,9 @@ TEST_F(SetuppackTest, InputsOf4GiBAreRefusedBeforeTheyAreRead) {
     std::string after = opened.suffix().str();
     EXPECT_EQ(after.find("read(" + opened[1].str() + ","), std::string::npos) << command << "\n" << after;
   }
-  EXPECT_EQ(Listing(), std::vector<std::string>({"huge", "largest", "trace"}));
+  std::vector<std::string> left = {"huge", "largest"};
+  if (traced) left.push_back("trace");
+  EXPECT_EQ(Listing(), left);
 }
 
 TEST_F(SetuppackTest, AFullDiskDuringPackingLeavesNothing) {
@@ -207,7 +211,13 @@ TEST_F(SetuppackTest, AFullDiskDuringPackingLeavesNothing) {
   for (const char* args : {"pack big small/big.pk", "pack -T1 -f big small/old"}) {
     Result r = Run(args);
     EXPECT_EQ(r.status, 1) << args;
-    EXPECT_NE(r.output.find("(No space left on device)"), std::string::npos) << r.output;
+    // The name, then the system's reason (Windows words it its own way).
+    if (getenv("SETUPPACK_UNDER_TEST")) {
+      EXPECT_EQ(r.output.find("setuppack: "), 0u) << r.output;
+      EXPECT_NE(r.output.find(": ", 11), std::string::npos) << r.output;
+    } else {
+      EXPECT_NE(r.output.find(": No space left on device\n"), std::string::npos) << r.output;
+    }
     EXPECT_EQ(Listing("small"), std::vector<std::string>({"old"}));
     EXPECT_TRUE(Read("small/old") == std::vector<uint8_t>({'o', 'l', 'd'}));
   }
@@ -242,7 +252,8 @@ TEST_F(SetuppackTest, PackFilesExpandAsTheyAreReadFromFilesAndPipesAlike) {
       {"\"$SP\" unpack damaged.pk out", 1, ""},
       {"cat damaged.pk | \"$SP\" unpack - out", 1, ""},
       {"cat damaged.pk | \"$SP\" test -", 1, ""},
-      {"head -c 1000 a.pk | \"$SP\" unpack - out", 1, "record 1 at offset 68: Read source error (916 of "},
+      {"head -c 1000 a.pk | \"$SP\" unpack - out", 1,
+       "standard input: unexpected end of file (record 1 at offset 68)"},
   };
   for (const Case& c : cases) {
     Result r = Shell(c.line);
@@ -251,6 +262,18 @@ TEST_F(SetuppackTest, PackFilesExpandAsTheyAreReadFromFilesAndPipesAlike) {
     EXPECT_NE(r.output.find(says), std::string::npos) << r.output;
     EXPECT_FALSE(Exists("out")) << c.line;
   }
+  // Padding after the last record is taken as the records stream out: the
+  // pipe has every byte, a note says so, and -q keeps the note away.
+  std::vector<uint8_t> padded = Read("a.pk");
+  padded.resize(padded.size() + 2048, 0);
+  Write("padded.pk", padded);
+  Result noted = Shell("cat padded.pk | \"$SP\" unpack - - | cmp - a");
+  EXPECT_EQ(noted.status, 0) << noted.output;
+  EXPECT_NE(noted.output.find("standard input: trailing padding ignored (2048 bytes"), std::string::npos)
+      << noted.output;
+  Result quiet = Shell("\"$SP\" -q unpack padded.pk - | cmp - a");
+  EXPECT_EQ(quiet.status, 0) << quiet.output;
+  EXPECT_EQ(quiet.output, "");
 }
 
 TEST_F(SetuppackTest, MediaWritesTheSameFilesForAnyThreadCount) {

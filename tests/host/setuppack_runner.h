@@ -42,6 +42,18 @@ inline Result RunShell(const std::string& line, const std::string& directory) {
   return r;
 }
 
+// A shell line that runs command while a reader copies what is written into
+// the named pipe to the file out, and ends when command does, whether or not
+// command ever opened the pipe: the shell holds the pipe open for reading and
+// writing (which does not wait) until command is done, so neither the reader
+// nor a writer waits for the other, and the reader's end of file comes as
+// soon as command and the shell have closed it.
+inline std::string WithPipeReader(const std::string& pipe, const std::string& out,
+                                  const std::string& command) {
+  return "exec 3<>" + pipe + " 4<" + pipe + "; cat <&4 3>&- 4<&- >" + out + " & { " + command +
+         "\n} 3>&- 4<&-; s=$?; exec 3>&- 4<&-; wait; exit $s";
+}
+
 inline Result RunTool(const std::string& args, const std::string& directory = ".") {
   return RunShell("\"$SP\" " + args, directory);
 }

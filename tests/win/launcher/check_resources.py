@@ -6,18 +6,24 @@ usage: check_resources.py SETUP.EXE
 A small PE reader of its own (no Windows, no resource compiler): it follows
 the resource directory of the image to every (type, id, language) leaf and
 checks that setup.exe carries exactly
-  - the string table block of ids 0-15 with strings 1-4,
+  - the string table block of ids 0-15 with strings 1-7,
   - dialog template 4001 (the please-wait dialog) with its one static,
   - icon group 5001 with one 32 x 32, 16-colour image of id 1,
-all in language 1033 and nothing else. Before it checks the real file, it
+  - the application manifest (RT_MANIFEST 1): well-formed XML that asks for
+    requireAdministrator in the trustInfo form Windows XP accepts (no
+    element declares one namespace twice) and lists the supported systems,
+all in language 1033 and nothing else. With --manifest it checks the
+manifest alone (check_setup_exe.sh). Before it checks the real file, it
 checks that damaged copies of it (a style, a coordinate, the icon's depth, a
 string, a language) are caught, so that a reader which sees nothing cannot
 pass. Exit code 0 when everything holds.
 """
+import re
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
-RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON = 3, 5, 6, 14
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
 LANG_EN_US = 1033
 DIALOG_ID, ICON_GROUP_ID, ICON_IMAGE_ID = 4001, 5001, 1
 STRINGS = {
@@ -26,6 +32,16 @@ STRINGS = {
     3: "Error in %s file. Further installation not possible.",
     4: "Setup cannot use the folder %s: its name is too long or has letters of another code page. "
     "Further installation not possible.",
+    5: "The download %s is incomplete or damaged. Download it again. Further installation not possible.",
+    6: "\n\nStarted from a zip file? Extract all of its files into one folder first, then start Setup there.",
+    7: "Setup is already running. Wait until it has finished, then start it again.",
+}
+ASM_V1, ASM_V2 = "urn:schemas-microsoft-com:asm.v1", "urn:schemas-microsoft-com:asm.v2"
+COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
+SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
 }
 STATIC_TEXT = "Setup is initializing, please wait..."
 
@@ -154,6 +170,36 @@ def parse_string_block(data):
     return strings
 
 
+def check_manifest(manifest):
+    """The failures found in the manifest's bytes."""
+    if manifest is None:
+        return ["no manifest (RT_MANIFEST 1) in language 1033"]
+    try:
+        root = ElementTree.fromstring(manifest)
+    except ElementTree.ParseError as error:
+        return [f"manifest is not well-formed XML: {error}"]
+    failures = []
+    if root.tag != f"{{{ASM_V1}}}assembly" or root.get("manifestVersion") != "1.0":
+        failures.append(f"manifest root is {root.tag} {root.attrib}")
+    identity = root.find(f"{{{ASM_V1}}}assemblyIdentity")
+    if identity is None or not all(identity.get(a) for a in ("type", "name", "version")):
+        failures.append("manifest has no assemblyIdentity with type, name and version")
+    level = root.find(f"{{{ASM_V2}}}trustInfo/{{{ASM_V2}}}security/{{{ASM_V2}}}requestedPrivileges/"
+                      f"{{{ASM_V2}}}requestedExecutionLevel")
+    if level is None or level.get("level") != "requireAdministrator" or level.get("uiAccess", "false") != "false":
+        failures.append("manifest does not ask for requireAdministrator in an asm.v2 trustInfo")
+    # Windows XP's side-by-side loader refuses an element that declares one
+    # namespace twice (under two prefixes).
+    for tag in re.findall(rb"<[^!?/][^>]*>", manifest):
+        declared = re.findall(rb'xmlns(?::\w+)?="([^"]*)"', tag)
+        if len(declared) != len(set(declared)):
+            failures.append(f"manifest element declares a namespace twice: {tag.decode()}")
+    supported = {e.get("Id") for e in root.iter(f"{{{COMPATIBILITY}}}supportedOS")}
+    if supported != SUPPORTED_OS:
+        failures.append(f"manifest lists supportedOS {sorted(supported)}")
+    return failures
+
+
 def check(data):
     """The failures found in an image's bytes; empty when everything holds."""
     failures = []
@@ -168,7 +214,8 @@ def check(data):
         return [f"unreadable image: {error}"]
     leaves = image.leaves
     wanted = {(RT_STRING, 1, LANG_EN_US), (RT_DIALOG, DIALOG_ID, LANG_EN_US),
-              (RT_ICON, ICON_IMAGE_ID, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_EN_US)}
+              (RT_ICON, ICON_IMAGE_ID, LANG_EN_US), (RT_GROUP_ICON, ICON_GROUP_ID, LANG_EN_US),
+              (RT_MANIFEST, 1, LANG_EN_US)}
     expect(set(leaves) == wanted, f"resources are {sorted(leaves, key=str)}, not {sorted(wanted)}")
     try:
         dialog_data = leaves.get((RT_DIALOG, DIALOG_ID, LANG_EN_US))
@@ -212,6 +259,8 @@ def check(data):
                 expect(header[9] in (0, 16), f"icon uses {header[9]} colours")
                 expect(len(icon) == 40 + 16 * 4 + 32 * 16 + 32 * 4, f"icon image of {len(icon)} bytes")
 
+        failures += check_manifest(leaves.get((RT_MANIFEST, 1, LANG_EN_US)))
+
         block = leaves.get((RT_STRING, 1, LANG_EN_US))
         expect(block is not None, "no string table block 1 in language 1033")
         if block is not None:
@@ -251,10 +300,42 @@ def damaged_copies(data):
         "icon depth": replace_once(data, struct.pack("<IiiHH", 40, 32, 64, 1, 4), struct.pack("<IiiHH", 40, 32, 64, 1, 8)),
         "string": replace_once(data, utf16("not possible.\0")[:-2] + b"\x05\x00S", utf16("not possible,") + b"\x05\x00S"),
         "language": language_changed(data),
+        "manifest level": replace_once(data, b'"requireAdministrator"', b'"requireAdministratoR"'),
+        "manifest XML": replace_once(data, b"</assembly>", b"</assembly "),
     }
 
 
+def damaged_manifests(manifest):
+    """Copies of a good manifest, each with one fault check_manifest must find."""
+    trust = b'<trustInfo xmlns="urn:schemas-microsoft-com:asm.v2">'
+    return {
+        "namespace declared twice": manifest.replace(
+            trust, b'<ms_asmv2:trustInfo xmlns:ms_asmv2="urn:schemas-microsoft-com:asm.v2" '
+            b'xmlns="urn:schemas-microsoft-com:asm.v2">').replace(b"</trustInfo>", b"</ms_asmv2:trustInfo>"),
+        "asInvoker": manifest.replace(b'"requireAdministrator"', b'"asInvoker"'),
+        "a system less": re.sub(rb'<supportedOS Id="[^"]*"/>', b"", manifest, count=1),
+        "no identity": re.sub(rb"<assemblyIdentity[^>]*>", b"", manifest),
+    }
+
+
+def main_manifest(path):
+    data = open(path, "rb").read()
+    manifest = Image(data).leaves.get((RT_MANIFEST, 1, LANG_EN_US))
+    missed = [name for name, copy in damaged_manifests(manifest or b"").items() if not check_manifest(copy)]
+    if missed:
+        print(f"FAIL: the manifest check does not notice: {', '.join(missed)}")
+        return 1
+    failures = check_manifest(manifest)
+    for failure in failures:
+        print(f"FAIL: {failure}")
+    if not failures:
+        print(f"manifest: {len(manifest)} bytes, well-formed, requireAdministrator, {len(SUPPORTED_OS)} systems")
+    return 1 if failures else 0
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--manifest":
+        return main_manifest(sys.argv[2])
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     data = open(sys.argv[1], "rb").read()
@@ -271,7 +352,7 @@ def main():
     for (kind, name, language), leaf in sorted(image.leaves.items(), key=str):
         print(f"resource type {kind}, id {name}, language {language}: {len(leaf)} bytes")
     print("dialog 4001: style 0x90C800C0, 0,0,176,93, 10 pt MS Sans Serif, one static 0x50020001 at 7,39,162,8")
-    print("icon 5001: one 32 x 32 image, 16 colours; strings 1-4 as expected")
+    print("icon 5001: one 32 x 32 image, 16 colours; strings 1-7 as expected; the manifest holds")
     print("resources check passed")
     return 0
 

@@ -6,8 +6,9 @@
 # data that is never executable (DYNAMIC_BASE, NX_COMPAT and base relocations
 # to move it with; the 32-bit image also NO_SEH, the 64-bit one
 # HIGH_ENTROPY_VA), runs from the swap file when started from removable or
-# network media and, as the 32-bit build, fits in 20 KB and runs on a
-# Pentium (no CMOV, FCOMI, MMX or SSE); prints its size
+# network media, carries a well-formed application manifest that asks to be
+# elevated (check_resources.py --manifest) and, as the 32-bit build, fits in
+# 24 KB and runs on a Pentium (no CMOV, FCOMI, MMX or SSE); prints its size
 # and each section's free space. The hardening check must also fail on
 # copies of setup.exe with the flags cleared and with the relocations gone.
 set -uo pipefail
@@ -94,11 +95,16 @@ expect '1, "File %s is not found. Further installation not possible."'
 expect '2, "Setup"'
 expect '3, "Error in %s file. Further installation not possible."'
 expect '4, "Setup cannot use the folder %s: its name is too long or has letters of another code page. Further installation not possible."'
+expect '7, "Setup is already running. Wait until it has finished, then start it again."'
 expect '4001 DIALOG'
 expect 'CTEXT "Setup is initializing, please wait...", 65535, 7, 39, 162, 8, 0x50020001'
 expect 'STYLE 0x90c800c0'
 expect 'FONT 10, "MS Sans Serif"'
+expect '5, "The download %s is incomplete or damaged. Download it again. Further installation not possible."'
+expect '6, "\n\nStarted from a zip file? Extract all of its files into one folder first, then start Setup there."'
 expect '5001 14 /* RT_GROUP_ICON */'
+expect '1 24 /* RT_MANIFEST */'
+python3 "$(dirname "$0")/check_resources.py" --manifest "$exe" || fail=1
 
 size=$(stat -c %s "$exe")
 echo "setup.exe size: $size bytes"
@@ -108,8 +114,8 @@ echo "setup.exe size: $size bytes"
   [[ $flags == *CONTENTS* ]] || continue
   printf '  %-7s %6d bytes, %4d free\n' "$name" $((16#$bytes)) $(((16#$bytes + 511) / 512 * 512 - 16#$bytes))
 done
-if [ "$arch_flag" = NO_SEH ] && [ "$size" -gt 20480 ]; then
-  echo "FAIL: setup.exe is larger than 20480 bytes"
+if [ "$arch_flag" = NO_SEH ] && [ "$size" -gt 24576 ]; then
+  echo "FAIL: setup.exe is larger than 24576 bytes"
   fail=1
 fi
 if [ "$arch_flag" = NO_SEH ]; then

@@ -92,18 +92,24 @@ class LauncherTest : public ::testing::Test {
     EXPECT_FALSE(test::Exists(test::TempSetupDir()));
   }
 
-  void ExpectOneBox(const test::SetupRun& run, const std::string& text) {
+  // One box with text; TempSetupDir held atBox while it was shown (on a
+  // failure, whatever the launcher wrote is gone by then).
+  void ExpectOneBox(const test::SetupRun& run, const std::string& text, const std::string& atBox = "") {
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(0u, run.exitCode);
     ASSERT_EQ(1u, run.boxes.size());
     EXPECT_EQ("Setup", run.boxes[0].caption);
     EXPECT_EQ(text, run.boxes[0].text);
+    EXPECT_EQ(atBox, run.boxes[0].tempSetupDirAtBox);
   }
   std::string NotFound(const std::string& path) {
-    return "File " + path + " is not found. Further installation not possible.";
+    return "File " + path + " is not found. Further installation not possible." + test::ExtractAllHint;
   }
   std::string ErrorIn(const std::string& path) {
     return "Error in " + path + " file. Further installation not possible.";
+  }
+  std::string AlreadyRunning() {
+    return "Setup is already running. Wait until it has finished, then start it again.";
   }
   bool InstallerRan() { return test::Exists(report_ + "\\report.txt"); }
 
@@ -227,7 +233,9 @@ TEST_F(LauncherTest, DamagedPackFilesStartNothing) {
 // The signed setup.exe, sealed for sample.SC_ and standin.EX_, runs them and
 // refuses other valid pack files (the same script and installer packed
 // without check records) before starting anything, naming the first that
-// differs; the unsealed setup.exe runs every pair as before.
+// differs, with nothing of them left in TempSetupDir while it says so (an
+// installer swapped in is never written at the installer's name); the
+// unsealed setup.exe runs every pair as before.
 TEST_F(LauncherTest, SealedSignedSetupRunsOnlyThePackFilesItWasSealedFor) {
   const struct {
     const char* setup;
@@ -354,10 +362,25 @@ TEST_F(LauncherTest, CleanUpKeepsOtherFilesAndSubdirectoriesAndThenTheDirectory)
   ASSERT_TRUE(test::MakeDirectories(temp + "\\Install.Sub"));
   ASSERT_TRUE(test::WriteFileBytes(temp + "\\keep.txt", "keep"));
   ASSERT_TRUE(test::WriteFileBytes(temp + "\\old install.tmp", "left by an earlier run"));
+  // A name that code page 1252 writes, by best fit, as ..\INSTALL\..\victim.txt
+  // (full-width dots and backslashes) and one with a letter it lacks: both
+  // are files of the folder, deleted by their own names; the file that the
+  // best-fit name would reach stays.
+  std::wstring wideTemp = test::Widen(temp);
+  std::string victim = test::WindowsDirectory() + "\\victim.txt";
+  ASSERT_TRUE(test::WriteFileBytes(victim, "not the launcher's"));
+  for (const wchar_t* name :
+       {L"\uFF0E\uFF0E\uFF3CINSTALL\uFF3C\uFF0E\uFF0E\uFF3Cvictim.txt", L"INSTALL-\u0416.log"}) {
+    HANDLE file = CreateFileW((wideTemp + L"\\" + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+  }
   std::string media = Media("cleanup");
   test::SetupRun run = Run(media);
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(0u, run.boxes.size());
+  EXPECT_EQ("not the launcher's", ReadFileBytes(victim));
+  DeleteFileA(victim.c_str());
   // The first clean-up removed the leftover before the installer started.
   EXPECT_EQ("INSTALL.EXE|INSTALL.SCR|Install.Sub|keep.txt", test::ReadReport(report_)["beside"]);
   EXPECT_TRUE(test::Exists(temp + "\\keep.txt"));
@@ -368,7 +391,7 @@ TEST_F(LauncherTest, CleanUpKeepsOtherFilesAndSubdirectoriesAndThenTheDirectory)
   // The missing-file path cleans up the same way.
   ASSERT_TRUE(test::WriteFileBytes(temp + "\\INSTALL.SCR", "stale"));
   std::string none = Media("cleanup-none", NULL, NULL);
-  ExpectOneBox(Run(none), NotFound(none + "\\INSTALL.SC_"));
+  ExpectOneBox(Run(none), NotFound(none + "\\INSTALL.SC_"), "Install.Sub|keep.txt");
   EXPECT_FALSE(test::Exists(temp + "\\INSTALL.SCR"));
   EXPECT_TRUE(test::Exists(temp + "\\keep.txt"));
 }
@@ -386,52 +409,76 @@ TEST_F(LauncherTest, CleanUpWaitsForFilesStillInUse) {
 
 // ---------------------------------------------------------------- the event
 
-TEST_F(LauncherTest, InstallerThatNeverSignalsLeavesTheLauncherWaiting) {
-  std::string media = Media("never");
+// An installer that ends without signalling (one that does not know the
+// event, crashes or is cancelled): the launcher ends once no process runs
+// it, and leaves nothing.
+TEST_F(LauncherTest, InstallerThatNeverSignalsIsWaitedForUntilItEnds) {
   Report("report", "never");
-  test::SetupRun run = Run(media, "", true, 6);
-  EXPECT_FALSE(run.finished);  // ended by the test after 6 s
-  EXPECT_TRUE(InstallerRan());
+  test::SetupRun run = Run(Media("never"));
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(0u, run.boxes.size());
   EXPECT_EQ("0", test::ReadReport(report_)["signalled"]);
-  EXPECT_TRUE(test::Exists(Installer()));  // not cleaned up while waiting
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
-TEST_F(LauncherTest, EventThatAlreadyExistsMeansNoWaitAndNoCleanUp) {
-  HANDLE event = CreateEventA(NULL, FALSE, FALSE, kEvent);
-  ASSERT_NE((HANDLE)NULL, event);
-  std::string media = Media("preexisting");
-  Report("report", "late", "6000");
-  test::SetupRun run = Run(media);
+// An installer that starts itself again from the folder (to elevate, say)
+// and ends: the launcher waits for the signal while the copy runs, and the
+// copy still finds its script 6 s later.
+TEST_F(LauncherTest, WaitsForTheCopyOfAnInstallerThatStartedItselfAgain) {
+  Report("report", "relaunch", "6000");
+  test::SetupRun run = Run(Media("relaunch"));
   EXPECT_TRUE(run.finished);
-  EXPECT_EQ(0u, run.exitCode);
   EXPECT_EQ(0u, run.boxes.size());
-  EXPECT_FALSE(InstallerRan());  // ended before the late signal (the report comes just before it)
-  EXPECT_TRUE(test::Exists(Installer()));
-  EXPECT_TRUE(test::Exists(test::TempSetupDir() + "\\INSTALL.SCR"));
-  // The installer still signals the event it finds.
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 20000));
-  CloseHandle(event);
-  Sleep(500);
+  auto report = test::ReadReport(report_);
+  EXPECT_EQ(Lower(Installer()), Lower(report["exe"]));
+  EXPECT_EQ("1", report["signalled"]);
+  EXPECT_TRUE(ReadFileBytes(report_ + "\\INSTALL.SCR.at_signal") == ReadFileBytes(Data("script.bin")));
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
+}
+
+// An installer still running in the folder, its launcher gone (killed): setup
+// is already running, and nothing in the folder is deleted or written.
+// (Another launcher's event: SecondLauncherWhileTheFirstWaits.)
+TEST_F(LauncherTest, RunningInstallerWithoutItsLauncherMeansSetupIsAlreadyRunning) {
+  std::string temp = test::TempSetupDir();
+  ASSERT_TRUE(test::MakeDirectories(temp));
+  ASSERT_TRUE(test::WriteFileBytes(temp + "\\INSTALL.SCR", "the other's script"));
+  ASSERT_TRUE(CopyFileA(Data("standin.exe").c_str(), Installer().c_str(), FALSE));
+  HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StandInRelease");
+  std::string otherReport = Report("other", "wait");
+  test::Started other = test::StartProgram(Installer(), Installer());
+  for (int i = 0; i < 400 && !test::Exists(otherReport + "\\holding.txt"); ++i) Sleep(50);
+  Report("report", "signal");
+  test::SetupRun run = Run(Media("running"));
+  SetEvent(release);
+  EXPECT_TRUE(test::Finish(other, 60).finished);
+  CloseHandle(release);
+  ExpectOneBox(run, AlreadyRunning(), "INSTALL.EXE|INSTALL.SCR");
+  EXPECT_FALSE(InstallerRan());
+  EXPECT_TRUE(ReadFileBytes(otherReport + "\\INSTALL.SCR.at_signal") == "the other's script");
+  test::RemoveTree(temp);
 }
 
 // A mutex holds the event's name, so no event can say when the installer is
-// done: its files are left to it, and it still finds its script 6 s later.
-TEST_F(LauncherTest, EventNameHeldByAnotherObjectLeavesTheInstallerItsFiles) {
+// done: the launcher waits for the installer's process instead, which finds
+// its script 6 s later, and then cleans up.
+TEST_F(LauncherTest, EventNameHeldByAnotherObjectMeansWaitingForTheProcess) {
   HANDLE mutex = CreateMutexA(NULL, FALSE, kEvent);
   Report("report", "late", "6000");
   test::SetupRun run = Run(Media("squatted"));
+  CloseHandle(mutex);
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(0u, run.boxes.size());
-  for (int i = 0; i < 400 && !InstallerRan(); ++i) Sleep(50);
-  CloseHandle(mutex);
-  EXPECT_EQ("1", test::ReadReport(report_)["scr_at_signal"]);
-  Sleep(500);  // the stand-in ends
+  auto report = test::ReadReport(report_);
+  EXPECT_EQ("1", report["scr_at_signal"]);
+  EXPECT_EQ("0", report["signalled"]);
+  EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
 // Two launchers started together: one creates the event and waits (it ends
 // after its installer's report, written just before the signal); the other
-// ends without waiting, after starting its installer or after an expansion
-// that the first one's files in use made fail. The folder is cleaned up.
+// finds the event and says that setup is already running. The folder is
+// cleaned up.
 TEST_F(LauncherTest, OfTwoLaunchersStartedTogetherOneWaits) {
   std::string media = Media("together"), reports[2];
   test::Started runs[2];
@@ -441,41 +488,40 @@ TEST_F(LauncherTest, OfTwoLaunchersStartedTogetherOneWaits) {
   }
   bool ended[2] = {false, false};
   int waited = 0;
-  size_t boxes = 0;
+  std::vector<test::MessageBoxSeen> boxes;
   for (DWORD start = GetTickCount(); GetTickCount() - start < 60000 && !(ended[0] && ended[1]);) {
     for (int i = 0; i < 2; ++i) {
       if (ended[i]) continue;
       if ((ended[i] = WaitForSingleObject(runs[i].process.hProcess, 0) == WAIT_OBJECT_0)) {
         waited += test::Exists(reports[i] + "\\report.txt");
       } else {
-        boxes += test::AnswerBoxes(runs[i].process.dwProcessId, 0.05).size();
+        for (const auto& box : test::AnswerBoxes(runs[i].process.dwProcessId, 0.05)) boxes.push_back(box);
       }
     }
   }
   for (test::Started& run : runs) EXPECT_TRUE(test::Finish(run, 0).finished);
   EXPECT_EQ(1, waited);
-  EXPECT_LE(boxes, 1u);
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(AlreadyRunning(), boxes[0].text);
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 
+// A second launcher, of other media, started while the first one's
+// installer runs: it says that setup is already running and touches
+// nothing; the first installer's script is unchanged when it signals.
 TEST_F(LauncherTest, SecondLauncherWhileTheFirstWaits) {
   std::string first = Media("first");
-  std::string firstReport = Report("report-first", "hold");
+  std::string firstReport = Report("report-first", "wait");
   test::Started a = test::StartProgram(first + "\\setup.exe", "\"" + first + "\\setup.exe\"");
   ASSERT_TRUE(a.ok);
   for (int i = 0; i < 400 && !test::Exists(firstReport + "\\holding.txt"); ++i) Sleep(50);
   ASSERT_TRUE(test::Exists(firstReport + "\\holding.txt"));
 
-  // The second finds the event; its first clean-up cannot delete the files
-  // in use, and its script cannot replace INSTALL.SCR, which the first
-  // installer holds open without sharing: it reports the failed expansion
-  // and starts nothing.
-  std::string second = Media("second");
+  std::string second = Media("second", "ring_a.pk", "standin_plain.EX_");
   Report("report-second", "signal");
   test::SetupRun b = Run(second);
-  ExpectOneBox(b, ErrorIn(second + "\\INSTALL.SC_"));
+  ExpectOneBox(b, AlreadyRunning(), "INSTALL.EXE|INSTALL.SCR");
   EXPECT_FALSE(InstallerRan());
-  EXPECT_TRUE(test::Exists(test::TempSetupDir() + "\\INSTALL.SCR"));
 
   // The first launcher is still waiting; released, it completes.
   EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(a.process.hProcess, 0));
@@ -487,9 +533,7 @@ TEST_F(LauncherTest, SecondLauncherWhileTheFirstWaits) {
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(0u, run.exitCode);
   EXPECT_EQ(0u, run.boxes.size());
-  auto report = test::ReadReport(firstReport);
-  EXPECT_EQ("1", report["held"]);
-  EXPECT_EQ("1", report["scr_at_signal"]);
+  EXPECT_TRUE(ReadFileBytes(firstReport + "\\INSTALL.SCR.at_signal") == ReadFileBytes(Data("script.bin")));
   EXPECT_FALSE(test::Exists(test::TempSetupDir()));
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -162,6 +163,32 @@ TEST_F(FilesTest, DeleteMatchingFilesDeletesOneLevelOfMatchingFiles) {
   EXPECT_EQ(std::string::npos, g_names.find(".|"));
 }
 
+// Names that the code page writes only by best fit (full-width dots and
+// backslashes: ..\INSTALL\..\victim.txt) or not at all (Ж): the files of the
+// folder are deleted by their own names, the file that the best-fit name
+// would reach outside the folder stays, and names without INSTALL stay.
+TEST_F(FilesTest, DeleteMatchingFilesDeletesByTheNamesTheFileSystemGives) {
+  std::wstring dir = test::Widen(dir_);
+  std::string victim = dir_ + "\\..\\victim.txt";
+  ASSERT_TRUE(test::WriteFileBytes(victim, "outside"));
+  for (const wchar_t* name : {L"\uFF0E\uFF0E\uFF3CINSTALL\uFF3C\uFF0E\uFF0E\uFF3Cvictim.txt",
+                              L"INSTALL-\u0416.log", L"\uFF29NSTALL-\u0416.keep", L"install.scr"}) {
+    HANDLE file = CreateFileW((dir + L"\\" + name).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << test::Utf8(name);
+    CloseHandle(file);
+  }
+  g_names.clear();
+  EXPECT_EQ(0u, DeleteMatchingFiles(dir_.c_str(), RecordName));
+  EXPECT_EQ("outside", test::ReadFileBytes(victim));
+  DeleteFileA(victim.c_str());
+  // Only the name whose I is full-width (no INSTALL in it) is left.
+  EXPECT_EQ(test::Utf8(L"\uFF29NSTALL-\u0416.keep"), test::FolderNames(dir_));
+  // The predicate saw '?' for what code page 1252 lacks, never a best fit.
+  EXPECT_NE(std::string::npos,
+            g_names.find(std::string(3, '?') + "INSTALL" + std::string(4, '?') + "victim.txt|"));
+  EXPECT_NE(std::string::npos, g_names.find("INSTALL-?.log|")) << g_names;
+}
+
 TEST_F(FilesTest, DeleteMatchingFilesIgnoresMissingArguments) {
   ASSERT_TRUE(test::WriteFileBytes(dir_ + "\\INSTALL.EXE", "x"));
   DeleteMatchingFiles(NULL, IsInstallFile);
@@ -171,27 +198,36 @@ TEST_F(FilesTest, DeleteMatchingFilesIgnoresMissingArguments) {
 }
 
 // What the clean-up still cannot delete after its retries (a script held
-// without sharing), and then the folder, is left to the next start of
-// Windows; other files and subdirectories are never named for it.
+// without sharing, a file whose name code page 1252 lacks a letter of), and
+// then the folder, is left to the next start of Windows under the names the
+// file system gives them; other files and subdirectories are never named
+// for it.
 TEST_F(FilesTest, CleanUpAfterInstallerLeavesFilesInUseToTheRestart) {
   for (const char* name : {"INSTALL.SCR", "INSTALL.EXE", "keep.txt"})
     test::WriteFileBytes(dir_ + "\\" + name, "x");
   test::MakeDirectories(dir_ + "\\INSTALL.SUB");
   HANDLE held = CreateFileA((dir_ + "\\INSTALL.SCR").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  std::wstring wideHeld = test::Widen(dir_) + L"\\INSTALL-\u0416.log";
+  HANDLE heldWide = CreateFileW(wideHeld.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
   HKEY key;
   ASSERT_EQ(0, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0,
                              KEY_ALL_ACCESS, &key));
   RegDeleteValueA(key, "PendingFileRenameOperations");
   CleanUpAfterInstaller(dir_.c_str(), 1);
   CloseHandle(held);
-  char pending[4096] = {0};
-  DWORD size = sizeof(pending) - 2;
-  RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, (BYTE*)pending, &size);
+  CloseHandle(heldWide);
+  wchar_t pending[4096] = {0};
+  DWORD size = sizeof(pending) - 4;
+  RegQueryValueExW(key, L"PendingFileRenameOperations", NULL, NULL, (BYTE*)pending, &size);
   RegDeleteValueA(key, "PendingFileRenameOperations");
   RegCloseKey(key);
-  std::string sources;  // pairs of source and empty destination
-  for (const char* at = pending; *at != '\0'; at += strlen(at) + 2) sources += std::string(at) + "|";
-  EXPECT_EQ("\\??\\" + dir_ + "\\INSTALL.SCR|\\??\\" + dir_ + "|", sources);
+  std::vector<std::string> sources;  // pairs of source and empty destination
+  for (const wchar_t* at = pending; *at != L'\0'; at += wcslen(at) + 2) sources.push_back(test::Utf8(at));
+  ASSERT_EQ(3u, sources.size());
+  std::sort(sources.begin(), sources.begin() + 2);  // the files in the order found, the folder last
+  EXPECT_EQ("\\??\\" + dir_ + "\\INSTALL-" + test::Utf8(L"\u0416") + ".log", sources[0]);
+  EXPECT_EQ("\\??\\" + dir_ + "\\INSTALL.SCR", sources[1]);
+  EXPECT_EQ("\\??\\" + dir_, sources[2]);
   EXPECT_FALSE(test::Exists(dir_ + "\\INSTALL.EXE"));
 }
 

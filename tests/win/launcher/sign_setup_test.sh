@@ -3,8 +3,12 @@
 # Seals setup.exe for the tests' pack files (sample.SC_, standin.EX_) with
 # setuppack seal, signs it with a throwaway code-signing certificate made
 # here, and checks the signature: osslsigncode verify passes, and fails once
-# any byte of the seal is changed; sealing set the PE checksum right. Leaves
-# the signed copy as WORK_DIR/signing/signed_setup.exe for the Wine tests.
+# any byte of the seal is changed; sealing set the PE checksum right. Then
+# the same for a program that carries its pack files (media --single-file of
+# script.bin and standin.exe): signed, it verifies, setuppack test still
+# reads it, and a change to a byte of either pack file it carries fails the
+# signature. Leaves the signed copies as WORK_DIR/signing/signed_setup.exe
+# and signed_single.exe for the Wine tests.
 set -uo pipefail
 setuppack=$1 setup=$2 data=$3 out=$4/signing
 rm -rf "$out"
@@ -42,7 +46,7 @@ else
 fi
 # Every byte of the seal is covered by the signature.
 uncovered=0
-for ((i = 0; i < 100; ++i)); do
+for ((i = 0; i < 116; ++i)); do
   cp "$signed" "$out/changed.exe"
   byte=$(od -An -tu1 -j$((block + i)) -N1 "$signed" | tr -d ' ')
   printf "\\$(printf %03o $((byte ^ 0x55)))" | dd of="$out/changed.exe" bs=1 seek=$((block + i)) conv=notrunc status=none
@@ -51,6 +55,37 @@ for ((i = 0; i < 100; ++i)); do
     uncovered=$((uncovered + 1))
   fi
 done
-[ $uncovered -eq 0 ] && echo "a change to any of the seal's 100 bytes fails the signature" || fail=1
+[ $uncovered -eq 0 ] && echo "a change to any of the seal's bytes fails the signature" || fail=1
+
+# One file to download, signed after it was made.
+"$setuppack" media --script "$data/script.bin" --installer "$data/standin.exe" --setup "$setup" --single-file \
+  -o "$out/single.exe" >/dev/null || { echo "FAIL: setuppack media --single-file"; exit 1; }
+osslsigncode sign -certs "$out/cert.pem" -key "$out/key.pem" -n "Setup test" -in "$out/single.exe" \
+  -out "$out/signed_single.exe" >/dev/null || { echo "FAIL: osslsigncode sign of the single-file program"; exit 1; }
+if osslsigncode verify -CAfile "$out/cert.pem" -in "$out/signed_single.exe" >"$out/verify.txt" 2>&1 &&
+  "$setuppack" test "$out/signed_single.exe" | grep -q 'both pack files it carries match its seal'; then
+  echo "signed single-file program verifies, and setuppack test reads it"
+else
+  echo "FAIL: the signed single-file program does not verify or test"
+  cat "$out/verify.txt"
+  fail=1
+fi
+# A byte in the middle of each pack file it carries (the script follows the
+# image, the installer ends the unsigned file).
+size=$(stat -c %s "$out/single.exe")
+image=$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(); print(d.find(b"SETSEAL\x1a"))' "$out/single.exe")
+script_at=$(od -An -tu4 -j$((image + 20)) -N4 "$out/single.exe" | tr -d ' ')
+installer_at=$(od -An -tu4 -j$((image + 68)) -N4 "$out/single.exe" | tr -d ' ')
+for at in $(((script_at + installer_at) / 2)) $(((installer_at + size) / 2)); do
+  cp "$out/signed_single.exe" "$out/changed.exe"
+  byte=$(od -An -tu1 -j$at -N1 "$out/changed.exe" | tr -d ' ')
+  printf "\\$(printf %03o $((byte ^ 0x55)))" | dd of="$out/changed.exe" bs=1 seek=$at conv=notrunc status=none
+  if osslsigncode verify -CAfile "$out/cert.pem" -in "$out/changed.exe" >/dev/null 2>&1; then
+    echo "FAIL: byte $at of a carried pack file changed, and the signature still verifies"
+    fail=1
+  else
+    echo "byte $at of a carried pack file changed: the signature fails"
+  fi
+done
 [ $fail -eq 0 ] && echo "signature check passed"
 exit $fail

@@ -12,6 +12,10 @@
 //                     never: exit without signalling
 //                     hold: keep INSTALL.SCR open without sharing until the
 //                     event "StandInRelease" is set (at most 60 s), then signal
+//                     wait: the same without holding INSTALL.SCR
+//                     relaunch: start a copy of itself in mode late and exit
+//                     at once, writing nothing and signalling nothing (an
+//                     installer that starts itself again to elevate)
 //                     linger: signal, then keep INSTALL.SCR open without
 //                     sharing for STANDIN_DELAY_MS more
 //   STANDIN_EXIT      exit code (0 when unset)
@@ -21,10 +25,13 @@
 // media_script (the first argument, the media folder in double quotes, holds
 // a file INSTALL.SC_), media_long (that folder's long form, UTF-8), signalled
 // (the event was opened and is set right after report.txt is written),
+// INSTALL.SCR.at_signal (a copy of INSTALL.SCR just before signalling, when
+// it is not held),
 // setup_dialog_at_start (a top-level window of class #32770 titled "Setup",
 // the launcher's please-wait dialog, existed when the stand-in started) and
 // setup_dialog_gone_ms (how long after the start it was gone, looked for
 // every 10 ms for up to 10 s; -1 if it stayed).
+#include <string.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -69,6 +76,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::string report = Env("STANDIN_REPORT", "");
   std::string mode = Env("STANDIN_MODE", "signal");
   int exitCode = atoi(Env("STANDIN_EXIT", "0").c_str());
+  if (mode == "relaunch") {
+    SetEnvironmentVariableA("STANDIN_MODE", "late");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION copy;
+    std::vector<char> line(GetCommandLineA(), GetCommandLineA() + strlen(GetCommandLineA()) + 1);
+    if (CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &copy)) {
+      CloseHandle(copy.hThread);
+      CloseHandle(copy.hProcess);
+    }
+    return exitCode;
+  }
 
   // The launcher destroys its dialog once WinExec has returned, which is
   // after the wait on the queue above.
@@ -145,7 +164,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     held = CreateFileA(script.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     text += std::string("held=") + (held != INVALID_HANDLE_VALUE ? "1" : "0") + "\n";
   }
-  if (mode == "hold") {
+  if (mode == "hold" || mode == "wait") {
     if (!report.empty()) WriteText(report + "\\holding.txt", "1\n");
     HANDLE release = CreateEventA(NULL, TRUE, FALSE, "StandInRelease");
     WaitForSingleObject(release, 60000);
@@ -154,6 +173,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Sleep((DWORD)atoi(Env("STANDIN_DELAY_MS", "1500").c_str()));
   }
 
+  if (!report.empty() && held == INVALID_HANDLE_VALUE) {
+    CopyFileA(script.c_str(), (report + "\\INSTALL.SCR.at_signal").c_str(), FALSE);
+  }
   attributes = GetFileAttributesA(script.c_str());
   text += std::string("scr_at_signal=") + (attributes != INVALID_FILE_ATTRIBUTES ? "1" : "0") + "\n";
   // The report is complete before the signal: the launcher cleans up soon after.

@@ -57,23 +57,31 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void RemoveTree(const std::string& path) {
-  if (!IsDirectory(path)) {
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path.c_str());
+namespace {
+
+// By wide names: a narrow one may be a best fit that names another file.
+void RemoveTreeW(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path.c_str());
     return;
   }
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = entry.cFileName;
-      if (name != "." && name != "..") RemoveTree(path + "\\" + name);
-    } while (FindNextFileA(search, &entry));
+      std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") RemoveTreeW(path + L"\\" + name);
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
-  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryW(path.c_str());
 }
+
+}  // namespace
+
+void RemoveTree(const std::string& path) { RemoveTreeW(Widen(path)); }
 
 bool MakeDirectories(const std::string& path) {
   if (IsDirectory(path)) return true;
@@ -196,6 +204,23 @@ std::string WindowsDirectory() {
 
 std::string TempSetupDir() { return WindowsDirectory() + "\\ZIMRO~SE.TUP"; }
 
+std::string FolderNames(const std::string& directory) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(Widen(directory + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = entry.cFileName;
+      if (name != L"." && name != L"..") names.push_back(Utf8(name));
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+  }
+  std::sort(names.begin(), names.end());
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : "|") + name;
+  return joined;
+}
+
 namespace {
 
 struct Search {
@@ -238,6 +263,7 @@ BOOL CALLBACK CollectStaticText(HWND child, LPARAM lParam) {
 bool AnswerBox(HWND box, MessageBoxSeen* seen) {
   HWND ok = GetDlgItem(box, IDOK);
   if (ok == NULL) return false;
+  seen->tempSetupDirAtBox = FolderNames(TempSetupDir());
   seen->caption = WindowText(box);
   seen->text.clear();
   EnumChildWindows(box, CollectStaticText, (LPARAM)&seen->text);

@@ -15,6 +15,11 @@
 
 namespace test {
 
+// What setup.exe adds to message 1 (a pack file missing: perhaps started
+// alone from inside an archive).
+const char ExtractAllHint[] =
+    "\n\nStarted from a zip file? Extract all of its files into one folder first, then start Setup there.";
+
 // Text in the ANSI code page as UTF-16, and UTF-16 as UTF-8.
 std::wstring Widen(const std::string& text);
 std::string Utf8(const std::wstring& text);
@@ -59,9 +64,14 @@ std::map<std::string, std::string> ReadReport(const std::string& directory);
 std::string WindowsDirectory();
 std::string TempSetupDir();  // the launcher's C:\windows\ZIMRO~SE.TUP
 
+// The names of the files and folders in directory, sorted and '|'-separated;
+// "" when there are none or no such directory.
+std::string FolderNames(const std::string& directory);
+
 struct MessageBoxSeen {
   std::string caption;
   std::string text;
+  std::string tempSetupDirAtBox;  // FolderNames(TempSetupDir()) while the box was shown
 };
 
 struct SetupRun {

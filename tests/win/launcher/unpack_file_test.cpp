@@ -77,6 +77,67 @@ TEST_F(UnpackFileTest, SealEntryMustMatchTheWholeSource) {
   EXPECT_EQ(1, UnpackBytes(other));  // no seal: as before
 }
 
+// head at the start of path, body from byte at on, and a hole between them
+// (sparse: a range past 2 GiB costs no disk).
+bool WriteWithHole(const std::string& path, const std::string& head, uint32_t at, const std::string& body) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0, more = 0;
+  LONG high = 0;
+  bool whole = WriteFile(file, head.data(), (DWORD)head.size(), &written, NULL) && written == head.size() &&
+               SetFilePointer(file, (LONG)at, &high, FILE_BEGIN) == at &&
+               WriteFile(file, body.data(), (DWORD)body.size(), &more, NULL) && more == body.size();
+  CloseHandle(file);
+  return whole;
+}
+
+// A pack file carried inside another file: the range expands as the file
+// alone would, nothing before or after it is read, and its seal entry is
+// matched by the range's bytes, from any offset a 32-bit one names (2 GiB
+// and more too). A range that runs past the end of the file (a download cut
+// short) fails both the check and the expansion.
+TEST_F(UnpackFileTest, RangeOfAnOpenFileExpandsAsTheFileAlone) {
+  std::string pack = StoredRecord("carried bytes") + StoredRecord(std::string(3000, 'c'));
+  std::string before(777, 'B'), after = StoredRecord("after the range");
+  std::string sealed(8 + Sha256DigestSize, '\0');
+  WriteLE32(reinterpret_cast<uint8_t*>(&sealed[0]), (uint32_t)pack.size());
+  Sha256State state;
+  Sha256Init(&state);
+  Sha256Update(&state, reinterpret_cast<const uint8_t*>(pack.data()), (uint32_t)pack.size());
+  Sha256Final(&state, reinterpret_cast<uint8_t*>(&sealed[8]));
+  const uint8_t* entry = reinterpret_cast<const uint8_t*>(sealed.data());
+  const uint32_t beyond2GiB = 0x80000000u + 777;
+  const struct {
+    uint32_t at;  // where the range begins
+    std::string body;
+    bool whole;
+  } cases[] = {{777, pack + after, true},
+               {777, pack, true},
+               {777, pack.substr(0, 2000), false},
+               {beyond2GiB, pack + after, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.at) + " " + std::to_string(c.body.size()));
+    ASSERT_TRUE(WriteWithHole(source_, before, c.at, c.body));
+    HANDLE source = CreateFileA(source_.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, source);
+    EXPECT_EQ(c.whole ? 1 : 0, SourceRangeMatches(source, c.at, (uint32_t)pack.size(), entry));
+    g_unpacked = true;
+    DeleteFileA(destination_.c_str());
+    EXPECT_EQ(c.whole ? 1 : 0, UnpackFileFrom(destination_.c_str(), source, c.at, (uint32_t)pack.size(),
+                                              "program.exe", entry));
+    EXPECT_EQ(c.whole ? "" : "Read source error (1955 of 3000 bytes)", std::string(LastErrorText));
+    if (c.whole) {
+      EXPECT_EQ("carried bytes" + std::string(3000, 'c'), Destination());
+    }
+    // Unsealed, the same range reads the same; another length is another file.
+    EXPECT_EQ(c.whole ? 1 : 0,
+              UnpackFileFrom(destination_.c_str(), source, c.at, (uint32_t)pack.size(), "program.exe", NULL));
+    EXPECT_EQ(0, SourceRangeMatches(source, c.at, (uint32_t)pack.size() - 1, entry));
+    CloseHandle(source);
+  }
+  DeleteFileA(source_.c_str());
+}
+
 TEST_F(UnpackFileTest, MissingSourceLeavesTheDestinationUntouched) {
   ASSERT_TRUE(WriteFileBytes(destination_, "keep"));
   EXPECT_EQ(0, Unpack(destination_, source_));

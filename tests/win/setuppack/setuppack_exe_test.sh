@@ -53,8 +53,8 @@ cp data held
 holder=$!
 for _ in $(seq 600); do [ -e mark ] && break; sleep 0.1; done
 [ -e mark ] || fail "hold_open did not start"
-expect 1 "Open source file 'held' error (" sp pack held held.pk
-expect 1 "Open dest file 'held' error (" sp unpack -f data.pk held
+expect 1 "setuppack: held: " sp pack held held.pk
+expect 1 "setuppack: held: " sp unpack -f data.pk held
 rm -f mark
 wait $holder
 [ -e held.pk ] && fail "a pack file of the held file was written"
@@ -64,14 +64,14 @@ no_partial
 # A read-only file is not replaced, even with -f.
 echo old >readonly.txt
 chmod 444 readonly.txt
-expect 1 "Open dest file 'readonly.txt' error (" sp unpack -f data.pk readonly.txt
+expect 1 "setuppack: readonly.txt: " sp unpack -f data.pk readonly.txt
 [ "$(cat readonly.txt)" = old ] || fail "the read-only file changed"
 
 # A read-only folder, and a full one (small file systems of their own).
 mkdir readonly small
 if mount -t tmpfs -o ro,size=64k tmpfs readonly 2>/dev/null && mount -t tmpfs -o size=64k tmpfs small; then
-  expect 1 "Open dest file 'readonly/x' error (" sp unpack data.pk readonly/x
-  expect 1 "Write dest file 'small/x' error (" sp unpack data.pk small/x
+  expect 1 "setuppack: readonly/x: " sp unpack data.pk readonly/x
+  expect 1 "setuppack: small/x: " sp unpack data.pk small/x
   no_partial small
   [ -e small/x ] && fail "half a file was left on the full disk"
 else
