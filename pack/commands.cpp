@@ -267,12 +267,17 @@ class CountingSink final : public ExpansionSink {
   uint64_t count_ = 0;
 };
 
+// How large a pack file that failed as it streamed may be to be read again
+// whole, for the rescue messages and the padding note (64 MiB).
+const uint32_t WholeReadAfterFailureLimit = 64u << 20;
+
 // Expands a pack file as it is read. Only when that fails is the file read
 // whole (*whole) and expanded again from the decoder state before it, by
 // ExpandPackFile: that names what is wrong as the rest of setuppack does,
 // and takes padding after the last record (with *note), whose records the
 // sink already has. *readFailed: the file could not be read (*why says so
-// in full).
+// in full). A file larger than WholeReadAfterFailureLimit is not read
+// again: its streamed description stands.
 bool ExpandAsRead(PackExpander* expander, PackedSource* source, ExpansionSink* sink, PackCheck* check,
                   std::string* why, std::string* note, std::vector<uint8_t>* whole, bool* readFailed) {
   std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
@@ -283,6 +288,12 @@ bool ExpandAsRead(PackExpander* expander, PackedSource* source, ExpansionSink* s
     *why = source->ReadError();
     return false;
   }
+  // Read whole only up to a bound: a larger damaged file keeps the streamed
+  // description, so that memory does not grow with a damaged input (and a
+  // larger padded one is not accepted).
+  *readFailed = false;
+  if (source->Size() > WholeReadAfterFailureLimit) return false;
+  *readFailed = true;
   if (!source->Rewind(why)) return false;
   whole->resize(source->Size());
   if (source->Read(whole->data(), source->Size()) != source->Size()) {
@@ -377,7 +388,8 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       if (readFailed) {
         *error = why;
       } else {
-        *error = installerAlone && why.compare(0, 7, "damaged") == 0 && ContinuesEarlierHistory(whole)
+        *error = installerAlone && why.compare(0, 7, "damaged") == 0 && !whole.empty() &&
+                         ContinuesEarlierHistory(whole)
                      ? ExplainMissingHistory(name, why)
                      : name + ": " + why;
       }

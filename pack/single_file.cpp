@@ -147,6 +147,17 @@ bool ReadIfProgram(const std::string& path, std::vector<uint8_t>* data) {
   std::vector<std::string> entries;
   std::string error;
   if (IsStandardStream(path) || FindAnyCase(path, "", &entries, &error)) return false;  // a folder
+  // Only a regular file can be a program (a named pipe read here would lose
+  // its bytes), and two bytes tell a program from a pack file, which is
+  // then read as it expands, not here.
+  if (!IsSameRegularFile(path, path)) return false;
+  FileReader file;
+  uint8_t magic[2] = {0, 0};
+  size_t got = 0;
+  if (!file.Open(path, &error) || !file.ReadAt(0, magic, sizeof magic, &got, &error) || got != sizeof magic ||
+      magic[0] != 'M' || magic[1] != 'Z') {
+    return false;
+  }
   return ReadWholeFile(path, data, &error) && LooksLikeProgram(*data);
 }
 

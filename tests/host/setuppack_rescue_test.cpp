@@ -392,10 +392,19 @@ TEST_F(RescueTest, AFileLargerThanMemoryIsAnError) {
 #endif
   Write("big.bin", {'P', 'A', 'C', 'K', 'D', 'A', 'T', '$', 0, 0, 0, 0, 16, 0, 0, 0});
   ASSERT_EQ(Shell("truncate -s 1G big.bin").status, 0);
-  for (const char* command : {"scan", "test"}) {
-    Result r = Shell(std::string("ulimit -v 400000 && \"$SP\" ") + command + " big.bin");
-    EXPECT_EQ(r.status, 1) << command << ": " << r.output;
-    EXPECT_TRUE(Contains(r.output, "setuppack: out of memory\n")) << command << ": " << r.output;
+  // scan holds what it reads; test reads as it expands, and so gets as far
+  // as the damage.
+  const struct {
+    const char* command;
+    const char* says;
+  } cases[] = {
+      {"scan", "setuppack: out of memory\n"},
+      {"test", "setuppack: big.bin: record 1 at offset 32: "},
+  };
+  for (const auto& c : cases) {
+    Result r = Shell(std::string("ulimit -v 400000 && \"$SP\" ") + c.command + " big.bin");
+    EXPECT_EQ(r.status, 1) << c.command << ": " << r.output;
+    EXPECT_TRUE(Contains(r.output, c.says)) << c.command << ": " << r.output;
   }
 }
 
