@@ -164,21 +164,6 @@ void CompareSizes() {
 
 // --- 2. Pack speed with 1 and 2 threads -------------------------------------------
 
-class MemoryInput final : public PackInput {
- public:
-  explicit MemoryInput(const std::vector<uint8_t>& data) : data_(data) {}
-  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string*) override {
-    *got = std::min(size, data_.size() - at_);
-    memcpy(buffer, data_.data() + at_, *got);
-    at_ += *got;
-    return true;
-  }
-
- private:
-  const std::vector<uint8_t>& data_;
-  size_t at_ = 0;
-};
-
 class CountingOutput final : public PackOutput {
  public:
   bool Write(const uint8_t*, size_t size, std::string*) override {

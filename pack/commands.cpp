@@ -856,22 +856,7 @@ bool VerifyPackedData(const std::vector<std::vector<uint8_t>>& packed,
   return true;
 }
 
-// Sources held whole, and the pack files made of them (media --single-file).
-class MemoryInput final : public PackInput {
- public:
-  explicit MemoryInput(const std::vector<uint8_t>& data) : data_(data) {}
-  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string*) override {
-    *got = std::min(size, data_.size() - at_);
-    memcpy(buffer, data_.data() + at_, *got);
-    at_ += *got;
-    return true;
-  }
-
- private:
-  const std::vector<uint8_t>& data_;
-  size_t at_ = 0;
-};
-
+// The pack files made of sources held whole (media --single-file).
 class VectorOutput final : public PackOutput {
  public:
   explicit VectorOutput(std::vector<uint8_t>* out) : out_(out) {}

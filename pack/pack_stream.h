@@ -14,8 +14,11 @@
 #pragma once
 
 #include <stdint.h>
+#include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "encoder.h"
 
@@ -27,6 +30,25 @@ class PackInput {
 
  protected:
   ~PackInput() = default;
+};
+
+// A file to pack held whole in memory, handed out at most largestRead
+// bytes at a time (the tests give pipe-like short reads that way).
+class MemoryInput final : public PackInput {
+ public:
+  explicit MemoryInput(const std::vector<uint8_t>& data, size_t largestRead = SIZE_MAX)
+      : data_(data), largestRead_(largestRead) {}
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string*) override {
+    *got = std::min({size, data_.size() - at_, largestRead_});
+    memcpy(buffer, data_.data() + at_, *got);
+    at_ += *got;
+    return true;
+  }
+
+ private:
+  const std::vector<uint8_t>& data_;
+  size_t largestRead_;
+  size_t at_ = 0;
 };
 
 // Where the packed file goes, in order.

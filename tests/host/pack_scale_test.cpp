@@ -42,22 +42,6 @@ std::vector<uint8_t> Corpus() {
   return data;
 }
 
-class MemoryInput final : public PackInput {
- public:
-  explicit MemoryInput(const std::vector<uint8_t>& data) : data_(data) {}
-  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string*) override {
-    // Short reads of odd sizes, as pipes give them.
-    *got = std::min({size, data_.size() - at_, (size_t)77777});
-    memcpy(buffer, data_.data() + at_, *got);
-    at_ += *got;
-    return true;
-  }
-
- private:
-  const std::vector<uint8_t>& data_;
-  size_t at_ = 0;
-};
-
 class MemoryOutput final : public PackOutput {
  public:
   bool Write(const uint8_t* data, size_t size, std::string*) override {
@@ -74,7 +58,7 @@ std::vector<std::vector<uint8_t>> PackWithThreads(const std::vector<std::vector<
   state.options = encoder;
   std::vector<std::vector<uint8_t>> packed;
   for (const std::vector<uint8_t>& file : files) {
-    MemoryInput input(file);
+    MemoryInput input(file, 77777);  // short reads of odd sizes, as pipes give them
     MemoryOutput output;
     PackStreamOptions options;
     options.threads = threads;
