@@ -346,9 +346,12 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       *error = predecessor + " (expanded first, as setup.exe does): " + why;
       return false;
     }
-    fprintf(stderr,
-            "setuppack: %s: expanded after %s, as setup.exe does: it continues that file's decoder history\n",
-            names[0].c_str(), predecessor.c_str());
+    if (!expansion->quiet) {
+      fprintf(
+          stderr,
+          "setuppack: %s: expanded after %s, as setup.exe does: it continues that file's decoder history\n",
+          names[0].c_str(), predecessor.c_str());
+    }
     if (salvage && !report.whole) {
       fprintf(stderr,
               "setuppack: %s: damaged: %zu stretches; the installer may differ where it copies from them\n",

@@ -182,6 +182,10 @@ TEST_F(RescueTest, TheInstallerAloneIsExpandedAfterTheScriptBesideItOrExplained)
   EXPECT_TRUE(Contains(beside.output, "cd/INSTALL.EX_: expanded after cd/INSTALL.SC_, as setup.exe does"))
       << beside.output;
   EXPECT_TRUE(Contains(beside.output, "cd/INSTALL.EX_: OK, " + std::to_string(installer_.size()) + " bytes"));
+  // -q keeps the note away, not the result.
+  Result quiet = Run("-q test cd/INSTALL.EX_");
+  EXPECT_EQ(quiet.status, 0) << quiet.output;
+  EXPECT_FALSE(Contains(quiet.output, "expanded after")) << quiet.output;
   ASSERT_EQ(Run("unpack cd/INSTALL.EX_ installer.out").status, 0);
   EXPECT_TRUE(Read("installer.out") == installer_);
   EXPECT_TRUE(Contains(Run("list cd/INSTALL.EX_").output, "expands after INSTALL.SC_"));
