@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <memory>
 #include <set>
 
 namespace {
@@ -16,14 +18,11 @@ const size_t MostFiles = 1u << 20;
 uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | ((uint32_t)p[3] << 24); }
 uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 
-bool ReadExactly(FileReader* file, uint64_t offset, uint8_t* data, size_t size, std::string* error) {
-  size_t got = 0;
-  if (!file->ReadAt(offset, data, size, &got, error)) return false;
-  if (got < size) {
-    *error = "the image ends inside its directories";
-    return false;
-  }
-  return true;
+const char* const EndsInside = "the image ends inside its directories";
+
+// A FileReader the caller owns, shared without being closed.
+std::shared_ptr<FileReader> Borrowed(FileReader* file) {
+  return std::shared_ptr<FileReader>(file, [](FileReader*) {});
 }
 
 // A Joliet name (UCS-2, big-endian) in UTF-8.
@@ -61,25 +60,40 @@ struct Folder {
 
 }  // namespace
 
-bool IsIsoImage(FileReader* file, uint64_t base, uint64_t size) {
+bool IsIsoImage(ImageBytes* image) {
   uint8_t id[6];
   size_t got = 0;
   std::string ignored;
-  return size >= DescriptorStart + SectorSize &&
-         file->ReadAt(base + DescriptorStart, id, sizeof id, &got, &ignored) && got == sizeof id &&
+  return image->Size() >= DescriptorStart + SectorSize &&
+         image->ReadAt(DescriptorStart, id, sizeof id, &got, &ignored) && got == sizeof id &&
          memcmp(id + 1, "CD001", 5) == 0;
+}
+
+bool IsIsoImage(FileReader* file, uint64_t base, uint64_t size) {
+  FileBytes image(Borrowed(file), base, size);
+  return IsIsoImage(&image);
 }
 
 bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<IsoFile>* files,
                   std::string* error) {
+  FileBytes image(Borrowed(file), base, size);
+  bool joliet = false;
+  if (!ReadIsoImage(&image, files, &joliet, error)) return false;
+  for (IsoFile& f : *files) f.offset += base;
+  return true;
+}
+
+bool ReadIsoImage(ImageBytes* image, std::vector<IsoFile>* files, bool* jolietNames, std::string* error) {
   files->clear();
+  uint64_t size = image->Size();
   // The primary volume descriptor, and a Joliet one when there is one.
   uint8_t descriptor[SectorSize];
   uint8_t root[34] = {0};
   bool found = false, joliet = false;
   uint32_t blockSize = SectorSize;
+  uint64_t volumeBlocks = 0;  // as the primary descriptor says: more than the image holds when it was cut
   for (int i = 0; i < MostDescriptors; ++i) {
-    if (!ReadExactly(file, base + DescriptorStart + i * SectorSize, descriptor, SectorSize, error))
+    if (!ReadExactly(image, DescriptorStart + i * SectorSize, descriptor, SectorSize, EndsInside, error))
       return false;
     if (memcmp(descriptor + 1, "CD001", 5) != 0 || descriptor[0] == 255) break;
     bool isJoliet = descriptor[0] == 2 && descriptor[88] == '%' && descriptor[89] == '/' &&
@@ -87,6 +101,7 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
     if ((descriptor[0] == 1 && !found) || (isJoliet && !joliet)) {
       memcpy(root, descriptor + 156, sizeof root);
       blockSize = Le16(descriptor + 128);
+      volumeBlocks = Le32(descriptor + 80);
       found = true;
       joliet = joliet || isJoliet;
     }
@@ -95,6 +110,7 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
     *error = "no primary volume descriptor";
     return false;
   }
+  *jolietNames = joliet;
   std::vector<Folder> folders = {{"", Le32(root + 2), Le32(root + 10), 0}};
   // A folder is queued once however many records name it (a loop, or a
   // damaged tree whose records all name a few folders). The folders of an
@@ -120,7 +136,7 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
       return false;
     }
     data.resize(folder.size);
-    if (!ReadExactly(file, base + at, data.data(), data.size(), error)) return false;
+    if (!ReadExactly(image, at, data.data(), data.size(), EndsInside, error)) return false;
     for (size_t i = 0; i < data.size();) {
       uint8_t length = data[i];
       if (length == 0) {  // records do not cross a sector: the rest of this one is empty
@@ -141,15 +157,23 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
       uint8_t flags = record[25];
       if (flags & 0x02) {
         if (queued.insert(extent).second) folders.push_back({path, extent, dataSize, folder.depth + 1});
-      } else if ((uint64_t)extent * blockSize + dataSize <= size && files->size() < MostFiles) {
+        continue;
+      }
+      // A file the image ends inside or before is listed with what it
+      // holds when the volume is longer than the image (it was cut), and
+      // left out when the record itself is wrong.
+      uint64_t start = (uint64_t)extent * blockSize, end = start + dataSize;
+      bool whole = end <= size, cut = !whole && end <= volumeBlocks * blockSize;
+      if ((whole || cut) && files->size() < MostFiles) {
+        uint64_t held = start < size ? std::min<uint64_t>(dataSize, size - start) : 0;
         // Names of the same bytes (hard links) are each listed; their bytes
         // count once.
-        if (listed.insert({extent, dataSize}).second) fileBytes += dataSize;
+        if (listed.insert({extent, dataSize}).second) fileBytes += held;
         if (fileBytes > 2 * size) {
           *error = "its files overlap (they claim more than twice the bytes the image holds)";
           return false;
         }
-        files->push_back({path, base + (uint64_t)extent * blockSize, dataSize});
+        files->push_back({path, start, dataSize, held});
       }
     }
   }

@@ -11,7 +11,7 @@ runs=${1:-2000000}
 shift || true
 targets=("$@")
 # The round trip, the slowest, first.
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_roundtrip fuzz_decoder fuzz_records fuzz_salvage fuzz_seal fuzz_iso)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_roundtrip fuzz_decoder fuzz_records fuzz_salvage fuzz_seal fuzz_iso fuzz_fat fuzz_raw_sectors)
 
 cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j2 >/dev/null || exit 1
 out=build/fuzz-long

@@ -15,7 +15,7 @@ packages=(
   man-db groff-base
   zip unzip dpkg-dev lintian
   openssl osslsigncode
-  genisoimage
+  genisoimage dosfstools mtools fdisk
 )
 
 missing=()
