@@ -45,6 +45,7 @@ class ExtentBytes final : public ImageBytes {
   ExtentBytes(std::shared_ptr<ImageBytes> from, std::vector<Extent> extents);
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) override;
+  size_t Count() const { return extents_.size(); }  // a fragmented file has several
 
  private:
   std::shared_ptr<ImageBytes> from_;

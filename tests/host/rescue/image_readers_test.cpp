@@ -7,8 +7,7 @@
 #include <map>
 
 #include "iso9660.h"
-#include "rescue/fat.h"
-#include "rescue/raw_sectors.h"
+#include "rescue/image_files.h"
 #include "setuppack_runner.h"
 
 namespace {
@@ -38,35 +37,19 @@ std::shared_ptr<ImageBytes> OpenBytes(const std::string& path) {
   return std::make_shared<FileBytes>(file, 0, file->Size());
 }
 
-FileMap ListFat(const std::string& path, std::string* kind) {
-  std::shared_ptr<ImageBytes> image = OpenBytes(path);
-  FileMap listing;
-  std::vector<FatVolume> volumes = FindFatVolumes(image.get());
-  EXPECT_EQ(volumes.size(), 1u);
-  for (const FatVolume& v : volumes) {
-    *kind = v.kind + (v.offset ? " at " + std::to_string(v.offset) : "");
-    std::vector<FatFile> files;
-    std::vector<std::string> problems;
-    std::string error;
-    EXPECT_TRUE(ReadFatVolume(image.get(), v, &files, &problems, &error)) << error;
-    for (const FatFile& f : files) {
-      ExtentBytes bytes(image, f.extents);
-      listing[f.path] = {ReadAll(&bytes), f.size, f.extents.size(), f.damage};
-    }
-  }
-  return listing;
-}
-
-FileMap ListIso(std::shared_ptr<ImageBytes> image, std::string* kind) {
-  std::vector<IsoFile> files;
-  bool joliet = false;
+// The files of the one volume the image holds, and its file system.
+FileMap List(const std::string& path, const RawTrack* track, std::string* kind) {
+  std::vector<ImageVolume> volumes;
   std::string error;
   FileMap listing;
-  EXPECT_TRUE(ReadIsoImage(image.get(), &files, &joliet, &error)) << error;
-  *kind = joliet ? "ISO 9660, Joliet" : "ISO 9660";
-  for (const IsoFile& f : files) {
-    ExtentBytes bytes(image, {{f.offset, f.held}});
-    listing[f.path] = {ReadAll(&bytes), f.size, 1, f.held < f.size ? "cut" : ""};
+  EXPECT_TRUE(ReadImage(OpenBytes(path), track, &volumes, &error)) << error;
+  EXPECT_EQ(volumes.size(), 1u);
+  for (const ImageVolume& v : volumes) {
+    *kind = v.fileSystem;
+    for (const ImageFile& f : v.files) {
+      ExtentBytes* extents = dynamic_cast<ExtentBytes*>(f.bytes.get());
+      listing[f.path] = {ReadAll(f.bytes.get()), f.size, extents ? extents->Count() : 0, f.damage};
+    }
   }
   return listing;
 }
@@ -136,26 +119,17 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
   struct Case {
     const char* name;
     std::function<void()> make;
-    std::function<FileMap(std::string*)> list;
+    const char* image;  // a .cue: the image it names, from the track it places
     std::string kind;
     std::vector<Expect> expect;
   };
   const std::vector<Expect> media = {{"DISK1/INSTALL.SC_", "script", 0, ""},
                                      {"DISK1/INSTALL.EX_", "installer", 0, ""},
                                      {"README.TXT", "readme", 0, ""}};
-  auto rawMode = [&](int mode) {
-    return [&, mode](std::string* kind) {
-      RawTrack track;
-      std::shared_ptr<ImageBytes> raw = OpenBytes(Path("disc.bin"));
-      EXPECT_TRUE(IsRawSectorImage(raw.get(), 0, &track));
-      EXPECT_EQ(track.mode, mode);
-      return ListIso(std::make_shared<RawSectorBytes>(raw, track), kind);
-    };
-  };
   std::vector<Case> cases = {
       {"FAT12 floppy, written, deleted, written",
        [&] { Make(Floppy); },
-       [&](std::string* kind) { return ListFat(Path("floppy.img"), kind); },
+       "floppy.img",
        "FAT12",
        {{"SETUP/INSTALL.EX_", "installer", 0, ""},
         {"SETUP/install.sc_", "script", 0, ""},
@@ -170,8 +144,8 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
              "mcopy -i disk.img@@1M script ::/DISK1/INSTALL.SC_ && mcopy -i disk.img@@1M installer "
              "::/DISK1/INSTALL.EX_");
        },
-       [&](std::string* kind) { return ListFat(Path("disk.img"), kind); },
-       "FAT16 at 1048576",
+       "disk.img",
+       "FAT16, partition at byte 1048576",
        {{"DISK1/INSTALL.SC_", "script", 0, ""}, {"DISK1/INSTALL.EX_", "installer", 0, ""}}},
       {"FAT32 with long names",
        [&] {
@@ -181,7 +155,7 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
              "'::/Program Files/The Setup Disk, 2nd edition/Install.ex_' && mcopy -i card.img readme "
              "'::/Program Files/a read-me with a long name.txt'");
        },
-       [&](std::string* kind) { return ListFat(Path("card.img"), kind); },
+       "card.img",
        "FAT32",
        {{"Program Files/The Setup Disk, 2nd edition/Install.ex_", "installer", 0, ""},
         {"Program Files/a read-me with a long name.txt", "readme", 0, ""}}},
@@ -197,13 +171,13 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
          image[fat + n * 3 / 2] = (uint8_t)pair, image[fat + n * 3 / 2 + 1] = (uint8_t)(pair >> 8);
          Write("floppy.img", image);
        },
-       [&](std::string* kind) { return ListFat(Path("floppy.img"), kind); },
+       "floppy.img",
        "FAT12",
        {{"SETUP/INSTALL.EX_", "installer", 3 * 512, "its cluster chain loops back to cluster 43"},
         {"SETUP/install.sc_", "script", 0, ""}}},
       {"FAT12 cut through INSTALL.EX_",
        [&] { Make(Floppy + " && truncate -s 200000 floppy.img"); },
-       [&](std::string* kind) { return ListFat(Path("floppy.img"), kind); },
+       "floppy.img",
        "FAT12",
        {{"SETUP/INSTALL.EX_", "installer", 100000, "the image ends inside it"}, {"F1", "filler", 0, ""}}},
       {"ISO 9660 cut through INSTALL.EX_",
@@ -218,23 +192,23 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
              Write("cut.iso", {iso.begin(), iso.begin() + f.offset + 150000});
          }
        },
-       [&](std::string* kind) { return ListIso(OpenBytes(Path("cut.iso")), kind); },
+       "cut.iso",
        "ISO 9660, Joliet",
-       {{"DISK1/INSTALL.EX_", "installer", 150000, "cut"},
-        {"DISK1/INSTALL.SC_", "script", 0, "cut"},  // after it
+       {{"DISK1/INSTALL.EX_", "installer", 150000, "the image ends inside it"},
+        {"DISK1/INSTALL.SC_", "script", 0, "the image ends before it"},
         {"README.TXT", "readme", 0, ""}}},
       {"raw mode 1 sectors",
        [&] {
          isoImage();
          Write("disc.bin", RawSectors(iso, 1));
        },
-       rawMode(1), "ISO 9660, Joliet", media},
+       "disc.bin", "ISO 9660, Joliet; raw sectors, mode 1", media},
       {"raw mode 2 form 1 sectors",
        [&] {
          isoImage();
          Write("disc.bin", RawSectors(iso, 2));
        },
-       rawMode(2), "ISO 9660, Joliet", media},
+       "disc.bin", "ISO 9660, Joliet; raw sectors, mode 2", media},
       {"raw sectors after an audio track, found by their cue sheet",
        [&] {
          isoImage();
@@ -244,25 +218,22 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
              "  TRACK 02 MODE1/2352\n    INDEX 00 00:02:00\n    INDEX 01 00:04:00\n";
          Write("disc.cue", std::vector<uint8_t>(cue.begin(), cue.end()));
        },
-       [&](std::string* kind) {
-         std::vector<uint8_t> text = Read("disc.cue");
-         CueTrack cue;
-         EXPECT_TRUE(ReadCueSheet(std::string(text.begin(), text.end()), &cue));
-         EXPECT_EQ(cue.file, "disc.bin");
-         std::shared_ptr<ImageBytes> raw = OpenBytes(Path(cue.file));
-         RawTrack ignored;
-         EXPECT_FALSE(IsRawSectorImage(raw.get(), 0, &ignored));  // audio there
-         EXPECT_TRUE(IsRawSectorImage(raw.get(), cue.track.start, &ignored));
-         return ListIso(std::make_shared<RawSectorBytes>(raw, cue.track), kind);
-       },
-       "ISO 9660, Joliet", media},
+       "disc.cue", "ISO 9660, Joliet; raw sectors, mode 1", media},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Shell("rm -rf tree *.img *.iso *.bin *.cue");
     c.make();
-    std::string kind;
-    FileMap listing = c.list(&kind);
+    std::string kind, image = Path(c.image);
+    RawTrack track;
+    bool cue = image.size() > 4 && image.substr(image.size() - 4) == ".cue";
+    if (cue) {
+      std::string error;
+      ASSERT_TRUE(ReadCueFile(Path(c.image), &image, &track, &error)) << error;
+      EXPECT_EQ(image, Path("disc.bin"));
+      EXPECT_FALSE(IsRawSectorImage(OpenBytes(image).get(), 0, &track));  // the audio track lies there
+    }
+    FileMap listing = List(image, cue ? &track : nullptr, &kind);
     EXPECT_EQ(kind, c.kind);
     for (const Expect& e : c.expect) {
       SCOPED_TRACE(e.path);
