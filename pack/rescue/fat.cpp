@@ -154,8 +154,11 @@ class VolumeReader {
   VolumeReader(ImageBytes* image, const Layout& layout) : image_(image), layout_(layout) {}
 
   bool Read(std::vector<FatFile>* files, std::vector<std::string>* problems, std::string* error) {
-    // The first FAT, as far as the image holds it.
-    fat_.resize((size_t)layout_.fatBytes);
+    // The first FAT, as far as the image holds it (a damaged boot sector
+    // may claim a FAT far larger than the image).
+    uint64_t imageSize = image_->Size();
+    uint64_t held = layout_.fatOffset < imageSize ? imageSize - layout_.fatOffset : 0;
+    fat_.resize((size_t)std::min(layout_.fatBytes, held));
     size_t got = 0;
     if (!image_->ReadAt(layout_.fatOffset, fat_.data(), fat_.size(), &got, error)) return false;
     fat_.resize(got);
