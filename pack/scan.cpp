@@ -11,13 +11,14 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <tuple>
 
 #include "check_record.h"
 #include "commands.h"
 #include "file_io.h"
-#include "iso9660.h"
 #include "pack_files.h"
 #include "pack_layout.h"
+#include "rescue/image_files.h"
 #include "salvage.h"
 
 namespace {
@@ -28,15 +29,16 @@ namespace {
 // not hold them all open.
 struct ByteRange {
   std::string path;                  // the file to open, when file is not open yet
-  std::shared_ptr<FileReader> file;  // the open file
+  std::shared_ptr<ImageBytes> file;  // the open file, or a file inside an image
   uint64_t offset;
   uint64_t size;
 
   bool Open(std::string* error) {
     if (file) return true;
-    file.reset(new FileReader());
-    if (!file->Open(path, error)) return false;
-    size = file->Size();
+    std::shared_ptr<FileReader> opened(new FileReader());
+    if (!opened->Open(path, error)) return false;
+    size = opened->Size();
+    file.reset(new FileBytes(opened, 0, size));
     return true;
   }
 };
@@ -56,6 +58,7 @@ struct Find {
   FindKind kind;
   std::string where;
   std::vector<FoundPackFile> files;
+  std::string fileSystem;  // of the image it lies in ("" for a file of its own)
 };
 
 const uint64_t SearchChunk = 1 << 20;
@@ -87,9 +90,9 @@ class Scanner {
   void ScanPath(const std::string& path) {
     if (IsFolder(path)) {
       ScanFolder(path);
-      return;
+    } else if (!ScanCueSheet(path)) {
+      ScanFile(path, {path, nullptr, 0, 0}, 0);
     }
-    ScanFile(path, {path, nullptr, 0, 0}, 0);
   }
 
  private:
@@ -101,7 +104,7 @@ class Scanner {
   // The files of one folder (a real one, or one inside an image): the two
   // pack files of media are one find; every other file is searched.
   void ScanFolderFiles(const std::string& folder, const std::vector<NamedRange>& files,
-                       const std::string& separator, int depth) {
+                       const std::string& separator, int depth, const std::string& fileSystem = "") {
     const NamedRange *script = nullptr, *installer = nullptr;
     for (const NamedRange& f : files) {
       if (NameIs(f.name, "INSTALL.SC_")) script = &f;
@@ -117,12 +120,13 @@ class Scanner {
         Found({FindKind::Media,
                folder.empty() ? "." : folder,
                {{prefix + script->name, script->name, scriptBytes},
-                {prefix + installer->name, installer->name, installerBytes}}});
+                {prefix + installer->name, installer->name, installerBytes}},
+               fileSystem});
       }
     }
     for (const NamedRange& f : files) {
       if (script && installer && (&f == script || &f == installer)) continue;
-      ScanFile(prefix + f.name, f.bytes, depth);
+      ScanFile(prefix + f.name, f.bytes, depth, fileSystem);
     }
   }
 
@@ -133,9 +137,17 @@ class Scanner {
       problems.push_back(error);
       return;
     }
+    // A cue sheet leads to the raw image beside it, which is then read
+    // from the data track the sheet places, and not again on its own.
+    std::set<std::string> read;
+    for (const FolderEntry& e : entries) {
+      if (e.isFile && IsCueSheet(e.name)) ScanCueSheet(folder + "/" + e.name, &read);
+    }
     std::vector<NamedRange> files;
     for (const FolderEntry& e : entries) {
-      if (e.isFile) files.push_back({e.name, {folder + "/" + e.name, nullptr, 0, 0}});
+      if (e.isFile && !read.count(folder + "/" + e.name)) {
+        files.push_back({e.name, {folder + "/" + e.name, nullptr, 0, 0}});
+      }
     }
     ScanFolderFiles(folder, files, "/", 0);
     for (const FolderEntry& e : entries) {
@@ -143,9 +155,29 @@ class Scanner {
     }
   }
 
-  // A disc image is read as folders; any other file is searched for chains
-  // of records.
-  void ScanFile(const std::string& where, ByteRange bytes, int depth) {
+  static bool IsCueSheet(const std::string& name) {
+    return name.size() > 4 && NameIs(name.substr(name.size() - 4), ".cue");
+  }
+
+  // A cue sheet's data track, read as the image it holds; false for a file
+  // that is no cue sheet.
+  bool ScanCueSheet(const std::string& path, std::set<std::string>* read = nullptr) {
+    if (!IsCueSheet(path)) return false;
+    std::string dataPath, error;
+    RawTrack track;
+    if (!ReadCueFile(path, &dataPath, &track, &error)) {
+      problems.push_back(error);
+      return true;
+    }
+    if (read) read->insert(dataPath);
+    ScanFile(dataPath, {dataPath, nullptr, 0, 0}, 0, "", &track);
+    return true;
+  }
+
+  // An image (a disc, a disk, a raw CD's track) is read as folders; any
+  // other file is searched for chains of records.
+  void ScanFile(const std::string& where, ByteRange bytes, int depth, const std::string& inside = "",
+                const RawTrack* track = nullptr) {
     std::string error;
     if (!bytes.Open(&error)) {
       problems.push_back(error);
@@ -154,29 +186,44 @@ class Scanner {
     // Names of the same bytes in a disc image (hard links, or an image that
     // names itself as a file of its own) are searched once.
     if (depth == 0) searched_.clear();
-    if (!searched_.insert({bytes.offset, bytes.size}).second) return;
-    if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
-      ScanIsoImage(where, bytes, depth + 1);
+    const void* root = nullptr;
+    uint64_t at = 0;
+    bytes.file->Locate(&root, &at);
+    if (!searched_.insert(std::make_tuple(root, at + bytes.offset, bytes.size)).second) return;
+    std::vector<ImageVolume> volumes;
+    std::shared_ptr<ImageBytes> image = bytes.file;
+    if (bytes.offset != 0 || bytes.size != image->Size()) {
+      image.reset(new ExtentBytes(bytes.file, {{bytes.offset, bytes.size}}));
+    }
+    if (depth < DeepestImage && ReadImage(image, track, &volumes, &error)) {
+      for (const ImageVolume& volume : volumes) ScanImage(where, volume, depth + 1);
+    } else if (!error.empty()) {
+      problems.push_back(where + DescribedIn(inside) + ": " + error);
     } else {
-      SearchRecords(where, bytes);
+      SearchRecords(where, bytes, inside);
     }
   }
 
-  void ScanIsoImage(const std::string& where, const ByteRange& bytes, int depth) {
-    std::vector<IsoFile> files;
-    std::string error;
-    if (!ReadIsoImage(bytes.file.get(), bytes.offset, bytes.size, &files, &error)) {
-      problems.push_back(where + ": " + error);
-      return;
+  static std::string DescribedIn(const std::string& fileSystem) {
+    return fileSystem.empty() ? "" : " (" + fileSystem + ")";
+  }
+
+  void ScanImage(const std::string& where, const ImageVolume& volume, int depth) {
+    for (const std::string& problem : volume.problems) {
+      problems.push_back(where + DescribedIn(volume.fileSystem) + ": " + problem);
     }
     std::map<std::string, std::vector<NamedRange>> folders;
-    for (const IsoFile& f : files) {
+    for (const ImageFile& f : volume.files) {
+      if (!f.damage.empty()) {
+        problems.push_back(where + ":/" + f.path + DescribedIn(volume.fileSystem) + ": " + f.damage);
+      }
       size_t slash = f.path.find_last_of('/');
       std::string folder = slash == std::string::npos ? "" : f.path.substr(0, slash);
-      folders[folder].push_back({f.path.substr(slash + 1), {"", bytes.file, f.offset, f.size}});
+      folders[folder].push_back({f.path.substr(slash + 1), {"", f.bytes, 0, f.bytes->Size()}});
     }
     for (const auto& folder : folders) {
-      ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/", depth);
+      ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/", depth,
+                      volume.fileSystem);
     }
   }
 
@@ -184,7 +231,7 @@ class Scanner {
   // are within the format's limits and whose body lies in the file starts
   // one; the search goes on after its end. A file that begins with a record
   // header is a pack file of its own, whole (padding, damage and all).
-  void SearchRecords(const std::string& where, const ByteRange& bytes) {
+  void SearchRecords(const std::string& where, const ByteRange& bytes, const std::string& fileSystem) {
     std::vector<uint8_t> chunk;
     std::string error;
     std::vector<std::pair<uint64_t, uint64_t>> chains;
@@ -203,7 +250,7 @@ class Scanner {
            hit = FindRecordMagic(chunk.data(), chunk.size(), hit + 1)) {
         uint64_t start = at + hit;
         if (start == 0) {
-          Found({FindKind::PackFile, where, {{where, BaseOf(where), bytes}}});
+          Found({FindKind::PackFile, where, {{where, BaseOf(where), bytes}}, fileSystem});
           return;
         }
         // The start is judged first: walking the chain from every header of
@@ -219,14 +266,14 @@ class Scanner {
       if (got < want) break;
       at = next;
     }
-    ReportChains(where, bytes, chains);
+    ReportChains(where, bytes, chains, fileSystem);
   }
 
   // Chains inside one file, in the order they lie: one whose first block
   // copies from history it did not write, and that does not expand alone,
   // is taken with the chain before it (a script and its installer).
   void ReportChains(const std::string& where, const ByteRange& bytes,
-                    const std::vector<std::pair<uint64_t, uint64_t>>& chains) {
+                    const std::vector<std::pair<uint64_t, uint64_t>>& chains, const std::string& fileSystem) {
     std::vector<FoundPackFile> files;
     for (const auto& chain : chains) {
       std::string shown = where + " at offset " + std::to_string(chain.first);
@@ -239,10 +286,11 @@ class Scanner {
         Found({FindKind::ChainedPair,
                where + " at offsets " + std::to_string(chains[i].first) + " and " +
                    std::to_string(chains[i + 1].first),
-               {files[i], files[i + 1]}});
+               {files[i], files[i + 1]},
+               fileSystem});
         ++i;
       } else {
-        Found({FindKind::PackFile, files[i].where, {files[i]}});
+        Found({FindKind::PackFile, files[i].where, {files[i]}, fileSystem});
       }
     }
   }
@@ -302,7 +350,8 @@ class Scanner {
   }
 
   std::function<void(const Find&)> onFind_;
-  std::set<std::pair<uint64_t, uint64_t>> searched_;  // in the file scanned now: offset, size
+  // In the file scanned now: where the bytes lie (see ImageBytes::Locate), their size.
+  std::set<std::tuple<const void*, uint64_t, uint64_t>> searched_;
 };
 
 bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) {
@@ -459,16 +508,18 @@ int Scan(const Invocation& in) {
       status = DataError(error);
       return;
     }
+    // Finds inside images name their file system: "disc.iso:/DISK1/INSTALL.SC_ (ISO 9660, Joliet)".
+    std::string inside = find.fileSystem.empty() ? "" : " (" + find.fileSystem + ")";
     if (find.kind == FindKind::PackFile) {
-      printf("%s: pack file, %llu bytes packed; %s\n", find.where.c_str(),
+      printf("%s%s: pack file, %llu bytes packed; %s\n", find.where.c_str(), inside.c_str(),
              (unsigned long long)find.files[0].bytes.size, expanded.says[0].c_str());
     } else {
-      printf("%s: %s\n", find.where.c_str(),
+      printf("%s%s: %s\n", find.where.c_str(), inside.c_str(),
              find.kind == FindKind::Media
                  ? "media"
                  : "two pack files, the second continuing the first's decoder history");
       for (size_t i = 0; i < find.files.size(); ++i) {
-        printf("  %s: %llu bytes packed; %s\n", find.files[i].where.c_str(),
+        printf("  %s%s: %llu bytes packed; %s\n", find.files[i].where.c_str(), inside.c_str(),
                (unsigned long long)find.files[i].bytes.size, expanded.says[i].c_str());
       }
     }

@@ -39,6 +39,12 @@ bool ExtentBytes::ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* go
   return true;
 }
 
+void ExtentBytes::Locate(const void** root, uint64_t* at) const {
+  if (extents_.size() != 1) return ImageBytes::Locate(root, at);
+  from_->Locate(root, at);
+  *at += extents_[0].offset;
+}
+
 bool ReadExactly(ImageBytes* bytes, uint64_t offset, uint8_t* data, size_t size, const char* what,
                  std::string* error) {
   size_t got = 0;

@@ -18,6 +18,12 @@ class ImageBytes {
   virtual uint64_t Size() const = 0;
   // Reads size bytes at offset; fewer only at the end.
   virtual bool ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) = 0;
+  // Where these bytes begin in the run of bytes they are one stretch of
+  // (*root, at *at): two names of the same bytes in an image locate alike.
+  virtual void Locate(const void** root, uint64_t* at) const {
+    *root = this;
+    *at = 0;
+  }
 };
 
 // size bytes of an open file from base on (cut to what the file holds).
@@ -26,6 +32,10 @@ class FileBytes final : public ImageBytes {
   FileBytes(std::shared_ptr<FileReader> file, uint64_t base, uint64_t size);
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) override;
+  void Locate(const void** root, uint64_t* at) const override {
+    *root = file_.get();
+    *at = base_;
+  }
 
  private:
   std::shared_ptr<FileReader> file_;
@@ -46,6 +56,7 @@ class ExtentBytes final : public ImageBytes {
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, uint8_t* data, size_t size, size_t* got, std::string* error) override;
   size_t Count() const { return extents_.size(); }  // a fragmented file has several
+  void Locate(const void** root, uint64_t* at) const override;
 
  private:
   std::shared_ptr<ImageBytes> from_;

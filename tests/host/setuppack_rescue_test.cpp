@@ -307,8 +307,9 @@ TEST_F(RescueTest, ScanFindsMediaInFolderTreesDiscImagesAndOtherFiles) {
   ASSERT_EQ(Shell("genisoimage -quiet -J -o disc.iso iso && genisoimage -quiet -o plain.iso iso").status, 0);
   Result r = Run("scan --extract rescued disc.iso plain.iso tree");
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_TRUE(Contains(r.output, "disc.iso:/SETUP/DISK1: media\n")) << r.output;
-  EXPECT_TRUE(Contains(r.output, "plain.iso:/SETUP/DISK1: media\n")) << r.output;  // ISO 9660 names alone
+  EXPECT_TRUE(Contains(r.output, "disc.iso:/SETUP/DISK1 (ISO 9660, Joliet): media\n")) << r.output;
+  EXPECT_TRUE(Contains(r.output, "plain.iso:/SETUP/DISK1 (ISO 9660): media\n"))
+      << r.output;  // ISO 9660 names alone
   for (const char* folder :
        {"rescued/disc.iso_SETUP_DISK1", "rescued/plain.iso_SETUP_DISK1", "rescued/tree_a_b"}) {
     EXPECT_TRUE(Read(std::string(folder) + "/INSTALL.SCR") == script_) << folder;
