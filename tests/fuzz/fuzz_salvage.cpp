@@ -20,8 +20,8 @@
 
 #include "check_record.h"
 #include "crc32.h"
-#include "pack_layout.h"
-#include "salvage.h"
+#include "expand/layout.h"
+#include "rescue/salvage.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
-#include "pack_files.h"
-#include "seal_image.h"
+#include "platform/file_io.h"
+#include "expand/records.h"
+#include "media/seal_image.h"
 
 class PackedSource {
  public:

@@ -1,14 +1,14 @@
-#include "single_file.h"
+#include "media/single_file.h"
 
 #include <stdio.h>
 
 #include <algorithm>
 #include <memory>
 
-#include "commands.h"
-#include "file_io.h"
-#include "pack_files.h"
-#include "salvage.h"
+#include "commands/commands.h"
+#include "platform/file_io.h"
+#include "expand/records.h"
+#include "rescue/salvage.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder.h"
+#include "encode/encoder.h"
 
 struct Invocation {
   bool help = false;

@@ -1,4 +1,4 @@
-#include "seal_image.h"
+#include "media/seal_image.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "salvage.h"
+#include "rescue/salvage.h"
 
 #include <string.h>
 
@@ -7,7 +7,7 @@
 #include "block_decoder.h"
 #include "check_record.h"
 #include "crc32.h"
-#include "pack_layout.h"
+#include "expand/layout.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "encoder.h"
+#include "encode/encoder.h"
 
 #include <math.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "pack_stream.h"
+#include "encode/segments.h"
 
 #include <string.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "crc32.h"
-#include "file_io.h"
+#include "platform/file_io.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 struct IsoFile {
   std::string path;  // inside the image, "/"-separated, without a leading "/"

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "cli/options.h"
 
 #include <string.h>
 

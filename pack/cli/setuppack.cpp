@@ -7,9 +7,9 @@
 #include <new>
 #include <string>
 
-#include "command_line.h"
-#include "commands.h"
-#include "file_io.h"
+#include "cli/options.h"
+#include "commands/commands.h"
+#include "platform/file_io.h"
 
 namespace {
 

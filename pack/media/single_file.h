@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "seal_image.h"
+#include "cli/options.h"
+#include "media/seal_image.h"
 
 // The program: a copy of setup (a setup.exe of this version, unsigned, with
 // nothing after its image) sealed for the two pack files, which follow its

@@ -1,4 +1,4 @@
-#include "installer_check.h"
+#include "media/installer_check.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "pack_files.h"
+#include "expand/records.h"
 
 struct SalvageReport {
   bool whole = false;     // expanded and verified as unpack would: nothing was salvaged

@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 namespace {
 

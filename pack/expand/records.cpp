@@ -1,4 +1,4 @@
-#include "pack_files.h"
+#include "expand/records.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -8,7 +8,7 @@
 #include "block_decoder.h"
 #include "check_record.h"
 #include "crc32.h"
-#include "pack_layout.h"
+#include "expand/layout.h"
 #include "record_reader.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "pack_files.h"
+#include "expand/records.h"
 
 enum class ChainEnd {
   Whole,      // the last record ends where the file ends

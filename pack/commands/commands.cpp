@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "commands/commands.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -8,16 +8,16 @@
 
 #include "check_record.h"
 #include "crc32.h"
-#include "expand_stream.h"
-#include "file_io.h"
-#include "installer_check.h"
-#include "pack_files.h"
-#include "pack_layout.h"
-#include "pack_stream.h"
-#include "progress_line.h"
-#include "salvage.h"
-#include "seal_image.h"
-#include "single_file.h"
+#include "expand/expand.h"
+#include "platform/file_io.h"
+#include "media/installer_check.h"
+#include "expand/records.h"
+#include "expand/layout.h"
+#include "encode/segments.h"
+#include "cli/progress_line.h"
+#include "rescue/salvage.h"
+#include "media/seal_image.h"
+#include "media/single_file.h"
 
 #ifndef SETUPPACK_DATA_FROM_BIN
 #define SETUPPACK_DATA_FROM_BIN "../share/setuppack"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "cli/options.h"
 #include "record_reader.h"  // PackCheck
 
 const int ExitSuccess = 0;

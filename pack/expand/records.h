@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "block_decoder.h"
-#include "encoder.h"
+#include "encode/encoder.h"
 #include "record_reader.h"
 
 // The progress line of large inputs: "  42% of N bytes" on standard error.

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder.h"
+#include "encode/encoder.h"
 
 // Where a file to pack comes from: Read returns false with *error on a read
 // error, and *got = 0 at the end.

@@ -1,4 +1,4 @@
-#include "expand_stream.h"
+#include "expand/expand.h"
 
 #include <string.h>
 

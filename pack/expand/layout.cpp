@@ -1,4 +1,4 @@
-#include "pack_layout.h"
+#include "expand/layout.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "iso9660.h"
+#include "rescue/iso9660.h"
 
 #include <string.h>
 

@@ -13,12 +13,12 @@
 #include <set>
 
 #include "check_record.h"
-#include "commands.h"
-#include "file_io.h"
-#include "iso9660.h"
-#include "pack_files.h"
-#include "pack_layout.h"
-#include "salvage.h"
+#include "commands/commands.h"
+#include "platform/file_io.h"
+#include "rescue/iso9660.h"
+#include "expand/records.h"
+#include "expand/layout.h"
+#include "rescue/salvage.h"
 
 namespace {
 
