@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include "encode/segments.h"
+#include "platform/file_io.h"
+
 #ifndef SETUPPACK_VERSION
 #define SETUPPACK_VERSION "unknown"
 #endif
@@ -253,3 +256,7 @@ bool CheckOptionsApply(const Invocation& in, std::string* error) {
   *error = "unknown command '" + in.command + "'";
   return false;
 }
+
+bool ShowsProgress(const Invocation& in) { return !in.quiet && (in.verbose || StandardErrorIsTerminal()); }
+
+unsigned PackThreads(const Invocation& in) { return in.threads != 0 ? in.threads : AllProcessors(); }

@@ -33,6 +33,11 @@ struct Invocation {
   bool singleFile = false;  // media: one program that carries the pack files, -o names it
 };
 
+// Whether the progress line is shown (-q, -v, and a terminal on standard
+// error decide), and the threads to pack with (-T; 0 for every processor).
+bool ShowsProgress(const Invocation& in);
+unsigned PackThreads(const Invocation& in);
+
 // Reads argv into *invocation. False, with the message in *error, for a
 // usage error.
 bool ParseCommandLine(int argc, char** argv, Invocation* invocation, std::string* error);

@@ -1,17 +1,31 @@
 // setuppack: makes the pack files that setup.exe expands, and reads them back.
-// The command line is read in command_line.cpp, the commands run in
-// commands.cpp, and files are read and written behind file_io.h
-// (file_io_posix.cpp, file_io_windows.cpp).
+// The command line is read in options.cpp, each command runs in its own file
+// under commands/, and files are read and written behind platform/file_io.h.
 #include <stdio.h>
 
 #include <new>
 #include <string>
 
 #include "cli/options.h"
+#include "cli/status.h"
 #include "commands/commands.h"
 #include "platform/file_io.h"
 
 namespace {
+
+// Runs the command of a parsed command line and returns the exit status.
+int RunCommand(const Invocation& in, const char* programPath) {
+  std::string error;
+  if (!CheckOptionsApply(in, &error)) return UsageError(error);
+  if (in.command == "pack") return Pack(in);
+  if (in.command == "unpack") return Unpack(in);
+  if (in.command == "test") return Test(in);
+  if (in.command == "list") return List(in);
+  if (in.command == "extract") return Extract(in);
+  if (in.command == "seal") return Seal(in);
+  if (in.command == "scan") return Scan(in);
+  return Media(in, programPath);
+}
 
 int Run(int argc, char** argv) {
   InstallSignalHandlers();

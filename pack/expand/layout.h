@@ -10,7 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "expand/records.h"
+// A record as its header describes it.
+struct ListedRecord {
+  uint32_t offset;
+  uint32_t packedSize;  // 0: stored
+  uint32_t expandedSize;
+  bool isCheck;  // a compressed record whose body begins as a check record's
+};
 
 enum class ChainEnd {
   Whole,      // the last record ends where the file ends

@@ -112,6 +112,12 @@ std::string CheckFailureReason(const PackCheck& check) {
          std::to_string(check.listedRecords);
 }
 
+std::string Verified(const PackCheck& check, size_t size) {
+  std::string bytes = std::to_string(size) + " bytes";
+  if (!check.present) return bytes + ", no check record: damage to it can go unnoticed";
+  return bytes + ", size and CRC-32 " + Hex32(check.expectedCrc) + " match its check record";
+}
+
 void ShowPackProgress(size_t done, size_t total) {
   fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);
   if (done == total) fprintf(stderr, "\n");

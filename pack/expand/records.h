@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "block_decoder.h"
-#include "encode/encoder.h"
+#include "expand/layout.h"
 #include "record_reader.h"
 
 // The progress line of large inputs: "  42% of N bytes" on standard error.
@@ -56,6 +56,9 @@ bool ContinuesEarlierHistory(const std::vector<uint8_t>& packed);
 // CRC-32 or its number of records differs from what the check record says.
 std::string CheckFailureReason(const PackCheck& check);
 
+// What was verified of a pack file that expanded whole to size bytes.
+std::string Verified(const PackCheck& check, size_t size);
+
 // What the records of a pack file say it expands to, up to the first record
 // that is not whole and at most 256 MiB: the room to make for its expansion
 // at once.
@@ -75,13 +78,6 @@ bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
 bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint8_t>>& packed,
                       std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
                       size_t* failedFile, std::string* error);
-
-struct ListedRecord {
-  uint32_t offset;
-  uint32_t packedSize;  // 0: stored
-  uint32_t expandedSize;
-  bool isCheck;  // a compressed record whose body begins as a check record's
-};
 
 // Reads the record headers of a pack file without expanding anything.
 bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* records, std::string* error);

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
 #include "media/seal_image.h"
+
+// The names of the two pack files a program carries, in order.
+inline const char* const PackNames[2] = {"INSTALL.SC_", "INSTALL.EX_"};
 
 // The program: a copy of setup (a setup.exe of this version, unsigned, with
 // nothing after its image) sealed for the two pack files, which follow its
@@ -35,8 +37,3 @@ bool LooksLikeProgram(const std::vector<uint8_t>& data);
 // Reads path when it is a file (not a folder or standard input) that looks
 // like a program.
 bool ReadIfProgram(const std::string& path, std::vector<uint8_t>* data);
-
-// test, list and extract of such a program; they return the exit status.
-int TestProgram(const std::string& path, const std::vector<uint8_t>& program);
-int ListProgram(const std::string& path, const std::vector<uint8_t>& program);
-int ExtractProgram(const Invocation& in, const std::vector<uint8_t>& program);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "check_record.h"
+#include "encode/encoder.h"
 #include "crc32.h"
 #include "expand/layout.h"
 #include "rescue/salvage.h"

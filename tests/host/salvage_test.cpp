@@ -10,6 +10,7 @@
 #include "platform/file_io.h"
 #include "rescue/iso9660.h"
 #include "iso_test_image.h"
+#include "encode/encoder.h"
 #include "expand/layout.h"
 #include "rescue/salvage.h"
 #include "test_data.h"
