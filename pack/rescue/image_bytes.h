@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 class ImageBytes {
  public:

@@ -1,6 +1,6 @@
 #include "rescue/image_files.h"
 
-#include "iso9660.h"
+#include "rescue/iso9660.h"
 #include "rescue/fat.h"
 
 namespace {

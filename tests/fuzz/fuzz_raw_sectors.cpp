@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "iso9660.h"
+#include "rescue/iso9660.h"
 #include "rescue/raw_sectors.h"
 
 namespace {

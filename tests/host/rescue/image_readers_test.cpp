@@ -6,7 +6,7 @@
 #include <functional>
 #include <map>
 
-#include "iso9660.h"
+#include "rescue/iso9660.h"
 #include "rescue/image_files.h"
 #include "setuppack_runner.h"
 
