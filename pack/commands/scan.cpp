@@ -9,11 +9,30 @@
 #include "cli/status.h"
 #include "commands/commands.h"
 #include "expand/records.h"
+#include "media/seal_image.h"
+#include "media/single_file.h"
 #include "platform/file_io.h"
 #include "rescue/salvage.h"
 #include "rescue/scan_search.h"
 
 namespace {
+
+// Where a program that carries its pack files holds them, as its seal says
+// (after its image, where a signature covers them); false for any other file.
+bool CarriedPackFiles(const std::vector<uint8_t>& head, uint64_t size, Extent carried[2]) {
+  SealInfo seal;
+  std::string error;
+  size_t end = 0;
+  if (!LooksLikeProgram(head) || !ImageEnd(head, "", &end, &error) || !ReadSeal(head, "", &seal, &error) ||
+      seal.state != SealState::Sealed) {
+    return false;
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (seal.files[i].carriedAt < end || seal.files[i].carriedAt > size) return false;
+    carried[i] = {seal.files[i].carriedAt, seal.files[i].length};
+  }
+  return true;
+}
 
 // An expansion kept in memory.
 class MemorySink final : public ExpansionSink {
@@ -114,7 +133,8 @@ std::string FolderFor(const std::string& where, std::set<std::string>* given) {
 // The name of an expanded pack file: INSTALL.SC_ -> INSTALL.SCR,
 // INSTALL.EX_ -> INSTALL.EXE; others keep their name with ".expanded".
 std::string ExpandedName(const Find& find, size_t i) {
-  if (find.kind == FindKind::Media) return i == 0 ? "INSTALL.SCR" : "INSTALL.EXE";
+  if (find.kind == FindKind::Media || find.kind == FindKind::Program)
+    return i == 0 ? "INSTALL.SCR" : "INSTALL.EXE";
   const std::string& name = find.files[i].name;
   std::string last = name.size() > 3 ? name.substr(name.size() - 3) : "";
   bool lower = !last.empty() && islower((unsigned char)last[1]);
@@ -165,8 +185,9 @@ int Scan(const Invocation& in) {
              (unsigned long long)find.files[0].bytes.size, expanded.says[0].c_str());
     } else {
       printf("%s%s: %s\n", find.where.c_str(), inside.c_str(),
-             find.kind == FindKind::Media
-                 ? "media"
+             find.kind == FindKind::Media ? "media"
+             : find.kind == FindKind::Program
+                 ? "a program that carries its media"
                  : "two pack files, the second continuing the first's decoder history");
       for (size_t i = 0; i < find.files.size(); ++i) {
         printf("  %s%s: %llu bytes packed; %s\n", find.files[i].where.c_str(), inside.c_str(),
@@ -186,7 +207,7 @@ int Scan(const Invocation& in) {
       status = DataError(error);
     }
   };
-  ScanPaths(in.files, onFind, &problems, &found);
+  ScanPaths(in.files, onFind, &problems, &found, CarriedPackFiles);
   fflush(stdout);
   for (const std::string& problem : problems) status = DataError(problem);
   if (found == 0 && problems.empty()) {

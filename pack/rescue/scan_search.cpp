@@ -16,7 +16,8 @@ namespace {
 
 const uint64_t SearchChunk = 1 << 20;
 const uint64_t LargestPackFile = 0xFFFFFFFFull;
-const int DeepestImage = 4;  // disc images inside disc images
+const int DeepestImage = 4;            // disc images inside disc images
+const uint64_t ProgramHead = 1 << 20;  // what is read of a program to find the pack files it carries
 
 // A file or folder entry of a folder being scanned.
 struct NamedRange {
@@ -28,7 +29,8 @@ struct NamedRange {
 // onFind as it is made.
 class Scanner {
  public:
-  explicit Scanner(std::function<void(const Find&)> onFind) : onFind_(onFind) {}
+  Scanner(std::function<void(const Find&)> onFind, CarriedReader carried)
+      : onFind_(onFind), carried_(carried) {}
   std::vector<std::string> problems;  // what could not be read
   size_t found = 0;
 
@@ -144,9 +146,37 @@ class Scanner {
       for (const ImageVolume& volume : volumes) ScanImage(where, volume, depth + 1);
     } else if (!error.empty()) {
       problems.push_back(where + DescribedIn(inside) + ": " + error);
-    } else {
+    } else if (!ScanProgram(where, bytes, inside)) {
       SearchRecords(where, bytes, inside);
     }
+  }
+
+  // A program that carries its pack files is media (cut short: what it
+  // still holds of them).
+  bool ScanProgram(const std::string& where, const ByteRange& bytes, const std::string& fileSystem) {
+    uint8_t magic[2] = {0, 0};
+    size_t got = 0;
+    std::string error;
+    if (!carried_ || !bytes.file->ReadAt(bytes.offset, magic, sizeof magic, &got, &error) || got < 2 ||
+        magic[0] != 'M' || magic[1] != 'Z') {
+      return false;
+    }
+    std::vector<uint8_t> head((size_t)std::min<uint64_t>(bytes.size, ProgramHead));
+    Extent carried[2];
+    if (!bytes.file->ReadAt(bytes.offset, head.data(), head.size(), &got, &error) || got < head.size() ||
+        !carried_(head, bytes.size, carried)) {
+      return false;
+    }
+    std::vector<FoundPackFile> files;
+    for (int i = 0; i < 2; ++i) {
+      const char* name = i == 0 ? "INSTALL.SC_" : "INSTALL.EX_";
+      uint64_t at = std::min(carried[i].offset, bytes.size);
+      files.push_back({where + ":" + name,
+                       name,
+                       {"", bytes.file, bytes.offset + at, std::min(carried[i].size, bytes.size - at)}});
+    }
+    Found({FindKind::Program, where, files, fileSystem});
+    return true;
   }
 
   static std::string DescribedIn(const std::string& fileSystem) {
@@ -295,6 +325,7 @@ class Scanner {
   }
 
   std::function<void(const Find&)> onFind_;
+  CarriedReader carried_;
   // In the file scanned now: where the bytes lie (see ImageBytes::Locate), their size.
   std::set<std::tuple<const void*, uint64_t, uint64_t>> searched_;
 };
@@ -321,8 +352,8 @@ bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) 
 }
 
 void ScanPaths(const std::vector<std::string>& paths, const std::function<void(const Find&)>& onFind,
-               std::vector<std::string>* problems, size_t* found) {
-  Scanner scanner(onFind);
+               std::vector<std::string>* problems, size_t* found, const CarriedReader& carried) {
+  Scanner scanner(onFind, carried);
   for (const std::string& path : paths) scanner.ScanPath(path);
   *problems = scanner.problems;
   *found = scanner.found;

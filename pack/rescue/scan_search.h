@@ -41,10 +41,11 @@ struct FoundPackFile {
   ByteRange bytes;
 };
 
-// A find: media (a script and an installer, in the launcher's order), two
-// chains of records inside one file of which the second continues the
-// first's decoder history, or one pack file on its own.
-enum class FindKind { Media, ChainedPair, PackFile };
+// A find: media (a script and an installer, in the launcher's order), a
+// program that carries its media (media --single-file), two chains of
+// records inside one file of which the second continues the first's decoder
+// history, or one pack file on its own.
+enum class FindKind { Media, Program, ChainedPair, PackFile };
 struct Find {
   FindKind kind;
   std::string where;
@@ -61,5 +62,11 @@ bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error);
 // Walks the folder trees, disc images and files of paths, in order, and
 // hands every find to onFind as it is made (its files are closed again once
 // it is handled). *problems: what could not be read; *found: the finds.
+//
+// carried, when given, tells a program that carries its pack files from the
+// first bytes of a file that begins with "MZ" (at most 1 MiB of them) and
+// the file's size: where each of the two lies in it (the seal that says so
+// is read by media/, which the search does not use).
+using CarriedReader = std::function<bool(const std::vector<uint8_t>& head, uint64_t size, Extent carried[2])>;
 void ScanPaths(const std::vector<std::string>& paths, const std::function<void(const Find&)>& onFind,
-               std::vector<std::string>* problems, size_t* found);
+               std::vector<std::string>* problems, size_t* found, const CarriedReader& carried = nullptr);

@@ -4,6 +4,7 @@
 // path and file system, and extracted under its name or salvaged.
 #include <gtest/gtest.h>
 
+#include "pe_test_image.h"
 #include "setuppack_runner.h"
 
 namespace {
@@ -192,6 +193,35 @@ TEST_F(ScanImagesTest, EachImageKindGivesBackItsMediaUnderTheirNames) {
       EXPECT_TRUE(exe == installer_);
     }
   }
+}
+
+// A program that carries its media (media --single-file), in an image, in
+// a folder, and cut short by a download: found as what it is.
+TEST_F(ScanImagesTest, AProgramThatCarriesItsMediaIsFoundAsOne) {
+  Write("setup.exe", ImageOf({1024, 512, 512, 512, 512 + 16, 0}));
+  Result made = Run("media --script script --installer installer --setup setup.exe --single-file -o p.exe");
+  ASSERT_EQ(made.status, 0) << made.output;
+  ASSERT_EQ(Shell("mkdir -p iso/SETUP tree && cp p.exe iso/SETUP/PRODUCT.EXE && cp p.exe tree/ && "
+                  "genisoimage -quiet -J -o disc.iso iso && head -c $(( $(stat -c %s p.exe) - 3000 )) p.exe "
+                  "> tree/cut.exe")
+                .status,
+            0);
+  Result r = Run("scan --salvage --extract out disc.iso tree");
+  EXPECT_EQ(r.status, 1) << r.output;  // the cut one
+  for (const char* line :
+       {"disc.iso:/SETUP/PRODUCT.EXE (ISO 9660, Joliet): a program that carries its media\n",
+        "tree/p.exe: a program that carries its media\n",
+        "tree/cut.exe: a program that carries its media\n"}) {
+    EXPECT_TRUE(Contains(r.output, line)) << line << r.output;
+  }
+  for (const char* folder : {"out/disc.iso_SETUP_PRODUCT.EXE/", "out/tree_p.exe/"}) {
+    EXPECT_TRUE(Read(std::string(folder) + "INSTALL.SCR") == script_) << folder;
+    EXPECT_TRUE(Read(std::string(folder) + "INSTALL.EXE") == installer_) << folder;
+  }
+  std::vector<uint8_t> exe = Read("out/tree_cut.exe/INSTALL.EXE");
+  EXPECT_TRUE(Read("out/tree_cut.exe/INSTALL.SCR") == script_);
+  EXPECT_TRUE(!exe.empty() && exe.size() < installer_.size() &&
+              std::equal(exe.begin(), exe.end(), installer_.begin()));
 }
 
 }  // namespace
