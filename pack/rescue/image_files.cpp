@@ -96,7 +96,7 @@ bool ReadCueFile(const std::string& cuePath, std::string* dataPath, RawTrack* tr
     *error = cuePath + ": the file it names, '" + name + "', is not beside it";
     return false;
   }
-  *dataPath = JoinPath(folder, found[0]);
+  *dataPath = slash == std::string::npos ? found[0] : JoinPath(folder, found[0]);
   *track = cue.track;
   return true;
 }
