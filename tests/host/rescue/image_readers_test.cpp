@@ -6,8 +6,9 @@
 #include <functional>
 #include <map>
 
-#include "rescue/iso9660.h"
+#include "rescue/fat.h"
 #include "rescue/image_files.h"
+#include "rescue/iso9660.h"
 #include "setuppack_runner.h"
 
 namespace {
@@ -256,6 +257,35 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
       EXPECT_GT(listing["SETUP/INSTALL.EX_"].extents, 1u);  // fragmented, and read whole
     }
   }
+}
+
+// A floppy whose 224 root entries all name one folder, which names itself:
+// each folder's clusters are read once, every other name of them is
+// reported (read as they say, the tree would be 224 folders deep 64 times).
+TEST_F(ImageReadersTest, ManyNamesOfOneFolderAreReadOnce) {
+  Make("mkfs.vfat -C floppy.img 1440 >/dev/null && mmd -i floppy.img ::/A");
+  std::vector<uint8_t> image = Read("floppy.img");
+  const size_t Root = 19 * 512, Entries = 224, FolderA = 33 * 512;  // after the boot sector and two FATs
+  ASSERT_EQ(memcmp(&image[Root], "A          ", 11), 0);
+  for (size_t i = 1; i < Entries; ++i) {
+    memcpy(&image[Root + 32 * i], &image[Root], 32);
+    std::string name = "A" + std::to_string(1000 + i);
+    memcpy(&image[Root + 32 * i], name.data(), name.size());
+  }
+  memcpy(&image[FolderA + 64], &image[Root], 32);  // after "." and ".."
+  memcpy(&image[FolderA + 64], "LOOP", 4);
+  Write("floppy.img", image);
+  std::shared_ptr<ImageBytes> bytes = OpenBytes(Path("floppy.img"));
+  std::vector<FatVolume> volumes = FindFatVolumes(bytes.get());
+  ASSERT_EQ(volumes.size(), 1u);
+  std::vector<FatFile> files;
+  std::vector<std::string> problems;
+  std::string error;
+  ASSERT_TRUE(ReadFatVolume(bytes.get(), volumes[0], &files, &problems, &error)) << error;
+  EXPECT_TRUE(files.empty());
+  ASSERT_EQ(problems.size(), Entries);  // 223 more names of A, and A/LOOP
+  for (const std::string& p : problems)
+    EXPECT_NE(p.find("runs into the clusters of A/ (cluster 2)"), std::string::npos) << p;
 }
 
 }  // namespace
