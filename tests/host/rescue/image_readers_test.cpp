@@ -9,6 +9,7 @@
 #include "rescue/fat.h"
 #include "rescue/image_files.h"
 #include "rescue/iso9660.h"
+#include "rescue/raw_cd_image.h"
 #include "setuppack_runner.h"
 
 namespace {
@@ -53,24 +54,6 @@ FileMap List(const std::string& path, const RawTrack* track, std::string* kind) 
     }
   }
   return listing;
-}
-
-// A raw dump of an ISO image's sectors: mode 1, or mode 2 form 1; the
-// error-correction bytes are left zero (the reader does not look at them).
-std::vector<uint8_t> RawSectors(const std::vector<uint8_t>& iso, int mode, std::vector<uint8_t> raw = {}) {
-  for (size_t at = 0; at < iso.size(); at += 2048) {
-    size_t sector = raw.size() / 2352 + 150;  // addresses count from 00:02:00
-    std::vector<uint8_t> s(2352, 0);
-    memset(&s[1], 0xFF, 10);
-    s[12] = (uint8_t)((sector / 4500 / 10) << 4 | sector / 4500 % 10);
-    s[13] = (uint8_t)((sector / 75 % 60 / 10) << 4 | sector / 75 % 60 % 10);
-    s[14] = (uint8_t)((sector % 75 / 10) << 4 | sector % 75 % 10);
-    s[15] = (uint8_t)mode;
-    if (mode == 2) s[18] = s[22] = 0x08;  // subheader: a data sector of form 1
-    memcpy(&s[mode == 1 ? 16 : 24], &iso[at], 2048);
-    raw.insert(raw.end(), s.begin(), s.end());
-  }
-  return raw;
 }
 
 class ImageReadersTest : public SetuppackTest {
@@ -136,18 +119,6 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
         {"SETUP/install.sc_", "script", 0, ""},
         {"F1", "filler", 0, ""},
         {"F3", "filler", 0, ""}}},
-      {"FAT16 behind an MBR",
-       [&] {
-         Make(
-             "truncate -s 20M disk.img && printf 'label: dos\\nstart=2048, type=6\\n' | sfdisk -q disk.img "
-             "&& "
-             "mkfs.vfat -F 16 --offset 2048 disk.img >/dev/null && mmd -i disk.img@@1M ::/DISK1 && "
-             "mcopy -i disk.img@@1M script ::/DISK1/INSTALL.SC_ && mcopy -i disk.img@@1M installer "
-             "::/DISK1/INSTALL.EX_");
-       },
-       "disk.img",
-       "FAT16, partition at byte 1048576",
-       {{"DISK1/INSTALL.SC_", "script", 0, ""}, {"DISK1/INSTALL.EX_", "installer", 0, ""}}},
       {"FAT32 with long names",
        [&] {
          Make(
@@ -198,18 +169,6 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
        {{"DISK1/INSTALL.EX_", "installer", 150000, "the image ends inside it"},
         {"DISK1/INSTALL.SC_", "script", 0, "the image ends before it"},
         {"README.TXT", "readme", 0, ""}}},
-      {"raw mode 1 sectors",
-       [&] {
-         isoImage();
-         Write("disc.bin", RawSectors(iso, 1));
-       },
-       "disc.bin", "ISO 9660, Joliet; raw sectors, mode 1", media},
-      {"raw mode 2 form 1 sectors",
-       [&] {
-         isoImage();
-         Write("disc.bin", RawSectors(iso, 2));
-       },
-       "disc.bin", "ISO 9660, Joliet; raw sectors, mode 2", media},
       {"raw sectors after an audio track, found by their cue sheet",
        [&] {
          isoImage();

@@ -5,30 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "pe_test_image.h"
+#include "rescue/raw_cd_image.h"
 #include "setuppack_runner.h"
 
 namespace {
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
-}
-
-// An ISO image's sectors written as a raw dump (mode 1, or mode 2 form 1),
-// after `before` raw bytes; the error-correction bytes are left zero (scan
-// does not look at them).
-std::vector<uint8_t> RawSectors(const std::vector<uint8_t>& iso, int mode, std::vector<uint8_t> raw = {}) {
-  auto bcd = [](size_t n) { return (uint8_t)((n / 10) << 4 | n % 10); };
-  for (size_t at = 0; at < iso.size(); at += 2048) {
-    size_t sector = raw.size() / 2352 + 150;  // addresses count from 00:02:00
-    std::vector<uint8_t> s(2352, 0);
-    memset(&s[1], 0xFF, 10);
-    s[12] = bcd(sector / 4500), s[13] = bcd(sector / 75 % 60), s[14] = bcd(sector % 75);
-    s[15] = (uint8_t)mode;
-    if (mode == 2) s[18] = s[22] = 0x08;  // subheader: a data sector of form 1
-    memcpy(&s[mode == 1 ? 16 : 24], &iso[at], 2048);
-    raw.insert(raw.end(), s.begin(), s.end());
-  }
-  return raw;
 }
 
 class ScanImagesTest : public SetuppackTest {
