@@ -10,6 +10,7 @@ const int DeepestFolder = 64;
 const size_t MostFiles = 1u << 20;
 const uint64_t LargestFolder = 65536 * 32;  // the most entries a FAT folder may have
 const uint32_t Unclaimed = 0;
+const int MostLogicalPartitions = 128;
 
 uint32_t Le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | ((uint32_t)p[3] << 24); }
@@ -341,18 +342,30 @@ std::vector<FatVolume> FindFatVolumes(ImageBytes* image) {
     volumes.push_back({"FAT" + std::to_string(layout.bits), 0});
     return volumes;
   }
-  // The four primary partitions of an MBR.
-  uint8_t mbr[512];
-  std::string ignored;
-  if (!ReadExactly(image, 0, mbr, sizeof mbr, "", &ignored) || mbr[510] != 0x55 || mbr[511] != 0xAA) {
-    return volumes;
-  }
-  for (int i = 0; i < 4; ++i) {
-    const uint8_t* entry = mbr + 446 + 16 * i;
-    uint64_t offset = (uint64_t)Le32(entry + 8) * 512;
-    if (entry[4] != 0 && offset > 0 && ReadBootSector(image, offset, &layout)) {
-      volumes.push_back({"FAT" + std::to_string(layout.bits), offset});
+  // The four primary partitions of an MBR, and the logical ones of an
+  // extended partition: a chain of boot records, each holding one
+  // partition (placed from itself) and the next record (placed from the
+  // extended partition's start).
+  uint64_t extended = 0, next = 0;
+  for (int record = 0; record < MostLogicalPartitions; ++record) {
+    uint8_t mbr[512];
+    std::string ignored;
+    if (!ReadExactly(image, next, mbr, sizeof mbr, "", &ignored) || mbr[510] != 0x55 || mbr[511] != 0xAA)
+      break;
+    uint64_t here = next;
+    next = 0;
+    for (int i = 0; i < (record == 0 ? 4 : 2); ++i) {
+      const uint8_t* entry = mbr + 446 + 16 * i;
+      uint64_t start = (uint64_t)Le32(entry + 8) * 512;
+      bool isExtended = entry[4] == 0x05 || entry[4] == 0x0F || entry[4] == 0x85;
+      if (isExtended && start > 0) {
+        if (record == 0) extended = start;
+        next = extended + (record == 0 ? 0 : start);
+      } else if (entry[4] != 0 && start > 0 && ReadBootSector(image, here + start, &layout)) {
+        volumes.push_back({"FAT" + std::to_string(layout.bits), here + start});
+      }
     }
+    if (next <= here) break;  // each record lies after the one before: no loop
   }
   return volumes;
 }

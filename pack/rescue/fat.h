@@ -28,7 +28,7 @@ struct FatVolume {
 };
 
 // The FAT volumes of the image: itself, or the partitions of its MBR that
-// hold one (none: it is not a FAT image).
+// hold one, primary and logical (none: it is not a FAT image).
 std::vector<FatVolume> FindFatVolumes(ImageBytes* image);
 
 // The regular files of the volume, in the order of its directories. False,

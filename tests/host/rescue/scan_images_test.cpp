@@ -82,12 +82,15 @@ TEST_F(ScanImagesTest, EachImageKindGivesBackItsMediaUnderTheirNames) {
        "floppy.img_SETUP",
        false,
        nullptr},
-      {"FAT16 behind an MBR",
-       "truncate -s 20M disk.img && printf 'label: dos\\nstart=2048, type=6\\n' | sfdisk -q disk.img && "
-       "mkfs.vfat -F 16 --offset 2048 disk.img >/dev/null && mmd -i disk.img@@1M ::/DISK1 && "
-       "mcopy -i disk.img@@1M cd/INSTALL.SC_ cd/INSTALL.EX_ ::/DISK1/",
+      {"FAT16 behind an MBR, in a primary and a logical partition",
+       "truncate -s 30M disk.img && printf 'label: dos\\nstart=2048, size=10M, type=6\\nstart=22528, "
+       "type=5\\n"
+       "start=24576, type=6\\n' | sfdisk -q disk.img && mkfs.vfat -F 16 --offset 2048 disk.img 10240 "
+       ">/dev/null "
+       "&& mkfs.vfat -F 16 --offset 24576 disk.img 18432 >/dev/null && mcopy -i disk.img@@1M filler ::/F1 && "
+       "mmd -i disk.img@@12M ::/DISK1 && mcopy -i disk.img@@12M cd/INSTALL.SC_ cd/INSTALL.EX_ ::/DISK1/",
        "--extract out disk.img",
-       {"disk.img:/DISK1 (FAT16, partition at byte 1048576): media\n"},
+       {"disk.img:/DISK1 (FAT16, partition at byte 12582912): media\n"},
        0,
        "disk.img_DISK1",
        false,
