@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "expand/records.h"
+#include "expand/expander.h"
+#include "record_reader.h"
 
 struct SalvageReport {
   bool whole = false;     // expanded and verified as unpack would: nothing was salvaged

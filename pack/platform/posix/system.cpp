@@ -6,7 +6,6 @@
 
 #include <algorithm>
 
-
 std::string SystemError(const std::string& name) { return name + ": " + strerror(errno); }
 
 std::string FolderOf(const std::string& path) {
@@ -30,7 +29,8 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
   return true;
 }
 
-bool ReadSome(int fd, uint8_t* buffer, size_t size, size_t* got, const std::string& name, std::string* error) {
+bool ReadSome(int fd, uint8_t* buffer, size_t size, size_t* got, const std::string& name,
+              std::string* error) {
   ssize_t n;
   do {
     n = read(fd, buffer, size);
