@@ -89,7 +89,6 @@ uint64_t RecordOffset(PackedSource* source, uint32_t index, std::string* error) 
   return offset;
 }
 
-
 // An expansion kept in memory, made room for once.
 class VectorSink final : public ExpansionSink {
  public:
@@ -171,7 +170,8 @@ bool ExpandWhole(PackExpander* expander, const uint8_t* packed, size_t size, Exp
   RecordPosition at = {0, 0};
   PackedSource source;
   source.OpenMemory(packed, size);
-  bool expanded = ExpandOnce(expander, &source, (uint32_t)chain.endOffset, sink, check, text, sizeof text, &at);
+  bool expanded =
+      ExpandOnce(expander, &source, (uint32_t)chain.endOffset, sink, check, text, sizeof text, &at);
   if (!expanded && at.index < chain.records.size()) {
     *error = DescribeRecordFailure(chain.records[at.index], at, text);
     return false;
@@ -195,13 +195,13 @@ bool ExpandWhole(PackExpander* expander, const uint8_t* packed, size_t size, Exp
   return true;
 }
 
-
 // Says what is wrong with a file too large to be read again whole, from
 // what the stream found: the record that failed, or how the expansion
 // differs from the check record (the file is then expanded again, from the
 // state before it, to name the first record that differs).
 void DescribeStreamed(PackExpander* expander, const DecoderState& before, PackedSource* source,
-                      const PackCheck& check, const char* text, const RecordPosition& at, std::string* error) {
+                      const PackCheck& check, const char* text, const RecordPosition& at,
+                      std::string* error) {
   if (!(check.present && at.offset >= source->Size())) {
     *error = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
     return;
