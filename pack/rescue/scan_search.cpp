@@ -9,6 +9,7 @@
 
 #include "check_record.h"
 #include "expand/layout.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "rescue/image_files.h"
 
