@@ -114,6 +114,8 @@ TEST_F(ScanImagesTest, EachImageKindGivesBackItsMediaUnderTheirNames) {
        "floppy.img_SETUP",
        true,
        "::/SETUP/INSTALL.EX_"},
+      // Cut 6,000 bytes into the clusters after INSTALL.SC_'s (a 1.44 MB
+      // floppy's clusters begin at byte 16,896: boot sector, two FATs, root).
       {"FAT12 cut through INSTALL.EX_",
        "mkfs.vfat -C floppy.img 1440 >/dev/null && mcopy -i floppy.img cd/INSTALL.SC_ ::/ && "
        "mcopy -i floppy.img cd/INSTALL.EX_ ::/ && truncate -s $(( $(stat -c %s cd/INSTALL.SC_) + 16896 + "
