@@ -81,7 +81,7 @@ MANWIDTH=80 man -l pack/setuppack.1 2>/dev/null | col -bx | sed 's/$/\r/' >"$win
 mkdir "$win/cmake"
 sed 's|@SETUPPACK_PROGRAM_FROM_CONFIG@|../setuppack.exe|; s|@SETUPPACK_SETUP_FROM_CONFIG@|../setup.exe|' \
   pack/cmake/setuppackConfig.cmake.in >"$win/cmake/setuppackConfig.cmake"
-cp build/host/pack/setuppackConfigVersion.cmake "$win/cmake/"
+cp build/host/pack/setuppackConfigVersion.cmake pack/cmake/setuppackSign.cmake "$win/cmake/"
 stamp "$win"
 (cd "$stage" && find "${win##*/}" -type f | LC_ALL=C sort |
   zip -X -q -9 "$root/dist/setuppack-$version-windows-x64.zip" -@)

@@ -68,7 +68,8 @@ media "$work/deb/usr/bin/setuppack"
 
 unzip -q "dist/setuppack-$version-windows-x64.zip" -d "$work"
 win=$work/setuppack-$version-windows-x64
-for f in setuppack.exe setup.exe README.txt setuppack.txt LICENSE cmake/setuppackConfig.cmake; do has "$win/$f"; done
+for f in setuppack.exe setup.exe README.txt setuppack.txt LICENSE cmake/setuppackConfig.cmake \
+  cmake/setuppackSign.cmake; do has "$win/$f"; done
 # The README is for Windows users, in Notepad's line ends.
 grep -q "signtool sign" "$win/README.txt" && grep -q "setuppack $version for" "$win/README.txt" &&
   grep -q -- "--single-file" "$win/README.txt" &&
