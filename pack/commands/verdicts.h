@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "record_reader.h"  // PackCheck
+
 struct RecordVerdict {  // list: one record of a pack file
   uint32_t offset;
   const char* type;  // "check", "compressed", "stored"
@@ -48,6 +50,29 @@ inline void SetDamage(FileVerdict* file, const std::string& why) {
     }
     at = why.find("record ", at + 1);
   }
+}
+
+// A pack file that expanded whole, as its check record vouched for it.
+inline FileVerdict WholeFile(const std::string& path, int64_t packedSize, const PackCheck& check) {
+  FileVerdict file;
+  file.path = path;
+  file.packedSize = packedSize;
+  file.expandedSize = (int64_t)check.expandedSize;
+  file.checkRecord = check.present ? "match" : "absent";
+  file.hasCrc = check.present != 0;
+  file.crc = check.expectedCrc;
+  return file;
+}
+
+// One that failed (why says how), or was not tested after one that failed.
+inline FileVerdict FailedFile(const std::string& path, int64_t packedSize, const char* verdict,
+                              const std::string& why) {
+  FileVerdict file;
+  file.path = path;
+  file.packedSize = packedSize;
+  file.verdict = verdict;
+  if (!why.empty()) SetDamage(&file, why);
+  return file;
 }
 
 struct FindVerdict {  // scan: one find
