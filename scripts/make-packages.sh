@@ -78,7 +78,8 @@ cp "$setup_exe" "$win/setup.exe"
 cp LICENSE "$win/"
 # Its lines that name the home page go when there is none.
 if [ -n "$homepage" ]; then
-  sed "s/VERSION/$version/; s|@HOMEPAGE@|$homepage|; s/$/\r/" pack/README-windows.txt >"$win/README.txt"
+  escaped=$(printf '%s' "$homepage" | sed 's/[&|\\]/\\&/g')  # as sed's replacement takes it
+  sed "s/VERSION/$version/; s|@HOMEPAGE@|$escaped|; s/$/\r/" pack/README-windows.txt >"$win/README.txt"
 else
   sed "s/VERSION/$version/; /@HOMEPAGE@/d; s/$/\r/" pack/README-windows.txt >"$win/README.txt"
 fi

@@ -133,10 +133,20 @@ const CommandOptions Commands[] = {
 // the default, -9 --best. Each level examines more match candidates per
 // position (chainLimit) and refines the parse more often (parsePasses);
 // -9 also tries ending blocks halfway.
-const EncoderOptions Levels[9] = {
-    {4, 32, 1, false},  {4, 48, 1, false},   {4, 64, 2, false},   {4, 128, 2, false}, {4, 192, 3, false},
-    {4, 256, 3, false}, {4, 1024, 4, false}, {4, 2048, 5, false}, {4, 4096, 5, true},
+struct Level {
+  uint32_t chainLimit, parsePasses;
+  bool splitBlocks;
 };
+const Level Levels[9] = {
+    {32, 1, false},  {48, 1, false},   {64, 2, false},   {128, 2, false}, {192, 3, false},
+    {256, 3, false}, {1024, 4, false}, {2048, 5, false}, {4096, 5, true},
+};
+
+void SetLevel(Invocation* in, int level) {
+  in->encoder.chainLimit = Levels[level - 1].chainLimit;
+  in->encoder.parsePasses = Levels[level - 1].parsePasses;
+  in->encoder.splitBlocks = Levels[level - 1].splitBlocks;
+}
 
 bool ParseThreads(const std::string& text, unsigned* threads) {
   if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -177,8 +187,8 @@ const Flag Flags[] = {
     {"--decompress", 'd', [](Invocation* in) { in->impliedCommand = "unpack"; }},
     {"--test", 't', [](Invocation* in) { in->impliedCommand = "test"; }},
     {"--keep", 'k', [](Invocation*) {}},  // files are never removed: kept by default
-    {"--fast", 0, [](Invocation* in) { in->encoder = Levels[0]; }},
-    {"--best", 0, [](Invocation* in) { in->encoder = Levels[8]; }},
+    {"--fast", 0, [](Invocation* in) { SetLevel(in, 1); }},
+    {"--best", 0, [](Invocation* in) { SetLevel(in, 9); }},
     {"--json", 0, [](Invocation* in) { in->json = true, in->quiet = true, in->verbose = false; }},
     {"--no-check", 0, [](Invocation* in) { in->withCheck = false; }},
     {"--no-setup", 0, [](Invocation* in) { in->noSetup = true; }},
@@ -244,7 +254,7 @@ class Parser {
       char letter = word[i];
       std::string typed = std::string("-") + letter;
       if (letter >= '1' && letter <= '9') {
-        in_->encoder = Levels[letter - '1'];
+        SetLevel(in_, letter - '0');
         Given("--level", typed);
         continue;
       }
@@ -300,6 +310,7 @@ class Parser {
   // The command word and the files; -d and -t name the command as gzip's
   // letters do, when no command word is given.
   bool Finish(std::string* error) {
+    if (in_->json) in_->quiet = true, in_->verbose = false;  // one document, and nothing else
     if (!in_->threadsText.empty() && !ParseThreads(in_->threadsText, &in_->threads)) {
       *error = "'" + in_->threadsText + "' is no number of threads (0 for every processor, or 1 to 1024)";
       return false;

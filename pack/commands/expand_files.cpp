@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "cli/progress_line.h"
 #include "expand/layout.h"
 
 namespace {
@@ -181,6 +182,7 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       sink->writer.Open(0, &sink->failure);
     }
     bool readFailed = false;
+    ProgressLine summary(false, expansion->verbose, name, 0);  // -v: the file's line when it is done
     if (salvage) {
       expansion->salvaged.emplace_back();
       SalvagePackFile(expander.get(), whole, sink, &expansion->salvaged.back());
@@ -211,6 +213,8 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
                                : readWhole        ? SealOf(whole)
                                                   : source.Seal());
     expansion->padding.push_back(whole.empty() ? 0 : PaddingAfterLastRecord(whole));
+    summary.Finish(salvage ? whole.size() : source.Size(),
+                   salvage ? expansion->salvaged.back().written : check.expandedSize);
     if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
     writing = writing && sink->failure.empty();
   }

@@ -144,6 +144,7 @@ int Extract(const Invocation& in) {
   Expansion expansion;
   expansion.hashed = seal.state == SealState::Sealed;
   expansion.quiet = in.quiet;
+  expansion.verbose = in.verbose;
   size_t failed = 0;
   bool whole =
       ReadAndExpand(sources, planned ? &destinations : nullptr, in.salvage, &expansion, &failed, &error);

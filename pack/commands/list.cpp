@@ -14,9 +14,9 @@ namespace {
 
 // Lists the records of one pack file, on standard output or, when file is
 // not null, into it; returns the exit status. afterScript: it is an
-// INSTALL.EX_, which expands after the script.
+// INSTALL.EX_, which expands after the script. quiet: no note of padding.
 int ListPackedData(const std::string& name, const std::vector<uint8_t>& packed, bool afterScript,
-                   FileVerdict* file) {
+                   FileVerdict* file, bool quiet) {
   PackLayout layout = ReadLayout(packed);
   if (file) file->packedSize = (int64_t)packed.size(), file->listed = true, file->checkRecord = "absent";
   // A file that is not a pack file has no table to show.
@@ -74,7 +74,7 @@ int ListPackedData(const std::string& name, const std::vector<uint8_t>& packed, 
     if (file) file->verdict = "damaged", SetDamage(file, name + ": " + trouble);
     return DataError(name + ": " + trouble);
   }
-  if (layout.first().end == ChainEnd::Padding && text) {
+  if (layout.first().end == ChainEnd::Padding && text && !quiet) {
     fprintf(stderr, "setuppack: %s: %s\n", name.c_str(),
             DescribePadding(layout.first(), packed.size()).c_str());
   }
@@ -89,7 +89,8 @@ FileVerdict* NextFile(Verdicts* verdicts, const std::string& path) {
   return &verdicts->files.back();
 }
 
-int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Verdicts* verdicts) {
+int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Verdicts* verdicts,
+                bool quiet) {
   SealInfo seal;
   std::vector<std::vector<uint8_t>> packed;
   std::string error;
@@ -100,7 +101,7 @@ int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Ve
         path + " (" + PackNames[i] + " from byte " + std::to_string(seal.files[i].carriedAt) + ")";
     FileVerdict* file = NextFile(verdicts, PackNames[i]);
     if (file) file->container = path, file->carriedAt = (int64_t)seal.files[i].carriedAt;
-    if (ListPackedData(name, packed[i], i == 1, file) != ExitSuccess) status = ExitData;
+    if (ListPackedData(name, packed[i], i == 1, file, quiet) != ExitSuccess) status = ExitData;
   }
   return status;
 }
@@ -122,8 +123,8 @@ int List(const Invocation& in, Verdicts* verdicts) {
     }
     bool afterScript = IsInstallerName(path);
     int listed = LooksLikeProgram(packed)
-                     ? ListProgram(name, packed, verdicts)
-                     : ListPackedData(name, packed, afterScript, NextFile(verdicts, name));
+                     ? ListProgram(name, packed, verdicts, in.quiet)
+                     : ListPackedData(name, packed, afterScript, NextFile(verdicts, name), in.quiet);
     if (listed != ExitSuccess) status = listed;
   }
   return status;

@@ -41,6 +41,7 @@ int Unpack(const Invocation& in) {
   std::string error;
   Expansion expansion;
   expansion.quiet = in.quiet;
+  expansion.verbose = in.verbose;
   size_t failed = 0;
   if (!ReadAndExpand(sources, &destinations, in.salvage, &expansion, &failed, &error))
     return DataError(error);

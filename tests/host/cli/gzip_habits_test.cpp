@@ -67,6 +67,12 @@ const Habit Habits[] = {
     {"\"$SP\" -9 SETUP.INF a.txt", 0, "", "", "test -f SETUP.IN_ && \"$SP\" -dc a.tx_ | cmp - a.txt"},
     {"\"$SP\" --fast -k big", 0, "", "", "\"$SP\" -t big._"},
     {"\"$SP\" -1 -c a.txt | \"$SP\" -dc - | cmp - a.txt", 0, "", "", nullptr},
+    // The levels: -1 is --fast, -6 the default, -9 --best.
+    {"\"$SP\" -1c big >l1 && \"$SP\" -6c big >l6 && \"$SP\" -9c big >l9", 0, "", "",
+     "\"$SP\" --fast -c big | cmp - l1 && \"$SP\" -c big | cmp - l6 && "
+     "\"$SP\" --best -c big | cmp - l9 && ! cmp -s l1 l6 && ! cmp -s l6 l9"},
+    // -v of unpack: a line for each file.
+    {"\"$SP\" -v -f unpack a.pk a.out 2>&1 | cat", 0, "a.pk: |-> 20000 bytes (", nullptr, nullptr},
     // A repeated option that takes one value.
     {"\"$SP\" media --script SETUP.INF --installer INSTALL.EXE --no-setup -o m2 --output m3", 2, "",
      "--output", "test ! -e m2 && test ! -e m3"},
