@@ -40,6 +40,12 @@ const Habit Habits[] = {
      "[ $(wc -l <.out) = 1 ] && tr -d '\\r' <.out | cmp -s - .out"},
     {"\"$SP\" -v -f media --script SETUP.INF --installer INSTALL.EXE --no-setup -o cd 2>&1 | cat", 0,
      "SETUP.INF: |INSTALL.EXE: |cd/INSTALL.SC_: ", nullptr, "tr -d '\\r' <.out | cmp -s - .out"},
+    // On a terminal (script(1) gives one): the progress line, redrawn over
+    // itself and cleared, then -v's line; -q shows nothing.
+    {"for i in 1 2 3 4 5 6 7 8 9 10; do cat big; done >big10 && "
+     "script -qec \"'$SP' -v pack big10 big10.pk\" /dev/null | tr '\\r' '#'",
+     0, "#big10: |% |MB of 3.0 MB|#big10: 3000000 -> ", "", nullptr},
+    {"script -qec \"'$SP' -q -f pack big10 big10.pk\" /dev/null", 0, "", "", nullptr},
     // Results and messages keep their order in a pipe: the files tested
     // before the seal that refuses them.
     {"cp cd/INSTALL.SC_ cd/INSTALL.EX_ sealed/ && \"$SP\" test sealed 2>&1 | cat", 0,
