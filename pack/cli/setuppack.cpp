@@ -30,12 +30,14 @@ int RunCommand(const Invocation& in, const char* programPath, Verdicts* verdicts
 int Run(int argc, char** argv) {
   InstallSignalHandlers();
   // Each result line is out before any message that follows it, in a pipe
-  // as on a terminal (the Windows C runtime buffers whole blocks for _IOLBF).
+  // as on a terminal (the Windows C runtime buffers whole blocks for
+  // _IOLBF); messages are written as they come, on every system.
 #ifdef _WIN32
   setvbuf(stdout, nullptr, _IONBF, 0);
 #else
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
+  setvbuf(stderr, nullptr, _IONBF, 0);
   Invocation invocation;
   std::string error;
   if (!ParseCommandLine(argc, argv, &invocation, &error) ||
