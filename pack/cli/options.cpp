@@ -319,7 +319,7 @@ class Parser {
     if (named) {
       in_->command = words_[0];
       words_.erase(words_.begin());
-    } else if (!in_->impliedCommand.empty() || in_->toStdout || PackLevelGiven()) {
+    } else if (!in_->impliedCommand.empty() || in_->toStdout || PacksByLetter()) {
       // gzip's way: every word is a file; without one, standard input.
       in_->command = in_->impliedCommand.empty() ? "pack" : in_->impliedCommand;
       in_->filesOnly = true;
@@ -335,7 +335,8 @@ class Parser {
     return true;
   }
 
-  bool PackLevelGiven() const {
+  // -c, -k or a level without -d or -t: gzip packs.
+  bool PacksByLetter() const {
     for (const Invocation::Option& given : in_->given) {
       if (given.name == "--level" || given.name == "--keep") return true;
     }
