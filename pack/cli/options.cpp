@@ -335,7 +335,7 @@ class Parser {
     return true;
   }
 
-  // -c, -k or a level without -d or -t: gzip packs.
+  // -k or a level, which pack when no letter names another command.
   bool PacksByLetter() const {
     for (const Invocation::Option& given : in_->given) {
       if (given.name == "--level" || given.name == "--keep") return true;
