@@ -1,5 +1,6 @@
 // setuppack media: the two pack files of a media folder, with a copy of
 // setup.exe sealed for them, or one program that carries them.
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -183,7 +184,7 @@ int PackMediaFiles(const Invocation& in, const std::vector<uint8_t>& script,
   const std::string shown[2] = {DisplayName(in.script, true), DisplayName(in.installer, true)};
   std::string error;
   for (int i = 0; i < 2; ++i) {
-    ProgressLine progress(ShowsProgress(in), shown[i], sources[i]->size());
+    ProgressLine progress(RedrawsProgress(in), in.verbose, shown[i], sources[i]->size());
     PackStreamOptions options;
     options.inputName = shown[i];
     options.threads = PackThreads(in);
@@ -194,6 +195,7 @@ int PackMediaFiles(const Invocation& in, const std::vector<uint8_t>& script,
     VectorOutput output(&(*packed)[i]);
     PackStreamResult result;
     if (!PackStream(state.get(), &input, &output, options, &result, &error)) return DataError(error);
+    progress.Finish(result.expandedSize, result.packedSize);
   }
   bool same = true;
   if (!VerifyPackedData(*packed, {&script, &installer}, &same, &error)) {
@@ -225,6 +227,7 @@ int MediaSingleFile(const Invocation& in, const std::string& setup, const std::s
     return DataError("media: " + error + " (nothing was written)");
   }
   if (!WriteDestination(destination, program, &error)) return DataError(error);
+  if (in.quiet) return ExitSuccess;
   printf(
       "%s: %zu bytes: setup.exe copied from %s (%s), %zu bytes, then INSTALL.SC_ (%zu -> %zu bytes) and "
       "INSTALL.EX_ (%zu -> %zu bytes), sealed for them\n",
@@ -246,6 +249,15 @@ int Media(const Invocation& in, const char* programPath) {
     return UsageError(std::string("media --single-file takes no ") +
                       (in.noSetup ? "--no-setup" : "--no-seal") +
                       ": the program is setup.exe sealed for the pack files it carries");
+  }
+  // Windows starts a program by its .exe (Explorer shows any other as a
+  // file to open with something).
+  std::string suffix = in.outputDir.size() >= 4 ? in.outputDir.substr(in.outputDir.size() - 4) : "";
+  for (char& c : suffix) c = (char)tolower((unsigned char)c);
+  if (in.singleFile && suffix != ".exe" && !IsStandardStream(in.outputDir)) {
+    std::string problem = "-o '" + in.outputDir + "' does not end in .exe, which Windows starts a program by";
+    if (in.strict) return DataError("media: " + problem + " (--strict; nothing was written)");
+    if (!in.quiet) fprintf(stderr, "setuppack: warning: %s (--strict refuses it)\n", problem.c_str());
   }
   std::string setup = in.setup, how = "given with --setup", lookedAt;
   if (setup.empty() && !in.noSetup) {
@@ -334,7 +346,8 @@ int Media(const Invocation& in, const char* programPath) {
   for (int i = 0; i < 2; ++i) {
     writers.emplace_back(new DestinationWriter(destinations[i]));
     outputs.emplace_back(new MediaOutput(writers.back().get()));
-    ProgressLine progress(ShowsProgress(in), shown[i], sources[i]->SizeKnown() ? sources[i]->Size() : 0);
+    ProgressLine progress(RedrawsProgress(in), in.verbose, shown[i],
+                          sources[i]->SizeKnown() ? sources[i]->Size() : 0);
     PackStreamOptions options;
     options.inputName = shown[i];
     options.threads = PackThreads(in);
@@ -348,6 +361,7 @@ int Media(const Invocation& in, const char* programPath) {
         !writers.back()->Close(&error)) {
       return DataError(error);
     }
+    progress.Finish(packed[i].expandedSize, packed[i].packedSize);
   }
   bool same = true;
   if (!VerifyMedia(&outputs, packed, &same, &error)) return DataError("verification failed: " + error);
@@ -363,6 +377,7 @@ int Media(const Invocation& in, const char* programPath) {
   if (destinations.size() > 2 && !WriteDestination(destinations[2], setupData, &error))
     return DataError(error);
 
+  if (in.quiet) return ExitSuccess;
   printf("%s: %llu -> %llu bytes\n%s: %llu -> %llu bytes\n", targets[0].c_str(),
          (unsigned long long)packed[0].expandedSize, (unsigned long long)packed[0].packedSize,
          targets[1].c_str(), (unsigned long long)packed[1].expandedSize,

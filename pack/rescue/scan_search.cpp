@@ -144,7 +144,7 @@ class Scanner {
       image.reset(new ExtentBytes(bytes.file, {{bytes.offset, bytes.size}}));
     }
     if (depth < DeepestImage && ReadImage(image, track, &volumes, &error)) {
-      for (const ImageVolume& volume : volumes) ScanImage(where, volume, depth + 1);
+      for (const ImageVolume& volume : volumes) ScanImage(where, bytes.path, volume, depth + 1);
     } else if (!error.empty()) {
       problems.push_back(where + DescribedIn(inside) + ": " + error);
     } else if (!ScanProgram(where, bytes, inside)) {
@@ -172,9 +172,10 @@ class Scanner {
     for (int i = 0; i < 2; ++i) {
       const char* name = i == 0 ? "INSTALL.SC_" : "INSTALL.EX_";
       uint64_t at = std::min(carried[i].offset, bytes.size);
-      files.push_back({where + ":" + name,
-                       name,
-                       {"", bytes.file, bytes.offset + at, std::min(carried[i].size, bytes.size - at)}});
+      files.push_back(
+          {where + ":" + name,
+           name,
+           {bytes.path, bytes.file, bytes.offset + at, std::min(carried[i].size, bytes.size - at)}});
     }
     Found({FindKind::Program, where, files, fileSystem});
     return true;
@@ -184,7 +185,8 @@ class Scanner {
     return fileSystem.empty() ? "" : " (" + fileSystem + ")";
   }
 
-  void ScanImage(const std::string& where, const ImageVolume& volume, int depth) {
+  // path: the file the image lies in.
+  void ScanImage(const std::string& where, const std::string& path, const ImageVolume& volume, int depth) {
     for (const std::string& problem : volume.problems) {
       problems.push_back(where + DescribedIn(volume.fileSystem) + ": " + problem);
     }
@@ -195,7 +197,7 @@ class Scanner {
       }
       size_t slash = f.path.find_last_of('/');
       std::string folder = slash == std::string::npos ? "" : f.path.substr(0, slash);
-      folders[folder].push_back({f.path.substr(slash + 1), {"", f.bytes, 0, f.bytes->Size()}});
+      folders[folder].push_back({f.path.substr(slash + 1), {path, f.bytes, 0, f.bytes->Size()}});
     }
     for (const auto& folder : folders) {
       ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/", depth,

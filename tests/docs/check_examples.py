@@ -85,6 +85,14 @@ CASES = [
         ("setuppack seal media", 0, ["media/setup.exe: sealed for"])],
      "verify": [("setuppack test media", 0, [SEAL_MATCHES]),
                 ("setuppack unpack media/INSTALL.SC_ - | cmp - INSTALL.SCR", 0, [])]},
+    # --json: one document of what test, list and scan found.
+    {"docs": ["docs/json.md"], "setup": MEDIA + FINDS + "setuppack -q media --script INSTALL.SCR --installer "
+                                                        "INSTALL.EXE --single-file -o product-setup.exe\n",
+     "steps": [
+         ("setuppack --json test media", 0, ['"version": 1', '"verdict": "match"']),
+         ("setuppack --json test media/INSTALL.SC_ media/INSTALL.EX_", 0, ['"check_record": "match"']),
+         ("setuppack --json list product-setup.exe", 0, ['"container": "product-setup.exe"', '"type": "check"']),
+         ("setuppack --json scan disc.iso", 0, ['"kind": "media"', '"image": "disc.iso"'])]},
 ]
 # The examples' paths that stand for places outside the case's folder.
 PLACES = {"/mnt/cdrom": "cdrom"}
