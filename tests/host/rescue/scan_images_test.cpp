@@ -206,6 +206,10 @@ TEST_F(ScanImagesTest, AProgramThatCarriesItsMediaIsFoundAsOne) {
     EXPECT_TRUE(Read(std::string(folder) + "INSTALL.SCR") == script_) << folder;
     EXPECT_TRUE(Read(std::string(folder) + "INSTALL.EXE") == installer_) << folder;
   }
+  Result json = Run("scan --json disc.iso");
+  EXPECT_TRUE(Contains(json.output, "\"where\": \"disc.iso:/SETUP/PRODUCT.EXE (ISO 9660, Joliet)\","))
+      << json.output;
+  EXPECT_TRUE(Contains(json.output, "\"kind\": \"program\",")) << json.output;
   std::vector<uint8_t> exe = Read("out/tree_cut.exe/INSTALL.EXE");
   EXPECT_TRUE(Read("out/tree_cut.exe/INSTALL.SCR") == script_);
   EXPECT_TRUE(!exe.empty() && exe.size() < installer_.size() &&
