@@ -26,7 +26,7 @@ int SilentSwitchGiven(const char* tail) {
     // Each word of the tail (after blanks and control characters).
     if ((unsigned char)*word <= ' ' || (word != tail && (unsigned char)word[-1] > ' ')) continue;
     // The list ends at an empty switch, or at the block's end.
-    for (const char* s = switches; *s != '\0' && s < switches + SettingsSwitchesSize; ++s) {
+    for (const char* s = switches; s < switches + SettingsSwitchesSize && *s != '\0'; ++s) {
       if (WordIs(word, s)) return 1;
       while (*s != '\0') ++s;
     }
