@@ -52,13 +52,15 @@ HANDLE JoinInstallationJob(HANDLE process) {
   HANDLE port = createPort(INVALID_HANDLE_VALUE, NULL, 0, 1);
   JOBOBJECT_ASSOCIATE_COMPLETION_PORT association = {job, port};
   // A process of the installation that asks to leave the job may: the job
-  // only watches, and must not make such a start fail.
+  // only watches, and must not make such a start fail. (Wine 8 refuses
+  // limits; the job still watches there.)
   JOBOBJECT_BASIC_LIMIT_INFORMATION limits;
   ZeroMemory(&limits, sizeof(limits));
   limits.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+  setInformation(job, JobObjectBasicLimitInformation, &limits, sizeof(limits));
   if (port != NULL &&
       setInformation(job, JobObjectAssociateCompletionPortInformation, &association, sizeof(association)) &&
-      setInformation(job, JobObjectBasicLimitInformation, &limits, sizeof(limits)) && assign(job, process)) {
+      assign(job, process)) {
     return port;
   }
   if (port != NULL) CloseHandle(port);

@@ -49,6 +49,7 @@ void LogFailure(DWORD code, const char* text, UINT textId) {
   // would have seen.
   SYSTEMTIME now;
   GetLocalTime(&now);
+  if (!ExitCodesWanted()) code = 0;  // the code setup.exe returns
   char line[MessageFormatSize + 128];
   FormatBounded(line, 128, "%u-%u%u-%u%u %u%u:%u%u:%u%u setup.exe exit code %u: ", now.wYear, now.wMonth / 10,
                 now.wMonth % 10, now.wDay / 10, now.wDay % 10, now.wHour / 10, now.wHour % 10,
