@@ -1,8 +1,8 @@
-#include "launcher_settings.h"
+#include "media/launcher_settings.h"
 
 #include <string.h>
 
-#include "seal_image.h"  // ImageEnd
+#include "media/seal_image.h"  // ImageEnd
 #include "settings.h"
 
 namespace {

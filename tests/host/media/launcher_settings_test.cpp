@@ -1,13 +1,14 @@
 // setup.exe's settings block as setuppack writes and reads it, on a small
 // PE image that holds a seal block and a settings block in its one section.
-#include "launcher_settings.h"
+#include "media/launcher_settings.h"
 
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include "media/seal_image.h"
 #include "pe_test_image.h"
-#include "seal_image.h"
 #include "settings.h"
+#include "setuppack_runner.h"
 
 namespace {
 
@@ -103,6 +104,49 @@ TEST(LauncherSettingsTest, SilentSwitchesAreWordsThatFitTheBlock) {
       EXPECT_NE(std::string::npos, error.find(c.error)) << error;
     }
   }
+}
+
+// media --exit-code --silent-switch, into a folder's setup.exe (sealed or
+// not) and into a single-file program; test and list print the settings.
+TEST_F(SetuppackTest, MediaWritesTheSettingsThatTestAndListPrint) {
+  Write("script", MixedBytes(5000, 31));
+  Write("installer", MixedBytes(9000, 32));
+  Write("setup.exe", SettingsImage());
+  Write("old.exe", ImageOf({1024, 512, 512, 512, 512 + 16, 0}));
+  const std::string made = "media --script script --installer installer ";
+  const std::string lines =
+      "  exit code: the installer's, or 2, 1603, 1618 for its own failures (--exit-code)\n"
+      "  silent switches: /S /qn (no window, failures logged to %TEMP%\\ZIMRO~SE.LOG)\n";
+  const struct {
+    const char* options;
+    const char* written;  // what test reads
+    const char* image;    // the setup.exe written
+  } forms[] = {{"--single-file -o p.exe", "p.exe", "p.exe"},
+               {"-o folder", "folder", "folder/setup.exe"},
+               {"--no-seal -o plain", "plain", "plain/setup.exe"}};
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.options);
+    Result r =
+        Run(made + "--setup setup.exe --exit-code --silent-switch /S --silent-switch=/qn " + form.options);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<uint8_t> bytes = Read(form.image);
+    EXPECT_EQ(ReadLE32(&bytes[ChecksumAt]), PeChecksum(bytes, ChecksumAt));
+    Result tested = Run(std::string("test ") + form.written);
+    EXPECT_EQ(tested.status, 0) << tested.output;
+    EXPECT_NE(std::string::npos, tested.output.find(lines)) << tested.output;
+  }
+  Result listed = Run("list p.exe");
+  EXPECT_NE(std::string::npos, listed.output.find("p.exe: setup.exe's settings\n" + lines)) << listed.output;
+
+  // A setup.exe from before the settings takes none; what media cannot
+  // make is a usage error.
+  Result old = Run(made + "--setup old.exe --exit-code -o from-old");
+  EXPECT_EQ(old.status, 1);
+  EXPECT_NE(std::string::npos, old.output.find("'old.exe' has no settings block")) << old.output;
+  EXPECT_FALSE(Exists("from-old/setup.exe"));
+  EXPECT_EQ(Run(made + "--no-setup --exit-code -o none").status, 2);
+  EXPECT_EQ(Run(made + "--setup setup.exe --silent-switch '/S x' -o bad").status, 2);
+  EXPECT_EQ(Run("pack --exit-code script s.pk").status, 2);
 }
 
 }  // namespace
