@@ -77,9 +77,12 @@ int CarriedPackFileIntact(HANDLE program, const uint8_t* entry) {
 // verified. On failure nothing of it is left. (Empty paths could not be
 // built whole.) The source is the file at sourcePath or, when program is
 // open, the range of it that the seal entry names (sourcePath then names the
-// program). sealEntry NULL: unsealed.
+// program). sealEntry NULL: unsealed. On failure *inTheWay names the entry
+// of TempSetupDir that kept the file from being written under part or
+// taking its name (a folder of that name, or a file that could not be
+// deleted), when one is there.
 int ExpandPackFile(const char* destination, const char* part, const char* sourcePath, HANDLE program,
-                   const uint8_t* sealEntry) {
+                   const uint8_t* sealEntry, const char** inTheWay) {
   const uint8_t* sealed = sealEntry ? sealEntry + SealEntryLengthOffset : NULL;
   int expanded = 0;
   if (destination[0] != '\0' && part[0] != '\0') {
@@ -96,15 +99,12 @@ int ExpandPackFile(const char* destination, const char* part, const char* source
     }
   }
   DeleteFileA(part);
+  if (GetFileAttributesA(part) != INVALID_FILE_ATTRIBUTES) {
+    *inTheWay = part;
+  } else if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) {
+    *inTheWay = destination;
+  }
   return 0;
-}
-
-// After a failed expansion: the entry of TempSetupDir that kept it from
-// being written under part or taking its name (a folder of that name, or a
-// file that could not be deleted), or NULL when neither is there.
-const char* EntryInTheWay(const char* part, const char* destination) {
-  if (GetFileAttributesA(part) != INVALID_FILE_ATTRIBUTES) return part;
-  return GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES ? destination : NULL;
 }
 
 // The entry of seal for the script (the installer's follows it), or NULL
@@ -193,13 +193,12 @@ DWORD RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSe
   // way is named rather than media that may be whole.
   const char* failedPack = NULL;
   const char* inTheWay = NULL;
-  if (!ExpandPackFile(scriptDestination, scriptPart, scriptSource, program, scriptSeal)) {
+  if (!ExpandPackFile(scriptDestination, scriptPart, scriptSource, program, scriptSeal, &inTheWay)) {
     failedPack = shownScript;
-    inTheWay = EntryInTheWay(scriptPart, scriptDestination);
-  } else if (!ExpandPackFile(installerDestination, installerPart, installerSource, program, installerSeal)) {
+  } else if (!ExpandPackFile(installerDestination, installerPart, installerSource, program, installerSeal,
+                             &inTheWay)) {
     DeleteFileA(scriptDestination);
     failedPack = shownInstaller;
-    inTheWay = EntryInTheWay(installerPart, installerDestination);
   }
   if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
   if (failedPack != NULL) {
