@@ -16,6 +16,7 @@ packages=(
   zip unzip dpkg-dev lintian
   openssl osslsigncode
   genisoimage
+  nsis
 )
 
 missing=()

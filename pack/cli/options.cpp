@@ -96,6 +96,11 @@ const char UsageText[] =
     "                  (without it, media warns)\n"
     "      --single-file  media: one program (-o PROGRAM.exe) that carries its pack\n"
     "                  files; test, list and extract read such a PROGRAM\n"
+    "      --exit-code media: setup.exe returns the installer's exit code, and 2,\n"
+    "                  1603 or 1618 for its own failures (without it, 0)\n"
+    "      --silent-switch SWITCH  media (repeatable): setup.exe started with SWITCH\n"
+    "                  (such as /S; letter case aside) shows nothing and logs failures\n"
+    "                  to %TEMP%\\ZIMRO~SE.LOG; the installer still gets SWITCH\n"
     "An option that takes a value is given once.\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
@@ -124,7 +129,8 @@ const CommandOptions Commands[] = {
     {"extract", {"--force", "--salvage", "--quiet", "--verbose"}},
     {"media",
      {"--force", "--level", "--no-check", "--script", "--installer", "--setup", "--no-setup", "--output",
-      "--no-seal", "--strict", "--single-file", "--threads", "--quiet", "--verbose"}},
+      "--no-seal", "--strict", "--single-file", "--exit-code", "--silent-switch", "--threads", "--quiet",
+      "--verbose"}},
     {"seal", {"--quiet", "--verbose"}},
     {"scan", {"--extract", "--force", "--salvage", "--quiet", "--verbose", "--json"}},
 };
@@ -196,6 +202,16 @@ const Flag Flags[] = {
     {"--salvage", 0, [](Invocation* in) { in->salvage = true; }},
     {"--strict", 0, [](Invocation* in) { in->strict = true; }},
     {"--single-file", 0, [](Invocation* in) { in->singleFile = true; }},
+    {"--exit-code", 0, [](Invocation* in) { in->exitCodes = true; }},
+};
+
+// The options with a value that may be given more than once, each adding one.
+struct ListOption {
+  const char* name;
+  std::vector<std::string> Invocation::*list;
+};
+const ListOption ListOptions[] = {
+    {"--silent-switch", &Invocation::silentSwitches},
 };
 
 // The options that stand for others where a command takes them.
@@ -234,6 +250,16 @@ class Parser {
       if (name != option.name) continue;
       if (equals != std::string::npos) return Value(option, word, word.substr(equals + 1), error);
       return NextValue(option, word, error);
+    }
+    for (const ListOption& option : ListOptions) {
+      if (name != option.name) continue;
+      if (equals == std::string::npos && at_ + 1 >= argc_) {
+        *error = word + " needs a value";
+        return false;
+      }
+      (in_->*option.list).push_back(equals != std::string::npos ? word.substr(equals + 1) : argv_[++at_]);
+      Given(option.name, word);
+      return true;
     }
     for (const Flag& flag : Flags) {
       if (name != flag.name) continue;

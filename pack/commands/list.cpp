@@ -8,6 +8,7 @@
 #include "commands/file_pairs.h"
 #include "commands/verdicts.h"
 #include "expand/layout.h"
+#include "media/launcher_settings.h"
 #include "media/single_file.h"
 
 namespace {
@@ -103,6 +104,8 @@ int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Ve
     if (file) file->container = path, file->carriedAt = (int64_t)seal.files[i].carriedAt;
     if (ListPackedData(name, packed[i], i == 1, file, quiet) != ExitSuccess) status = ExitData;
   }
+  std::string settings = SettingsLines(program, path);
+  if (!settings.empty()) printf("%s: setup.exe's settings\n%s", path.c_str(), settings.c_str());
   return status;
 }
 

@@ -93,6 +93,12 @@ CASES = [
          ("setuppack --json test media/INSTALL.SC_ media/INSTALL.EX_", 0, ['"check_record": "match"']),
          ("setuppack --json list product-setup.exe", 0, ['"container": "product-setup.exe"', '"type": "check"']),
          ("setuppack --json scan disc.iso", 0, ['"kind": "media"', '"image": "disc.iso"'])]},
+    # Media for deployment tools: setup.exe's settings, printed by test.
+    {"docs": ["docs/setup-exe.md"], "setup": "", "steps": [
+        ("setuppack media --script INSTALL.SCR --installer INSTALL.EXE --exit-code --silent-switch /S "
+         "--silent-switch /VERYSILENT --single-file -o product-2.1-setup.exe", 0, [VERIFIED])],
+     "verify": [("setuppack test product-2.1-setup.exe", 0,
+                 ["exit code: the installer's, or 2, 1603, 1618", "silent switches: /S /VERYSILENT"])]},
 ]
 # The examples' paths that stand for places outside the case's folder.
 PLACES = {"/mnt/cdrom": "cdrom"}
@@ -135,7 +141,10 @@ def examples(source_dir):
         if not doc.endswith(".md"):
             continue
         text = open(os.path.join(source_dir, doc), encoding="utf-8").read()
-        for block in re.findall(r"```(?:sh)?\n(.*?)```", text, re.S):
+        # Fences paired as Markdown pairs them (a ```c block's end opens nothing).
+        for language, block in re.findall(r"^```(\w*)\n(.*?)^```", text, re.S | re.M):
+            if language not in ("", "sh"):
+                    continue
             lines = [line for line in block.splitlines() if not re.search(r"\S {2,}\S", line)]  # no tables
             found += [(doc, line) for line in joined(lines) if is_example(line)]
     return found
