@@ -17,7 +17,13 @@ INT_PTR CALLBACK PleaseWaitDialogProc(HWND dialog, UINT message, WPARAM wParam, 
     if (LoadStringA(LauncherInstance, IDS_SETUP_CAPTION, PleaseWaitTitle, PleaseWaitTitleSize) <= 0) {
       PleaseWaitTitle[0] = '\0';
     }
-    SetWindowTextA(dialog, PleaseWaitTitle);
+    // Shown from its UTF-16 form where the system has one (NT and later), so
+    // that a translated title keeps the letters the code page lacks.
+    WCHAR wideTitle[PleaseWaitTitleSize];
+    if (LoadStringW(LauncherInstance, IDS_SETUP_CAPTION, wideTitle, PleaseWaitTitleSize) <= 0 ||
+        !SetWindowTextW(dialog, wideTitle)) {
+      SetWindowTextA(dialog, PleaseWaitTitle);
+    }
   }
   // 0 on WM_INITDIALOG keeps the system from moving the focus; 0 for every
   // other message leaves it to the default dialog handling.
