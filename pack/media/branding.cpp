@@ -1,14 +1,14 @@
-#include "branding.h"
+#include "media/branding.h"
 
 #include <stdio.h>
 
 #include <map>
 
-#include "dialog_template.h"
-#include "file_io.h"
-#include "pe_resources.h"
-#include "string_table.h"
-#include "utf16.h"
+#include "media/dialog_template.h"
+#include "platform/file_io.h"
+#include "media/pe_resources.h"
+#include "media/string_table.h"
+#include "media/utf16.h"
 
 namespace {
 
@@ -121,7 +121,8 @@ std::vector<std::string> DescribeVersion(const std::vector<uint8_t>& program) {
     char language[8];
     snprintf(language, sizeof language, "%04X", info.language);
     lines.push_back("  version information, language " + std::string(language) + ": file version " +
-                    VersionText(info.fileVersion) + ", product version " + VersionText(info.productVersion));
+                    DottedVersion(info.fileVersion) + ", product version " +
+                    DottedVersion(info.productVersion));
     for (const auto& field : info.strings) lines.push_back("  " + field.first + ": " + field.second);
     break;
   }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "icon_file.h"
-#include "strings_file.h"
-#include "version_info.h"
+#include "media/icon_file.h"
+#include "media/strings_file.h"
+#include "media/version_info.h"
 
 // As given on the command line (texts UTF-8, files by path).
 struct BrandingOptions {

@@ -1,6 +1,6 @@
-#include "dialog_template.h"
+#include "media/dialog_template.h"
 
-#include "utf16.h"
+#include "media/utf16.h"
 
 namespace {
 

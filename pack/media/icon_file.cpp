@@ -1,10 +1,10 @@
-#include "icon_file.h"
+#include "media/icon_file.h"
 
 #include <string.h>
 
 #include <set>
 
-#include "utf16.h"
+#include "media/utf16.h"
 
 namespace {
 

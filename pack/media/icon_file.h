@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "resource_tree.h"
+#include "media/resource_tree.h"
 
 struct IconImage {
   uint8_t width, height, colorCount;  // 0 for 256 pixels, or 256 colours and more

@@ -1,11 +1,11 @@
-#include "pe_resources.h"
+#include "media/pe_resources.h"
 
 #include <string.h>
 
 #include <algorithm>
 
-#include "seal_image.h"
-#include "utf16.h"
+#include "media/seal_image.h"
+#include "media/utf16.h"
 
 namespace {
 

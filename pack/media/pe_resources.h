@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "resource_tree.h"
+#include "media/resource_tree.h"
 
 // The resources of image. false with *error (naming name) for an image
 // that is no Windows program or whose resources cannot be read; an image

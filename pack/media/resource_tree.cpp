@@ -1,9 +1,9 @@
-#include "resource_tree.h"
+#include "media/resource_tree.h"
 
 #include <algorithm>
 #include <map>
 
-#include "utf16.h"
+#include "media/utf16.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "string_table.h"
+#include "media/string_table.h"
 
-#include "utf16.h"
+#include "media/utf16.h"
 
 std::map<uint16_t, std::u16string> ReadStringTable(const std::vector<Resource>& resources,
                                                    uint16_t* language) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "resource_tree.h"
+#include "media/resource_tree.h"
 
 // Every non-empty string of resources' string tables (in any language) by
 // its number, and the language of the table (*language, when not null).

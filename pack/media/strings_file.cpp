@@ -1,6 +1,6 @@
-#include "strings_file.h"
+#include "media/strings_file.h"
 
-#include "utf16.h"
+#include "media/utf16.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "utf16.h"
+#include "media/utf16.h"
 
 bool Utf8ToUtf16(const std::string& text, std::u16string* out) {
   out->clear();

@@ -1,9 +1,9 @@
-#include "version_info.h"
+#include "media/version_info.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "utf16.h"
+#include "media/utf16.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ bool ParseVersion(const std::string& text, uint16_t numbers[4]) {
   return true;
 }
 
-std::string VersionText(const uint16_t numbers[4]) {
+std::string DottedVersion(const uint16_t numbers[4]) {
   char text[32];
   snprintf(text, sizeof text, "%u.%u.%u.%u", numbers[0], numbers[1], numbers[2], numbers[3]);
   return text;

@@ -31,4 +31,4 @@ bool WriteVersionInfo(const VersionInfo& info, std::vector<uint8_t>* out, std::s
 bool ReadVersionInfo(const std::vector<uint8_t>& data, VersionInfo* info);
 
 // "1.2.3.4".
-std::string VersionText(const uint16_t numbers[4]);
+std::string DottedVersion(const uint16_t numbers[4]);
