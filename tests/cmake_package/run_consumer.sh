@@ -26,12 +26,15 @@ if [ ! -f "$prefix/share/setuppack/setup.exe" ]; then
 fi
 single=OFF
 "$setuppack" --help | grep -q -- --single-file && single=ON
+branding=OFF
+"$setuppack" --help | grep -q -- --product-name && branding=ON
 
 cp -r "$here/consumer" "$work/src"
+python3 "$here/../win/branding/make_branding_data.py" "$work/src" || { echo "FAIL: the icon"; exit 1; }
 build() {
   cmake --build "$work/build" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the build failed"; }
 }
-cmake -S "$work/src" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" -DWITH_SINGLE_FILE=$single \
+cmake -S "$work/src" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" -DWITH_SINGLE_FILE=$single -DWITH_BRANDING=$branding \
   >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; echo "FAIL: configure"; exit 1; }
 
 # by_hand NAME OPTIONS...: media of the script and the built installer, by hand.
@@ -53,6 +56,14 @@ check_all() {
     by_hand single .exe --installer "$work/build/installer" --single-file
     compare "$work/build/single.exe" "$work/hand-single.exe"
   fi
+  if [ $branding = ON ]; then
+    by_hand branded .exe --installer "$work/build/installer" --single-file --product-name "Consumer Tool" \
+      --product-version 3.1 --company "Consumer GmbH" --copyright "© 2026 Consumer GmbH" \
+      --icon "$work/src/vendor.ico" --strings "$work/src/de.txt"
+    compare "$work/build/branded.exe" "$work/hand-branded.exe"
+    "$setuppack" test "$work/build/branded.exe" | grep -q 'ProductName: Consumer Tool' ||
+      fail "setuppack test does not show the branded program's version fields"
+  fi
 }
 
 build
@@ -65,5 +76,12 @@ build
 grep -q "making the media unsealed" "$work/build.log" || fail "a changed script did not make the media again"
 check_all
 [ $single = ON ] || echo "note: this setuppack has no --single-file; SINGLE_FILE not tried"
+[ $branding = ON ] || echo "note: this setuppack has no --product-name; the branded download not tried"
+if [ $branding = ON ]; then
+  # A changed strings file makes the branded download again.
+  printf '3=Fehler in der Datei %%s.\n' >>"$work/src/de.txt"
+  build
+  grep -q "making the media branded" "$work/build.log" || fail "a changed strings file did not make the media again"
+fi
 echo "consumer: $failures failures"
 [ $failures -eq 0 ]
