@@ -9,7 +9,8 @@
 # WORK_DIR/signed_branded.exe for branding_test). Then every refusal: a
 # damaged icon, a file that is no icon, a translation with a %s too few or
 # too many, an unknown message number, a version such as 1.2.x: setuppack
-# fails naming the problem, and writes nothing.
+# fails naming the problem, and writes nothing. And the sample strings file
+# of docs/ lists every message of setup.exe as it holds it.
 set -uo pipefail
 setuppack=$1 setup=$2 data=$3 work=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,6 +20,7 @@ check() { /usr/bin/python3 "$here/check_branding.py" "$@" || fail=1; }
 fields=(Language=041904B0 "ProductName=Пример" ProductVersion=2.5.1 ProductVersionFixed=2.5.1.0
   FileVersion=2.5.1.77 FileVersionFixed=2.5.1.77 "CompanyName=ООО «Пример»"
   "FileDescription=Установщик Пример" "LegalCopyright=© 2026 ООО «Пример»")
+check --sample "$setup" "$here/../../../docs/setup-strings.txt"
 check "$data/branded.exe" "$data/vendor.ico" "${fields[@]}"
 check "$data/branded_media/setup.exe" "$data/vendor.ico" "${fields[@]}"
 

@@ -2,12 +2,15 @@
 """Reads a branded setup.exe back with pefile, a PE reader independent of setuppack.
 
 usage: check_branding.py PROGRAM ICON.ico KEY=VALUE...
+       check_branding.py --sample SETUP.EXE docs/setup-strings.txt
 
 Checks the version information (each KEY=VALUE a text of its string table;
 FileVersionFixed and ProductVersionFixed the fixed part's numbers, Language
 its table's language), that icon group 5001 lists exactly the images of
 ICON.ico, each image's bytes equal, that the PE checksum is right and that
 the sections follow each other as Windows loads them. Prints what it read.
+With --sample: the sample strings file lists every message of SETUP.EXE and
+the dialog's line, each as SETUP.EXE holds it.
 """
 import struct
 import sys
@@ -81,7 +84,38 @@ def main(program, icon, expected):
     print(f"{program}: icon group 5001: the {count} images of {icon}")
 
 
+def check_sample(setup, sample):
+    pe = pefile.PE(setup)
+    found = resources(pe)
+    held = {}
+    for (kind, block), (_, data) in found.items():
+        if kind != 6:
+            continue
+        at = 0
+        for i in range(16):
+            length = struct.unpack_from("<H", data, at)[0]
+            if length:
+                held[str((block - 1) * 16 + i)] = data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
+            at += 2 + 2 * length
+    dialog = found[(5, 4001)][1].decode("utf-16-le", "replace")
+    # Its one control's text ends it, after the static class (0xFFFF 0x0082).
+    held["dialog"] = dialog.rstrip("\0").split("\0")[-1].split("\uffff\u0082")[-1]
+    listed = {}
+    with open(sample, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            if line and not line.startswith("#") and not line.startswith("language="):
+                key, text = line.split("=", 1)
+                listed[key] = text.replace("\\n", "\n")
+    if listed != held:
+        fail(f"{sample} lists {sorted(listed)}, {setup} holds {sorted(held)}; differing: "
+             f"{[k for k in held if listed.get(k) != held[k]]}")
+    print(f"{sample}: every message of {setup} and its dialog's line, as it holds them")
+
+
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["--sample"]:
+        check_sample(sys.argv[2], sys.argv[3])
+        sys.exit(0)
     if len(sys.argv) < 3:
         fail("usage: check_branding.py PROGRAM ICON.ico KEY=VALUE...")
     main(sys.argv[1], sys.argv[2], dict(arg.split("=", 1) for arg in sys.argv[3:]))
