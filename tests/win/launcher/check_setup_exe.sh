@@ -114,8 +114,8 @@ echo "setup.exe size: $size bytes"
   [[ $flags == *CONTENTS* ]] || continue
   printf '  %-7s %6d bytes, %4d free\n' "$name" $((16#$bytes)) $(((16#$bytes + 511) / 512 * 512 - 16#$bytes))
 done
-if [ "$arch_flag" = NO_SEH ] && [ "$size" -gt 24576 ]; then
-  echo "FAIL: setup.exe is larger than 24576 bytes"
+if [ "$arch_flag" = NO_SEH ] && [ "$size" -gt 26624 ]; then
+  echo "FAIL: setup.exe is larger than 26624 bytes"
   fail=1
 fi
 if [ "$arch_flag" = NO_SEH ]; then
