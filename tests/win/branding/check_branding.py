@@ -7,8 +7,9 @@ usage: check_branding.py PROGRAM ICON.ico KEY=VALUE...
 Checks the version information (each KEY=VALUE a text of its string table;
 FileVersionFixed and ProductVersionFixed the fixed part's numbers, Language
 its table's language), that icon group 5001 lists exactly the images of
-ICON.ico, each image's bytes equal, that the PE checksum is right and that
-the sections follow each other as Windows loads them. Prints what it read.
+ICON.ico, each image's bytes equal, that the PE checksum is right, that
+the sections follow each other as Windows loads them and that the base
+relocations' directory follows its section. Prints what it read.
 With --sample: the sample strings file lists every message of SETUP.EXE and
 the dialog's line, each as SETUP.EXE holds it.
 """
@@ -45,6 +46,10 @@ def main(program, icon, expected):
             fail(f"{program}: section {section.Name} overlaps the one before it")
         size = max(section.Misc_VirtualSize, section.SizeOfRawData)
         end = section.VirtualAddress + (size + alignment - 1) // alignment * alignment
+    relocations = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    reloc = [s for s in pe.sections if s.Name.rstrip(b"\0") == b".reloc"]
+    if not reloc or relocations.VirtualAddress != reloc[0].VirtualAddress:
+        fail(f"{program}: the base relocations' directory is not where the .reloc section lies")
     if pe.OPTIONAL_HEADER.SizeOfImage != end:
         fail(f"{program}: size of image {pe.OPTIONAL_HEADER.SizeOfImage:#x}, sections end at {end:#x}")
 
