@@ -205,6 +205,19 @@ TEST_F(BrandedSetup, ShowsTheTranslatedMessageUnderTheProductsCaption) {
   EXPECT_EQ(expected, box.text.substr(0, expected.size()));
 }
 
+TEST_F(BrandedSetup, ShowsAJapaneseMessage) {
+  Copy(WinPath(BRANDING_DATA_DIR "/japanese_media/setup.exe"), "setup.exe");
+  test::Started started = Start();
+  ASSERT_TRUE(started.ok);
+  Window box;
+  ASSERT_TRUE(ReadWindow(started, true, &box));
+  test::Finish(started, 60);
+  printf("box: caption \"%s\", text \"%s\"\n", Utf8(box.caption).c_str(), Utf8(box.text).c_str());
+  EXPECT_EQ(L"例 セットアップ", box.caption);
+  std::wstring expected = L"ファイル " + test::Widen(folder_) + L"\\INSTALL.SC_ が見つかりません。";
+  EXPECT_EQ(expected, box.text.substr(0, expected.size()));
+}
+
 TEST_F(BrandedSetup, ThePleaseWaitDialogShowsTheCaptionAndTheTranslatedLine) {
   // An unsealed copy, beside the large pack files of the please-wait tests:
   // the dialog stays while they expand.
