@@ -6,6 +6,7 @@
 #include "commands/commands.h"
 #include "commands/expand_files.h"
 #include "commands/file_pairs.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "media/branding.h"
 #include "media/media_folder.h"
