@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "encode/encoder.h"
+#include "media/branding.h"
 
 struct Invocation {
   bool help = false;
@@ -50,6 +51,7 @@ struct Invocation {
   bool singleFile = false;                  // media: one program that carries the pack files, -o names it
   bool exitCodes = false;                   // media: setup.exe returns the installer's exit code and its own
   std::vector<std::string> silentSwitches;  // media: arguments that make setup.exe silent
+  BrandingOptions branding;  // media: the vendor's version information, icon, caption and messages
 };
 
 // Whether the progress line is redrawn (on a terminal, without -q), and the

@@ -8,6 +8,7 @@
 #include "commands/file_pairs.h"
 #include "commands/verdicts.h"
 #include "expand/layout.h"
+#include "media/branding.h"
 #include "media/launcher_settings.h"
 #include "media/single_file.h"
 
@@ -97,6 +98,10 @@ int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Ve
   std::string error;
   if (!ReadCarriedPackFiles(program, path, &seal, &packed, &error)) return DataError(error);
   int status = ExitSuccess;
+  // Its version information first, when it has any.
+  std::vector<std::string> version = DescribeVersion(program);
+  if (!version.empty()) printf("%s\n", path.c_str());
+  for (const std::string& line : version) printf("%s\n", line.c_str());
   for (int i = 0; i < 2; ++i) {
     std::string name =
         path + " (" + PackNames[i] + " from byte " + std::to_string(seal.files[i].carriedAt) + ")";

@@ -13,6 +13,7 @@
 #include "crc32.h"
 #include "encode/segments.h"
 #include "expand/expand.h"
+#include "media/branding.h"
 #include "media/installer_check.h"
 #include "media/launcher_settings.h"
 #include "media/media_folder.h"
@@ -252,6 +253,11 @@ int Media(const Invocation& in, const char* programPath) {
         "media --no-setup takes no --exit-code or --silent-switch: they are setup.exe's settings");
   }
   if (!CheckSilentSwitches(in.silentSwitches, &switchError)) return UsageError(switchError);
+  if (in.noSetup && in.branding.Any()) {
+    return UsageError(
+        "media --no-setup writes no setup.exe: --product-name, --icon, --strings and the other "
+        "options of its version information need one");
+  }
   if (in.singleFile && (in.noSetup || !in.withSeal)) {
     return UsageError(std::string("media --single-file takes no ") +
                       (in.noSetup ? "--no-setup" : "--no-seal") +
@@ -296,6 +302,13 @@ int Media(const Invocation& in, const char* programPath) {
       !ReadHeaders(&installer, &installerAhead, &error) ||
       (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
     return DataError(error);
+  }
+  // The vendor's resources go into the copy before it is sealed, and any
+  // refusal comes before anything is written.
+  Branding branding;
+  if (in.branding.Any() && (!PrepareBranding(in.branding, &branding, &error) ||
+                            !ApplyBranding(&setupData, setup, branding, &error))) {
+    return DataError("media: " + error + " (nothing was written)");
   }
   // setup.exe's settings go into its image before it is sealed.
   LauncherSettings settings;

@@ -9,11 +9,17 @@
 #include "commands/verdicts.h"
 #include "expand/expand.h"
 #include "expand/records.h"
+#include "media/branding.h"
 #include "media/launcher_settings.h"
 #include "media/media_folder.h"
 #include "media/single_file.h"
 
 namespace {
+
+// A program's version information, a field a line, when it has any.
+void PrintVersion(const std::vector<uint8_t>& program) {
+  for (const std::string& line : DescribeVersion(program)) printf("%s\n", line.c_str());
+}
 
 // The size of a file, for the report (-1 for standard input or none).
 int64_t SizeOf(const std::string& path) {
@@ -82,7 +88,10 @@ int TestMedia(const std::string& media, bool quiet, Verdicts* verdicts) {
   std::vector<uint8_t> image;
   if (folder.hasSetup) {
     printf("%s: %s\n", folder.setup.c_str(), found);
-    if (ReadWholeFile(folder.setup, &image, &error)) printf("%s", SettingsLines(image, folder.setup).c_str());
+    if (ReadWholeFile(folder.setup, &image, &error)) {
+      printf("%s", SettingsLines(image, folder.setup).c_str());
+      PrintVersion(image);
+    }
   } else {
     printf("%s: no setup.exe, no seal to check\n", media.c_str());
   }
@@ -129,6 +138,7 @@ int TestProgram(const std::string& path, const std::vector<uint8_t>& program, bo
   if (!quiet)
     printf("%s: sealed, and both pack files it carries match its seal\n%s", path.c_str(),
            SettingsLines(program, path).c_str());
+  if (!quiet) PrintVersion(program);
   return ExitSuccess;
 }
 

@@ -37,6 +37,9 @@ CDROM = ("mkdir -p cdrom/SETUP && for f in setup.exe INSTALL.SC_ INSTALL.EX_; do
 FINDS = ("mkdir -p iso old-floppies old-copies && cp media/* iso/ && cp -r media old-floppies/\n"
          "cp -r media old-copies/ && genisoimage -quiet -o disc.iso iso\n"
          "{ head -c 4096 /dev/zero; cat media/INSTALL.SC_; head -c 4096 /dev/zero; } >floppy.img\n")
+# The vendor's icon and a German message for the branded download.
+BRANDING = ('python3 "$SOURCE_DIR/tests/win/branding/make_branding_data.py" . && mv vendor.ico example.ico\n'
+            "printf 'language=1031\\n1=Die Datei %%s fehlt.\\n' >de.txt\n")
 SAME_AS_SOURCES = "cmp INSTALL.SCR ../INSTALL.SCR && cmp INSTALL.EXE ../INSTALL.EXE"
 VERIFIED = "verified: both expand to their sources"
 BOTH_OK = ["INSTALL.SC_: OK", "INSTALL.EX_: OK"]
@@ -56,6 +59,12 @@ CASES = [
         ("osslsigncode sign -certs cert.pem -key key.pem -n Product -in product-setup.exe -out signed.exe", 0,
          ["Succeeded"]),
         ("setuppack test signed.exe", 0, ["(INSTALL.SC_): OK", "(INSTALL.EX_): OK", "match its seal"])]},
+    {"docs": ["README.md"], "setup": BRANDING, "steps": [
+        ("setuppack media --script INSTALL.SCR --installer INSTALL.EXE --single-file -o example-setup.exe "
+         '--product-name "Example" --product-version 2.1 --company "Example Ltd" '
+         '--copyright "© 2026 Example Ltd" --icon example.ico --strings de.txt', 0, [VERIFIED])],
+     "verify": [("setuppack test example-setup.exe", 0,
+                 ["ProductName: Example", "CompanyName: Example Ltd", "product version 2.1.0.0"])]},
     {"docs": ["pack/setuppack.1"], "setup": MEDIA + CDROM, "steps": [
         ("setuppack test media/INSTALL.SC_ media/INSTALL.EX_", 0, BOTH_OK),
         ("setuppack extract /mnt/cdrom rescued", 0, ["rescued/INSTALL.SCR", "rescued/INSTALL.EXE"])],
