@@ -96,6 +96,17 @@ const char UsageText[] =
     "                  (without it, media warns)\n"
     "      --single-file  media: one program (-o PROGRAM.exe) that carries its pack\n"
     "                  files; test, list and extract read such a PROGRAM\n"
+    "      --exit-code media: setup.exe returns the installer's exit code, and 2,\n"
+    "                  1603 or 1618 for its own failures (without it, 0)\n"
+    "      --silent-switch SWITCH  media (repeatable): setup.exe started with SWITCH\n"
+    "                  (such as /S; letter case aside) shows nothing and logs failures\n"
+    "                  to %TEMP%\\ZIMRO~SE.LOG; the installer still gets SWITCH\n"
+    "      --product-name TEXT, --product-version N.N.N.N, --company TEXT,\n"
+    "      --description TEXT, --copyright TEXT, --file-version N.N.N.N\n"
+    "                  media: the version information of the copy of setup.exe;\n"
+    "                  its caption becomes \"TEXT Setup\" (--product-name)\n"
+    "      --icon FILE.ico  media: its icon, every image of FILE.ico\n"
+    "      --strings FILE   media: its messages, N=text lines in UTF-8\n"
     "An option that takes a value is given once.\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
@@ -122,9 +133,12 @@ const CommandOptions Commands[] = {
     {"test", {"--quiet", "--verbose", "--json", "--test", "--keep", "--decompress"}},
     {"list", {"--quiet", "--verbose", "--json"}},
     {"extract", {"--force", "--salvage", "--quiet", "--verbose"}},
-    {"media",
-     {"--force", "--level", "--no-check", "--script", "--installer", "--setup", "--no-setup", "--output",
-      "--no-seal", "--strict", "--single-file", "--threads", "--quiet", "--verbose"}},
+    {"media", {"--force",         "--level",           "--no-check",    "--script",
+               "--installer",     "--setup",           "--no-setup",    "--output",
+               "--no-seal",       "--strict",          "--single-file", "--exit-code",
+               "--silent-switch", "--threads",         "--quiet",       "--verbose",
+               "--product-name",  "--product-version", "--company",     "--description",
+               "--copyright",     "--file-version",    "--icon",        "--strings"}},
     {"seal", {"--quiet", "--verbose"}},
     {"scan", {"--extract", "--force", "--salvage", "--quiet", "--verbose", "--json"}},
 };
@@ -162,12 +176,23 @@ bool ParseThreads(const std::string& text, unsigned* threads) {
 struct ValueOption {
   const char* name;
   char letter;  // 0: none
-  std::string Invocation::*slot;
+  std::string& (*slot)(Invocation*);
 };
 const ValueOption ValueOptions[] = {
-    {"--output", 'o', &Invocation::outputDir},  {"--script", 0, &Invocation::script},
-    {"--installer", 0, &Invocation::installer}, {"--setup", 0, &Invocation::setup},
-    {"--extract", 0, &Invocation::extractDir},  {"--threads", 'T', &Invocation::threadsText},
+    {"--output", 'o', [](Invocation* in) -> std::string& { return in->outputDir; }},
+    {"--script", 0, [](Invocation* in) -> std::string& { return in->script; }},
+    {"--installer", 0, [](Invocation* in) -> std::string& { return in->installer; }},
+    {"--setup", 0, [](Invocation* in) -> std::string& { return in->setup; }},
+    {"--extract", 0, [](Invocation* in) -> std::string& { return in->extractDir; }},
+    {"--threads", 'T', [](Invocation* in) -> std::string& { return in->threadsText; }},
+    {"--product-name", 0, [](Invocation* in) -> std::string& { return in->branding.productName; }},
+    {"--product-version", 0, [](Invocation* in) -> std::string& { return in->branding.productVersion; }},
+    {"--file-version", 0, [](Invocation* in) -> std::string& { return in->branding.fileVersion; }},
+    {"--company", 0, [](Invocation* in) -> std::string& { return in->branding.company; }},
+    {"--description", 0, [](Invocation* in) -> std::string& { return in->branding.description; }},
+    {"--copyright", 0, [](Invocation* in) -> std::string& { return in->branding.copyright; }},
+    {"--icon", 0, [](Invocation* in) -> std::string& { return in->branding.icon; }},
+    {"--strings", 0, [](Invocation* in) -> std::string& { return in->branding.strings; }},
 };
 
 // The options without a value, and what each sets.
@@ -196,6 +221,16 @@ const Flag Flags[] = {
     {"--salvage", 0, [](Invocation* in) { in->salvage = true; }},
     {"--strict", 0, [](Invocation* in) { in->strict = true; }},
     {"--single-file", 0, [](Invocation* in) { in->singleFile = true; }},
+    {"--exit-code", 0, [](Invocation* in) { in->exitCodes = true; }},
+};
+
+// The options with a value that may be given more than once, each adding one.
+struct ListOption {
+  const char* name;
+  std::vector<std::string> Invocation::*list;
+};
+const ListOption ListOptions[] = {
+    {"--silent-switch", &Invocation::silentSwitches},
 };
 
 // The options that stand for others where a command takes them.
@@ -234,6 +269,16 @@ class Parser {
       if (name != option.name) continue;
       if (equals != std::string::npos) return Value(option, word, word.substr(equals + 1), error);
       return NextValue(option, word, error);
+    }
+    for (const ListOption& option : ListOptions) {
+      if (name != option.name) continue;
+      if (equals == std::string::npos && at_ + 1 >= argc_) {
+        *error = word + " needs a value";
+        return false;
+      }
+      (in_->*option.list).push_back(equals != std::string::npos ? word.substr(equals + 1) : argv_[++at_]);
+      Given(option.name, word);
+      return true;
     }
     for (const Flag& flag : Flags) {
       if (name != flag.name) continue;
@@ -286,7 +331,7 @@ class Parser {
   // A value given twice is a mistake, whichever of them was meant.
   bool Value(const ValueOption& option, const std::string& typed, const std::string& value,
              std::string* error) {
-    std::string& slot = in_->*option.slot;
+    std::string& slot = option.slot(in_);
     for (const Invocation::Option& given : in_->given) {
       if (given.name == option.name) {
         *error = std::string(option.name) + " is given twice ('" + slot + "' with " + given.typed + ", '" +

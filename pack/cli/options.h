@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "encode/encoder.h"
+#include "media/branding.h"
 
 struct Invocation {
   bool help = false;
@@ -45,9 +46,12 @@ struct Invocation {
   // media
   std::string script, installer, setup, outputDir;
   bool noSetup = false;
-  bool withSeal = true;     // media: seal the copy of setup.exe for the pack files
-  bool strict = false;      // media: refuse an installer that is no 32-bit Windows program
-  bool singleFile = false;  // media: one program that carries the pack files, -o names it
+  bool withSeal = true;                     // media: seal the copy of setup.exe for the pack files
+  bool strict = false;                      // media: refuse an installer that is no 32-bit Windows program
+  bool singleFile = false;                  // media: one program that carries the pack files, -o names it
+  bool exitCodes = false;                   // media: setup.exe returns the installer's exit code and its own
+  std::vector<std::string> silentSwitches;  // media: arguments that make setup.exe silent
+  BrandingOptions branding;  // media: the vendor's version information, icon, caption and messages
 };
 
 // Whether the progress line is redrawn (on a terminal, without -q), and the

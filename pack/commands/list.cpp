@@ -8,6 +8,8 @@
 #include "commands/file_pairs.h"
 #include "commands/verdicts.h"
 #include "expand/layout.h"
+#include "media/branding.h"
+#include "media/launcher_settings.h"
 #include "media/single_file.h"
 
 namespace {
@@ -96,6 +98,10 @@ int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Ve
   std::string error;
   if (!ReadCarriedPackFiles(program, path, &seal, &packed, &error)) return DataError(error);
   int status = ExitSuccess;
+  // Its version information first, when it has any.
+  std::vector<std::string> version = DescribeVersion(program);
+  if (!version.empty()) printf("%s\n", path.c_str());
+  for (const std::string& line : version) printf("%s\n", line.c_str());
   for (int i = 0; i < 2; ++i) {
     std::string name =
         path + " (" + PackNames[i] + " from byte " + std::to_string(seal.files[i].carriedAt) + ")";
@@ -103,6 +109,8 @@ int ListProgram(const std::string& path, const std::vector<uint8_t>& program, Ve
     if (file) file->container = path, file->carriedAt = (int64_t)seal.files[i].carriedAt;
     if (ListPackedData(name, packed[i], i == 1, file, quiet) != ExitSuccess) status = ExitData;
   }
+  std::string settings = SettingsLines(program, path);
+  if (!settings.empty()) printf("%s: setup.exe's settings\n%s", path.c_str(), settings.c_str());
   return status;
 }
 

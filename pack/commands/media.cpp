@@ -13,7 +13,9 @@
 #include "crc32.h"
 #include "encode/segments.h"
 #include "expand/expand.h"
+#include "media/branding.h"
 #include "media/installer_check.h"
+#include "media/launcher_settings.h"
 #include "media/media_folder.h"
 #include "media/seal_image.h"
 #include "media/single_file.h"
@@ -245,6 +247,17 @@ int Media(const Invocation& in, const char* programPath) {
     return UsageError("media needs --script FILE, --installer FILE and -o DIR");
   }
   if (!in.setup.empty() && in.noSetup) return UsageError("media takes --setup EXE or --no-setup, not both");
+  std::string switchError;
+  if (in.noSetup && (in.exitCodes || !in.silentSwitches.empty())) {
+    return UsageError(
+        "media --no-setup takes no --exit-code or --silent-switch: they are setup.exe's settings");
+  }
+  if (!CheckSilentSwitches(in.silentSwitches, &switchError)) return UsageError(switchError);
+  if (in.noSetup && in.branding.Any()) {
+    return UsageError(
+        "media --no-setup writes no setup.exe: --product-name, --icon, --strings and the other "
+        "options of its version information need one");
+  }
   if (in.singleFile && (in.noSetup || !in.withSeal)) {
     return UsageError(std::string("media --single-file takes no ") +
                       (in.noSetup ? "--no-setup" : "--no-seal") +
@@ -290,6 +303,20 @@ int Media(const Invocation& in, const char* programPath) {
       (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
     return DataError(error);
   }
+  // The vendor's resources go into the copy before it is sealed, and any
+  // refusal comes before anything is written.
+  Branding branding;
+  if (in.branding.Any() && (!PrepareBranding(in.branding, &branding, &error) ||
+                            !ApplyBranding(&setupData, setup, branding, &error))) {
+    return DataError("media: " + error + " (nothing was written)");
+  }
+  // setup.exe's settings go into its image before it is sealed.
+  LauncherSettings settings;
+  settings.exitCodes = in.exitCodes;
+  settings.silentSwitches = in.silentSwitches;
+  if (!setup.empty() && !ApplyMediaSettings(&setupData, setup, settings, &error)) {
+    return DataError("media: " + error + " (nothing was written)");
+  }
   std::string problem = InstallerProblem(installerAhead, in.installer);
   if (!problem.empty() && in.strict)
     return DataError("media: " + problem + " (--strict; nothing was written)");
@@ -321,12 +348,13 @@ int Media(const Invocation& in, const char* programPath) {
   }
   bool setupInPlace = !setup.empty() && IsSameRegularFile(setup, targets[2]);
   bool sealing = !setup.empty() && in.withSeal;
+  bool settingsGiven = in.exitCodes || !in.silentSwitches.empty();
   if (setupInPlace) targets.pop_back();
   std::vector<Destination> destinations;
   if (!PlanAll(targets, in.force, &destinations, &error)) return DataError("media: " + error);
   // A setup.exe already in DIR is sealed where it is: its old seal would
   // refuse the new pack files.
-  if (setupInPlace && sealing) {
+  if (setupInPlace && (sealing || settingsGiven)) {
     destinations.emplace_back();
     if (!PlanDestination(setup, true, &destinations.back(), &error)) return DataError("media: " + error);
   }

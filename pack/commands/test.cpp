@@ -9,10 +9,17 @@
 #include "commands/verdicts.h"
 #include "expand/expand.h"
 #include "expand/records.h"
+#include "media/branding.h"
+#include "media/launcher_settings.h"
 #include "media/media_folder.h"
 #include "media/single_file.h"
 
 namespace {
+
+// A program's version information, a field a line, when it has any.
+void PrintVersion(const std::vector<uint8_t>& program) {
+  for (const std::string& line : DescribeVersion(program)) printf("%s\n", line.c_str());
+}
 
 // The size of a file, for the report (-1 for standard input or none).
 int64_t SizeOf(const std::string& path) {
@@ -78,8 +85,13 @@ int TestMedia(const std::string& media, bool quiet, Verdicts* verdicts) {
                           ? "unsealed: it expands any pack files beside it (setuppack seal seals it)"
                           : "no seal block: a setup.exe from before seals, which expands any pack files";
   if (quiet) return ExitSuccess;
+  std::vector<uint8_t> image;
   if (folder.hasSetup) {
     printf("%s: %s\n", folder.setup.c_str(), found);
+    if (ReadWholeFile(folder.setup, &image, &error)) {
+      printf("%s", SettingsLines(image, folder.setup).c_str());
+      PrintVersion(image);
+    }
   } else {
     printf("%s: no setup.exe, no seal to check\n", media.c_str());
   }
@@ -123,7 +135,10 @@ int TestProgram(const std::string& path, const std::vector<uint8_t>& program, bo
                      DescribeSealed(SealOf(packed[mismatch])) + ") does not match its seal (" +
                      DescribeSealed(seal.files[mismatch]) + "): setup.exe refuses it");
   }
-  if (!quiet) printf("%s: sealed, and both pack files it carries match its seal\n", path.c_str());
+  if (!quiet)
+    printf("%s: sealed, and both pack files it carries match its seal\n%s", path.c_str(),
+           SettingsLines(program, path).c_str());
+  if (!quiet) PrintVersion(program);
   return ExitSuccess;
 }
 

@@ -37,12 +37,15 @@ if command -v osslsigncode >/dev/null && command -v openssl >/dev/null; then
       -passout pass:throwaway || { echo "FAIL: no throwaway certificate"; exit 1; }
   sign=$work/cert.pfx
 fi
+branding=OFF
+"$setuppack" --help | grep -c -- --product-name >/dev/null && branding=ON
 
 cp -r "$here/consumer" "$work/src"
+python3 "$here/../win/branding/make_branding_data.py" "$work/src" || { echo "FAIL: the icon"; exit 1; }
 build() {
   cmake --build "$work/build" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the build failed"; }
 }
-cmake -S "$work/src" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" -DWITH_SINGLE_FILE=$single -DSIGN_PFX="$sign" \
+cmake -S "$work/src" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" -DWITH_SINGLE_FILE=$single -DSIGN_PFX="$sign" -DWITH_BRANDING=$branding \
   >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; echo "FAIL: configure"; exit 1; }
 
 # by_hand NAME OPTIONS...: media of the script and the built installer, by hand.
@@ -68,6 +71,14 @@ check_all() {
   by_hand tuned "" --installer "$setup" --setup "$setup" --strict -T 2 --best
   compare "$work/build/tuned" "$work/hand-tuned"
   [ -z "$sign" ] || check_signed
+  if [ $branding = ON ]; then
+    by_hand branded .exe --installer "$work/build/installer" --single-file --product-name "Consumer Tool" \
+      --product-version 3.1 --company "Consumer GmbH" --copyright "© 2026 Consumer GmbH" \
+      --icon "$work/src/vendor.ico" --strings "$work/src/de.txt"
+    compare "$work/build/branded.exe" "$work/hand-branded.exe"
+    "$setuppack" test "$work/build/branded.exe" | grep -c 'ProductName: Consumer Tool' >/dev/null ||
+      fail "setuppack test does not show the branded program's version fields"
+  fi
 }
 # signed: the sealed setup.exe and the single program carry a signature of
 # the throwaway certificate, and still test whole.
@@ -103,5 +114,12 @@ else
 fi
 [ $single = ON ] || echo "note: this setuppack has no --single-file; SINGLE_FILE not tried"
 [ -n "$sign" ] || echo "note: no osslsigncode; SIGN_COMMAND not tried"
+[ $branding = ON ] || echo "note: this setuppack has no --product-name; the branded download not tried"
+if [ $branding = ON ]; then
+  # A changed strings file makes the branded download again.
+  printf '3=Fehler in der Datei %%s.\n' >>"$work/src/de.txt"
+  build
+  grep -q "making the media branded" "$work/build.log" || fail "a changed strings file did not make the media again"
+fi
 echo "consumer: $failures failures"
 [ $failures -eq 0 ]

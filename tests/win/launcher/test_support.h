@@ -76,7 +76,8 @@ struct MessageBoxSeen {
 
 struct SetupRun {
   bool started = false;
-  bool finished = false;  // ended on its own within the time limit
+  bool finished = false;    // ended on its own within the time limit
+  bool dialogSeen = false;  // a visible dialog of the process was seen (looked for every 50 ms)
   DWORD exitCode = 0xFFFFFFFF;
   double seconds = 0;
   std::vector<MessageBoxSeen> boxes;
@@ -101,5 +102,12 @@ SetupRun Finish(Started& started, double timeoutSeconds);
 // Answers the message boxes of a running process for up to seconds (or until
 // stopAfter boxes were answered, when it is not 0); returns those seen.
 std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t stopAfter = 0);
+
+// program (the bytes of a setup.exe, or of a program that carries its pack
+// files) with its settings block filled in, as setuppack media
+// --exit-code --silent-switch writes it; "" when it has no block.
+std::string WithSettings(std::string program, bool exitCodes, const std::vector<std::string>& switches);
+// Where setup.exe's silent runs log their failures: %TEMP%\ZIMRO~SE.LOG.
+std::string FailureLog();
 
 }  // namespace test
