@@ -160,7 +160,7 @@ DWORD RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSe
       if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
       if (pleaseWait != NULL) DestroyWindow(pleaseWait);
       RemoveDirectoryA(tempSetupDir);
-      return ReportPackFile(ExitSetupFailed, IDS_DOWNLOAD_DAMAGED, shownDirectory, scriptSource);
+      return Report(ExitSetupFailed, IDS_DOWNLOAD_DAMAGED, scriptSource);
     }
   } else {
     // 5 and 6 (step 17 when one is missing). A pack path that does not fit
