@@ -175,9 +175,8 @@ int ExitCodesWanted(void);
 // 1 when a word of the command tail is one of the settings' silent switches
 // (letter case aside): the run then shows nothing.
 int SilentSwitchGiven(const char* tail);
-// Appends a line to the failure log: the time, the code setup.exe returns
-// (0 unless the settings ask for exit codes), and message textId
-// with text in place of its %s.
+// Appends a line to the failure log: the time, code (the one setup.exe
+// returns), and message textId with text in place of its %s.
 void LogFailure(DWORD code, const char* text, UINT textId);
 
 // The please-wait dialog (please_wait_dialog.cpp). Its title buffer is

@@ -19,10 +19,12 @@ void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory
 
 // A failure: beep, then message textId with text in place of its %s,
 // caption "Setup"; in a silent run, a line in the failure log instead.
-// Returns code, the exit code it gives. A missing pack file may mean that
+// Returns the exit code it gives: code when the settings ask for exit codes,
+// else 0. A missing pack file may mean that
 // setup.exe was started alone from an archive: message 1 says to extract
 // every file of the media first.
 DWORD Report(DWORD code, UINT textId, const char* text) {
+  if (!ExitCodesWanted()) code = 0;
   if (SilentRun) {
     LogFailure(code, text, textId);
   } else {
@@ -121,7 +123,8 @@ __attribute__((noinline)) const uint8_t* ScriptSealEntry(const uint8_t* seal) {
 
 // Steps 3 to 16 for the launcher that holds the completion event (NULL
 // when another kind of object holds its name): it alone uses TempSetupDir.
-// Returns the installer's exit code, or the code of the failure.
+// Returns the exit code setup.exe gives (as Report does; the installer's
+// when the settings ask for exit codes).
 DWORD RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSetupDir,
                const char* installerDestination, const char* commandTail, HANDLE event) {
   // 3. An existing directory is fine.
@@ -157,7 +160,7 @@ DWORD RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSe
       if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
       if (pleaseWait != NULL) DestroyWindow(pleaseWait);
       RemoveDirectoryA(tempSetupDir);
-      return ReportPackFile(ExitSetupFailed, IDS_DOWNLOAD_DAMAGED, shownDirectory, scriptSource);
+      return Report(ExitSetupFailed, IDS_DOWNLOAD_DAMAGED, scriptSource);
     }
   } else {
     // 5 and 6 (step 17 when one is missing). A pack path that does not fit
@@ -264,8 +267,7 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // narrow path can name is reported as such; nothing is started or touched.
   char sourceDir[PathBufferSize];
   if (GetSourceDirectory(instance, sourceDir, PathBufferSize) == SourceDirUnusable) {
-    DWORD code = Report(ExitSetupFailed, IDS_FOLDER_UNUSABLE, sourceDir);
-    return ExitCodesWanted() ? (int)code : 0;
+    return (int)Report(ExitSetupFailed, IDS_FOLDER_UNUSABLE, sourceDir);
   }
   char windowsDir[PathBufferSize];
   UINT windowsLength = GetWindowsDirectoryA(windowsDir, PathBufferSize);
@@ -294,5 +296,5 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
     code = RunSetup(sourceDir, windowsDir, tempSetupDir, installerDestination, commandTail, event);
   }
   if (event != NULL) CloseHandle(event);
-  return ExitCodesWanted() ? (int)code : 0;
+  return (int)code;
 }

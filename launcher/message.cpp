@@ -34,21 +34,13 @@ int ShowMessage(HWND owner, const char* text, UINT textId, UINT captionId, UINT 
   if (text == NULL && textId == 0) return 0;
   WCHAR body[MessageBodySize];
   if (text != NULL && textId != 0) {
-    // The format's %s takes the text; %% is a percent sign (the messages
-    // have no other conversion). A cut body is still shown.
+    // The format's %s takes the text; %% is a percent sign (setuppack
+    // media lets a translation have no other conversion). wsprintfW writes
+    // at most 1,024 characters: a longer body is shown cut.
     WCHAR format[MessageFormatSize], argument[ArgumentsBufferSize];
     LoadText(textId, format, MessageFormatSize);
     WidenBounded(text, argument, ArgumentsBufferSize);
-    uint32_t used = 0;
-    for (const WCHAR* f = format; *f != 0 && used + 1 < MessageBodySize; ++f) {
-      if (f[0] == '%' && (f[1] == 's' || f[1] == '%')) {
-        const WCHAR* part = *++f == 's' ? argument : L"%";
-        while (*part != 0 && used + 1 < MessageBodySize) body[used++] = *part++;
-      } else {
-        body[used++] = *f;
-      }
-    }
-    body[used] = 0;
+    wsprintfW(body, format, argument);
   } else if (text != NULL) {
     WidenBounded(text, body, MessageBodySize);
   } else {

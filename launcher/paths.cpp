@@ -124,8 +124,7 @@ __attribute__((noinline)) uint32_t RemoveMatchingFilesByWideName(const char* dir
     char name[3 * MAX_PATH];  // a character takes at most 3 bytes (UTF-8)
     NarrowExactly(CP_ACP, entry.cFileName, name, sizeof(name));
     name[sizeof(name) - 1] = '\0';
-    uint32_t nameLength = 0;
-    while (entry.cFileName[nameLength] != L'\0') ++nameLength;
+    uint32_t nameLength = (uint32_t)lstrlenW(entry.cFileName);
     // A name that does not fit beside the directory is left alone.
     if (!predicate(name) || length + nameLength >= PathBufferSize) continue;
     for (uint32_t i = 0; i <= nameLength; ++i) path[length + i] = entry.cFileName[i];

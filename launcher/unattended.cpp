@@ -49,13 +49,9 @@ void LogFailure(DWORD code, const char* text, UINT textId) {
   // would have seen.
   SYSTEMTIME now;
   GetLocalTime(&now);
-  if (!ExitCodesWanted()) code = 0;  // the code setup.exe returns
   char line[MessageFormatSize + 128];
-  FormatBounded(line, 128, "%u-%u%u-%u%u %u%u:%u%u:%u%u setup.exe exit code %u: ", now.wYear, now.wMonth / 10,
-                now.wMonth % 10, now.wDay / 10, now.wDay % 10, now.wHour / 10, now.wHour % 10,
-                now.wMinute / 10, now.wMinute % 10, now.wSecond / 10, now.wSecond % 10, code);
-  uint32_t used = 0;
-  while (line[used] != '\0') ++used;
+  uint32_t used = (uint32_t)wsprintfA(line, "%u-%02u-%02u %02u:%02u:%02u setup.exe exit code %u: ", now.wYear,
+                                      now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, code);
   char format[MessageFormatSize];
   if (LoadStringA(LauncherInstance, textId, format, MessageFormatSize) <= 0) format[0] = '\0';
   FormatBounded(line + used, sizeof(line) - used - 2, format, text);
