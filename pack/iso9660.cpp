@@ -53,8 +53,9 @@ std::string PlainName(std::string name) {
   return name;
 }
 
+// A folder waiting to be read.
 struct Folder {
-  std::string path;
+  size_t index;  // in IsoImage::folders
   uint32_t extent, size;
   int depth;
 };
@@ -70,9 +71,22 @@ bool IsIsoImage(FileReader* file, uint64_t base, uint64_t size) {
          memcmp(id + 1, "CD001", 5) == 0;
 }
 
-bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<IsoFile>* files,
-                  std::string* error) {
-  files->clear();
+std::string IsoImage::PathOf(size_t folder) const {
+  std::vector<size_t> chain;
+  for (size_t f = folder; f != 0 && chain.size() < folders.size(); f = folders[f].parent) chain.push_back(f);
+  std::string path;
+  for (auto f = chain.rbegin(); f != chain.rend(); ++f) path += (path.empty() ? "" : "/") + folders[*f].name;
+  return path;
+}
+
+std::string IsoImage::PathOf(const IsoFile& file) const {
+  std::string folder = PathOf(file.folder);
+  return folder.empty() ? file.name : folder + "/" + file.name;
+}
+
+bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, IsoImage* image, std::string* error) {
+  *image = IsoImage();
+  std::vector<IsoFile>* files = &image->files;
   // The primary volume descriptor, and a Joliet one when there is one.
   uint8_t descriptor[SectorSize];
   uint8_t root[34] = {0};
@@ -95,7 +109,8 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
     *error = "no primary volume descriptor";
     return false;
   }
-  std::vector<Folder> folders = {{"", Le32(root + 2), Le32(root + 10), 0}};
+  image->folders.push_back({0, ""});
+  std::vector<Folder> folders = {{0, Le32(root + 2), Le32(root + 10), 0}};
   // A folder is queued once however many records name it (a loop, or a
   // damaged tree whose records all name a few folders). The folders of an
   // image do not overlap, nor do its files: each kind holds no more bytes
@@ -111,7 +126,7 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
     if (folder.depth > DeepestFolder) continue;
     uint64_t at = (uint64_t)folder.extent * blockSize;
     if (folder.size > LargestFolder || at + folder.size > size) {
-      *error = "folder '" + folder.path + "' lies outside the image";
+      *error = "folder '" + image->PathOf(folder.index) + "' lies outside the image";
       return false;
     }
     folderBytes += folder.size;
@@ -136,11 +151,13 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
       std::string name = joliet ? FromUcs2(record + 33, nameSize)
                                 : PlainName(std::string((const char*)record + 33, nameSize));
       name = PlainName(name);
-      std::string path = folder.path.empty() ? name : folder.path + "/" + name;
       uint32_t extent = Le32(record + 2), dataSize = Le32(record + 10);
       uint8_t flags = record[25];
       if (flags & 0x02) {
-        if (queued.insert(extent).second) folders.push_back({path, extent, dataSize, folder.depth + 1});
+        if (queued.insert(extent).second) {
+          folders.push_back({image->folders.size(), extent, dataSize, folder.depth + 1});
+          image->folders.push_back({folder.index, name});
+        }
       } else if ((uint64_t)extent * blockSize + dataSize <= size && files->size() < MostFiles) {
         // Names of the same bytes (hard links) are each listed; their bytes
         // count once.
@@ -149,7 +166,7 @@ bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<Is
           *error = "its files overlap (they claim more than twice the bytes the image holds)";
           return false;
         }
-        files->push_back({path, base + (uint64_t)extent * blockSize, dataSize});
+        files->push_back({folder.index, name, base + (uint64_t)extent * blockSize, dataSize});
       }
     }
   }

@@ -65,12 +65,12 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
   return true;
 }
 
-// The seal blocks in the image itself, up to the end of its last section:
+// The seal blocks in the image itself, its headers and sections:
 // setup.exe reads its block among its constants, never in bytes after the
 // image (the pack files a program carries may hold the identifier too).
 std::vector<size_t> FindSealBlocks(const std::vector<uint8_t>& image, const PeLayout& pe) {
   std::vector<size_t> found;
-  auto end = image.begin() + std::min(pe.imageEnd, image.size());
+  auto end = image.begin() + std::min(std::max(pe.imageEnd, pe.headersEnd), image.size());
   auto at = image.begin();
   while ((at = std::search(at, end, SealId, SealId + SealIdSize)) != end) {
     found.push_back((size_t)(at - image.begin()));

@@ -55,15 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   Require(file.Open(imagePath, &error));
   if (!IsIsoImage(&file, 0, image.size())) return 0;
-  std::vector<IsoFile> files;
-  if (!ReadIsoImage(&file, 0, image.size(), &files, &error)) {
+  IsoImage listing;
+  if (!ReadIsoImage(&file, 0, image.size(), &listing, &error)) {
     Require(!error.empty());
     return 0;
   }
   std::set<std::pair<uint64_t, uint64_t>> ranges;
   uint64_t bytes = 0;
-  for (const IsoFile& f : files) {
-    Require(f.offset <= image.size() && f.size <= image.size() - f.offset);
+  for (const IsoFile& f : listing.files) {
+    Require(f.offset <= image.size() && f.size <= image.size() - f.offset &&
+            f.folder < listing.folders.size());
     if (ranges.insert({f.offset, f.size}).second) bytes += f.size;
   }
   Require(bytes <= 2 * image.size());
