@@ -16,6 +16,7 @@
 #include "commands.h"
 #include "file_io.h"
 #include "iso9660.h"
+#include "media/carried_ranges.h"
 #include "pack_files.h"
 #include "pack_layout.h"
 #include "rescue/chain_walk.h"
@@ -54,7 +55,8 @@ struct FoundPackFile {
 // A find: media (a script and an installer, in the launcher's order), two
 // chains of records inside one file of which the second continues the
 // first's decoder history, or one pack file on its own.
-enum class FindKind { Media, ChainedPair, PackFile };
+// A program that carries its pack files (media --single-file) is media too.
+enum class FindKind { Media, ChainedPair, PackFile, Program };
 struct Find {
   FindKind kind;
   std::string where;
@@ -158,7 +160,17 @@ class Scanner {
     // names itself as a file of its own) are searched once.
     if (depth == 0) searched_.clear();
     if (!searched_.insert({bytes.offset, bytes.size}).second) return;
-    if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
+    CarriedRange carried[2];
+    if (FindCarriedPackFiles(bytes.file.get(), bytes.offset, bytes.size, carried)) {
+      Find program{FindKind::Program, where, {}};
+      for (int i = 0; i < 2; ++i) {
+        const char* name = i == 0 ? "INSTALL.SC_" : "INSTALL.EX_";
+        program.files.push_back({where + " (" + name + ")",
+                                 name,
+                                 {"", bytes.file, bytes.offset + carried[i].offset, carried[i].length}});
+      }
+      Found(program);
+    } else if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
       ScanIsoImage(where, bytes, depth + 1);
     } else {
       SearchRecords(where, bytes);
@@ -413,7 +425,8 @@ std::string FolderFor(const std::string& where, std::set<std::string>* given) {
 // The name of an expanded pack file: INSTALL.SC_ -> INSTALL.SCR,
 // INSTALL.EX_ -> INSTALL.EXE; others keep their name with ".expanded".
 std::string ExpandedName(const Find& find, size_t i) {
-  if (find.kind == FindKind::Media) return i == 0 ? "INSTALL.SCR" : "INSTALL.EXE";
+  if (find.kind == FindKind::Media || find.kind == FindKind::Program)
+    return i == 0 ? "INSTALL.SCR" : "INSTALL.EXE";
   const std::string& name = find.files[i].name;
   std::string last = name.size() > 3 ? name.substr(name.size() - 3) : "";
   bool lower = !last.empty() && islower((unsigned char)last[1]);
@@ -460,8 +473,9 @@ int Scan(const Invocation& in) {
              (unsigned long long)find.files[0].bytes.size, expanded.says[0].c_str());
     } else {
       printf("%s: %s\n", find.where.c_str(),
-             find.kind == FindKind::Media
-                 ? "media"
+             find.kind == FindKind::Media ? "media"
+             : find.kind == FindKind::Program
+                 ? "a program that carries its pack files"
                  : "two pack files, the second continuing the first's decoder history");
       for (size_t i = 0; i < find.files.size(); ++i) {
         printf("  %s: %llu bytes packed; %s\n", find.files[i].where.c_str(),

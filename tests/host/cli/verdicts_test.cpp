@@ -1,0 +1,96 @@
+// The verdicts an archivist acts on, over whole and damaged inputs of every
+// kind: programs that carry their pack files, media folders, pack files back
+// to back or in the launcher's order reversed (as on a FAT image), padding,
+// reserved device names. A whole input is never called damaged; a damaged
+// one never whole. Each row prints "input -> verdict" as it runs.
+#include "pe_test_image.h"
+#include "setuppack_runner.h"
+
+namespace {
+
+class Verdicts : public SetuppackTest {
+ protected:
+  void SetUp() override {
+    SetuppackTest::SetUp();
+    // An installer that copies from its script: it expands only after it.
+    std::vector<uint8_t> script = MixedBytes(6000, 61), installer(script.begin(), script.begin() + 3000);
+    std::vector<uint8_t> rest = MixedBytes(120000, 62);
+    installer.insert(installer.end(), rest.begin(), rest.end());
+    Write("script", script);
+    Write("installer", installer);
+    // Stored as is, and holding the seal's identifier.
+    std::vector<uint8_t> random = RandomBytes(40000, 63);
+    memcpy(&random[20000], SealId, SealIdSize);
+    Write("sealid", random);
+    Write("setup.exe", ImageOf({1024, 512, 512, 512, 512 + 16, 0}));
+    const char* steps[] = {
+        "\"$SP\" -q media --script script --installer installer --setup setup.exe -o cd",
+        "\"$SP\" -q media --script script --installer installer --setup setup.exe --single-file -o one.exe",
+        "\"$SP\" -q media --script script --installer sealid --setup setup.exe --single-file -o id.exe",
+        "cat cd/INSTALL.SC_ cd/INSTALL.EX_ > raw.bin",
+        "{ head -c 5000 /dev/zero; cat cd/INSTALL.EX_; head -c 3000 /dev/zero; cat cd/INSTALL.SC_; } > "
+        "fat.img",
+        "{ cat cd/INSTALL.SC_; head -c 2048 /dev/zero; } > padded.SC_",
+        "mkdir dev && cp cd/INSTALL.SC_ dev/NUL.SC_ && cp cd/INSTALL.SC_ dev/con",
+        "cp -r cd bad && cp one.exe bad.exe && cp raw.bin badraw.bin",
+    };
+    for (const char* step : steps) ASSERT_EQ(Shell(step).status, 0) << step;
+    // One byte of the installer's body changed, in each form.
+    size_t packedScript = Read("cd/INSTALL.SC_").size(), image = 1024;
+    Flip("bad/INSTALL.EX_", 1500);
+    Flip("bad.exe", image + packedScript + 1500);
+    Flip("badraw.bin", packedScript + 1500);
+  }
+  void Flip(const std::string& name, size_t at) {
+    std::vector<uint8_t> data = Read(name);
+    ASSERT_LT(at, data.size());
+    data[at] ^= 0x40;
+    Write(name, data);
+  }
+};
+
+TEST_F(Verdicts, WholeInputsAreWholeAndDamagedOnesDamaged) {
+  const struct {
+    const char* input;
+    const char* command;
+    int status;
+    const char* says;  // in its output
+  } rows[] = {
+      {"whole program", "test one.exe", 0, "sealed, and both pack files it carries match its seal"},
+      {"whole program, installer holding the seal's identifier", "test id.exe", 0,
+       "sealed, and both pack files it carries match its seal"},
+      {"whole program, listed", "list id.exe", 0, "INSTALL.EX_ from byte"},
+      {"whole program, scanned", "scan one.exe", 0, "one.exe: a program that carries its pack files\n"},
+      {"whole program, scanned and extracted",
+       "scan --extract x one.exe && cmp x/one.exe/INSTALL.EXE installer", 0, "-> x/one.exe/INSTALL.EXE"},
+      {"whole folder", "test cd", 0, "cd/setup.exe: sealed, and both pack files match its seal"},
+      {"whole folder, scanned", "scan cd", 0, "cd: media\n"},
+      {"pack files back to back", "scan raw.bin", 0,
+       "raw.bin at offsets 0 and 262: two pack files, the second continuing"},
+      {"pack files back to back, extracted",
+       "scan --extract x raw.bin && cmp x/raw.bin_at_offsets_0_and_262/at-262.expanded installer", 0,
+       "at-262.expanded"},
+      {"installer before its script (FAT order)", "scan fat.img", 0,
+       "fat.img at offsets 11742 and 5000: two pack files"},
+      {"installer before its script, extracted",
+       "scan --extract x fat.img && cmp x/fat.img_at_offsets_11742_and_5000/at-5000.expanded installer", 0,
+       "at-5000.expanded"},
+      {"padded pack file", "test padded.SC_", 0, "trailing padding ignored"},
+      {"names Windows keeps for devices", "scan --extract x dev && cmp x/dev_NUL.SC/_NUL.SCR script", 0,
+       "x/dev_con/_con.expanded"},
+      {"damaged folder", "test bad", 1, "bad/INSTALL.EX_: damaged"},
+      {"damaged program", "test bad.exe", 1, "bad.exe (INSTALL.EX_): "},
+      {"damaged program, scanned", "scan bad.exe", 1, "bad.exe (INSTALL.EX_): 3742 bytes packed; damaged: "},
+      {"damaged back-to-back files, scanned", "scan badraw.bin", 1, "damaged"},
+  };
+  for (const auto& row : rows) {
+    Result r = Shell(std::string("\"$SP\" ") + row.command);
+    printf("  %-58s -> %s\n", row.input, r.status == 0 ? "whole" : r.status == 1 ? "damaged" : "error");
+    EXPECT_EQ(r.status, row.status) << row.input << ": " << row.command << "\n" << r.output;
+    EXPECT_NE(r.output.find(row.says), std::string::npos) << row.input << ": " << row.command << "\n"
+                                                          << r.output;
+    Shell("rm -rf x");
+  }
+}
+
+}  // namespace
