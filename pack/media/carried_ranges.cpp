@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "seal_image.h"
+#include "media/seal_image.h"
 
 namespace {
 
@@ -22,7 +22,8 @@ bool ReadBytes(FileReader* file, uint64_t at, size_t size, std::vector<uint8_t>*
 
 }  // namespace
 
-bool FindCarriedPackFiles(FileReader* file, uint64_t base, uint64_t size, CarriedRange ranges[2]) {
+bool FindCarriedPackFiles(FileReader* file, uint64_t base, uint64_t size, uint64_t offsets[2],
+                          uint64_t lengths[2]) {
   std::vector<uint8_t> image;
   std::string error;
   size_t end = 0;
@@ -36,7 +37,8 @@ bool FindCarriedPackFiles(FileReader* file, uint64_t base, uint64_t size, Carrie
   for (int i = 0; i < 2; ++i) {
     const SealedPackFile& carried = seal.files[i];
     if (carried.carriedAt < end || carried.carriedAt >= size) return false;
-    ranges[i] = {carried.carriedAt, std::min<uint64_t>(carried.length, size - carried.carriedAt)};
+    offsets[i] = carried.carriedAt;
+    lengths[i] = std::min<uint64_t>(carried.length, size - carried.carriedAt);
   }
   return true;
 }

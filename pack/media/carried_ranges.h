@@ -5,14 +5,10 @@
 
 #include <stdint.h>
 
-#include "file_io.h"
-
-struct CarriedRange {
-  uint64_t offset;  // in the file, after base
-  uint64_t length;  // what the seal says, cut to what the file holds
-};
+#include "platform/file_io.h"
 
 // True when the size bytes at base of file are a setup.exe of ours, sealed
-// for two pack files it carries; ranges[0] the script's, ranges[1] the
-// installer's.
-bool FindCarriedPackFiles(FileReader* file, uint64_t base, uint64_t size, CarriedRange ranges[2]);
+// for two pack files it carries: offsets[0] and lengths[0] the script's
+// (from base; the length cut to what the file holds), [1] the installer's.
+bool FindCarriedPackFiles(FileReader* file, uint64_t base, uint64_t size, uint64_t offsets[2],
+                          uint64_t lengths[2]);

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 
 struct WalkedChain {
   uint64_t end = 0;                  // the end of its last whole record (start: no whole record)

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "pack_files.h"
+#include "expand/records.h"
 
 namespace {
 

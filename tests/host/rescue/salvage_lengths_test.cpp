@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "salvage.h"
+#include "rescue/salvage.h"
 
 namespace {
 
