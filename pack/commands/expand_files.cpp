@@ -2,6 +2,9 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
+#include "crc32.h"
 #include "expand/layout.h"
 
 namespace {
@@ -58,19 +61,24 @@ std::string ExplainMissingHistory(const std::string& name, const std::string& wh
          why;
 }
 
-// Counts the bytes handed on to the next sink (if any).
+// Counts the bytes handed on to the next sink (if any), and takes their
+// CRC-32: two expansions of one file are compared by both.
 class CountingSink final : public ExpansionSink {
  public:
   explicit CountingSink(ExpansionSink* next) : next_(next) {}
   void Take(const uint8_t* data, size_t size) override {
     if (next_) next_->Take(data, size);
+    for (size_t at = 0; at < size; at += 1u << 30) {
+      crc_ = Crc32Update(crc_, data + at, (uint32_t)std::min<size_t>(size - at, 1u << 30));
+    }
     count_ += size;
   }
-  uint64_t Count() const { return count_; }
+  bool SameAs(const CountingSink& other) const { return count_ == other.count_ && crc_ == other.crc_; }
 
  private:
   ExpansionSink* next_;
   uint64_t count_ = 0;
+  uint32_t crc_ = 0;
 };
 
 // How large a pack file that failed as it streamed may be to be read again
@@ -110,9 +118,14 @@ bool ExpandAsRead(PackExpander* expander, PackedSource* source, ExpansionSink* s
   *readFailed = false;
   expander->decoder = *before;
   CountingSink again(nullptr);
+  std::string firstWhy = *why;
   if (!ExpandPackFile(expander, *whole, &again, check, why, note)) return false;
-  if (again.Count() != streamed.Count()) {
-    *why = "expanded to other bytes when read again (did it change while it was read?)";
+  // The sink has the first read's bytes: they stand only when the second
+  // read, which verified, gave the same (the first stopped at padding).
+  if (!again.SameAs(streamed)) {
+    *why = "its two reads disagree: the first failed (" + firstWhy +
+           "), the second expanded whole to other bytes: unstable media, or a file that changed while it "
+           "was read; read it again, or copy it first";
     return false;
   }
   return true;

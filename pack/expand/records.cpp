@@ -53,27 +53,39 @@ std::string Hex32(uint32_t value) {
   return text;
 }
 
+// The first data record, among the first `upTo` records of the file,
+// whose expansion differs from the CRC its check record lists for it (0:
+// none, or no list).
+size_t FirstRecordThatDiffers(const std::vector<uint8_t>& packed, const std::vector<ListedRecord>& records,
+                              const std::vector<uint8_t>& expanded, size_t upTo) {
+  CheckRecord listed;
+  if (records.empty() || !records[0].isCheck ||
+      ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
+    return 0;
+  }
+  size_t at = 0;
+  for (uint32_t i = 0; i + 1 < std::min(records.size(), upTo) && i < listed.listedRecords; ++i) {
+    const ListedRecord& r = records[i + 1];
+    if (at + r.expandedSize > expanded.size()) break;
+    if (Crc32Update(0, expanded.data() + at, r.expandedSize) != ReadLE32(listed.recordCrcs + 4 * i))
+      return i + 1;
+    at += r.expandedSize;
+  }
+  return 0;
+}
+
+std::string RecordAt(const std::vector<ListedRecord>& records, size_t index) {
+  return "record " + std::to_string(index) + " at offset " + std::to_string(records[index].offset);
+}
+
 // Why a file that expanded failed its check, and the first record whose
 // expansion differs from the CRC its check record lists for it.
 std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::vector<ListedRecord>& records,
                                  const std::vector<uint8_t>& expanded, const PackCheck& check) {
   std::string why = CheckFailureReason(check);
-  if (check.listedRecords == 0 || records.empty()) return why;
-  CheckRecord listed;
-  if (ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
-    return why;
-  }
-  size_t at = 0;
-  for (uint32_t i = 0; i + 1 < records.size() && i < listed.listedRecords; ++i) {
-    const ListedRecord& r = records[i + 1];
-    if (at + r.expandedSize > expanded.size()) break;
-    if (Crc32Update(0, expanded.data() + at, r.expandedSize) != ReadLE32(listed.recordCrcs + 4 * i)) {
-      return why + "; record " + std::to_string(i + 1) + " at offset " + std::to_string(r.offset) +
-             " is the first that differs";
-    }
-    at += r.expandedSize;
-  }
-  return why;
+  if (check.listedRecords == 0) return why;
+  size_t first = FirstRecordThatDiffers(packed, records, expanded, records.size());
+  return first == 0 ? why : why + "; " + RecordAt(records, first) + " is the first that differs";
 }
 
 // What the record loop found wrong with a whole record, as setuppack says
@@ -157,6 +169,21 @@ bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, 
   bool expanded = ExpandInto(expander, packed, chain.endOffset, sink, check, text, sizeof text, &at);
   if (!expanded && at.index < chain.records.size()) {
     *error = DescribeRecordFailure(chain.records[at.index], at, text);
+    // Damage may decode without a fault for a few records before it
+    // breaks the decoder: the first record whose CRC-32 differs from its
+    // check record is where it is.
+    std::vector<uint8_t> again;
+    VectorSink memory(&again, ListedExpansion(packed));
+    expander->decoder = *before;
+    PackCheck same;
+    RecordPosition broke = at;
+    ExpandInto(expander, packed, chain.endOffset, &memory, &same, text, sizeof text, &at);
+    size_t first = FirstRecordThatDiffers(packed, chain.records, again, broke.index);
+    if (first != 0 && !chain.records[broke.index].isCheck) {
+      *error = "damaged data (" + RecordAt(chain.records, first) +
+               ", the first whose CRC-32 differs from its check record; decoding broke at record " +
+               std::to_string(broke.index) + " at offset " + std::to_string(broke.offset) + ")";
+    }
     return false;
   }
   std::string structure = DescribeChainEnd(chain, packed.size());
