@@ -54,6 +54,16 @@ bool PackInto(const Invocation& in, EncoderState* state, SourceFile* source, con
 }  // namespace
 
 int Pack(const Invocation& in) {
+  // Every source is opened first (and one of 4 GiB or more refused), so
+  // that a missing one is named before a destination that exists; each is
+  // packed as it is read into its destination's temporary, and all are put
+  // in place once every one is packed.
+  std::string error;
+  std::vector<std::unique_ptr<SourceFile>> files;
+  for (size_t i = 0; in.files.size() % 2 == 0 && i < in.files.size(); i += 2) {
+    files.emplace_back(new SourceFile());
+    if (!files.back()->Open(in.files[i], &error)) return DataError(error);
+  }
   std::vector<std::string> sources;
   std::vector<Destination> destinations;
   int planned = PlanPairs(in, "pack needs SOURCE PACKED pairs", "own source", &sources, &destinations);
@@ -63,15 +73,6 @@ int Pack(const Invocation& in) {
     if (d.isTerminal && !in.force) {
       return DataError("packed data not written to a terminal ('" + d.name + "'); -f writes it anyway");
     }
-  }
-  // Every source is opened first (and one of 4 GiB or more refused) before
-  // anything is read; each is packed as it is read into its destination's
-  // temporary, and all are put in place once every one is packed.
-  std::string error;
-  std::vector<std::unique_ptr<SourceFile>> files;
-  for (const std::string& source : sources) {
-    files.emplace_back(new SourceFile());
-    if (!files.back()->Open(source, &error)) return DataError(error);
   }
   // One encoder state, in the order the decoder will meet the files.
   auto state = std::make_unique<EncoderState>();

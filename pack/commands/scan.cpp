@@ -31,6 +31,7 @@ struct Expanded {
   std::vector<std::string> damage;  // with --salvage: each damaged or missing stretch
   std::vector<bool> written;        // of each file: whole, or salvaged with some bytes
   bool whole = true;
+  bool needsHistory = false;  // not damaged: it continues a file that is not here
 };
 
 std::string Hex32(uint32_t value) {
@@ -77,7 +78,15 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
                                : ", no check record"));
     } else {
       fileWhole = false;
-      out->says.push_back("damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
+      // An installer found without its script is not damaged: it needs
+      // that file's history, which is not here.
+      bool alone = find.files.size() == 1 && ContinuesEarlierHistory(packed);
+      out->needsHistory = alone;
+      out->says.push_back(alone
+                              ? "not expanded: it continues the decoder history of a file packed before it "
+                                "(as an INSTALL.EX_ continues its INSTALL.SC_), not found with it; --salvage "
+                                "writes what it holds"
+                              : "damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
     }
     if (!note.empty()) out->says.back() += "; " + note;
     out->whole = out->whole && fileWhole;
@@ -181,7 +190,10 @@ int Scan(const Invocation& in) {
     if (!expanded.whole) status = ExitData;
     if (in.extractDir.empty()) return;
     if (!expanded.whole && !in.salvage) {
-      printf("  not extracted: damaged (--salvage writes what it holds)\n");
+      printf(expanded.needsHistory
+                 ? "  not extracted: the file whose history it continues is not here (--salvage "
+                   "writes what it holds)\n"
+                 : "  not extracted: damaged (--salvage writes what it holds)\n");
       return;
     }
     fflush(stdout);

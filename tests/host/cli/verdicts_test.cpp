@@ -34,6 +34,7 @@ class Verdicts : public SetuppackTest {
         "mkdir dev && cp cd/INSTALL.SC_ dev/NUL.SC_ && cp cd/INSTALL.SC_ dev/con",
         "cp -r cd bad && cp one.exe bad.exe && cp raw.bin badraw.bin && cp -r cd cd2 && cp -r cd badsc",
         "\"$SP\" -q media --script script --installer sealid --setup setup.exe -o apart",
+        "mkdir alone && cp cd/INSTALL.EX_ alone/ && touch exists.pk && cp -r apart badapart",
     };
     for (const char* step : steps) ASSERT_EQ(Shell(step).status, 0) << step;
     // One byte of the installer's body changed, in each form.
@@ -42,7 +43,7 @@ class Verdicts : public SetuppackTest {
     Flip("bad.exe", image + packedScript + 1500);
     Flip("badraw.bin", packedScript + 1500);
     Flip("badsc/INSTALL.SC_", 100);
-    Flip("apart/INSTALL.SC_", 100);
+    Flip("badapart/INSTALL.SC_", 100);
   }
   void Flip(const std::string& name, size_t at) {
     std::vector<uint8_t> data = Read(name);
@@ -53,10 +54,12 @@ class Verdicts : public SetuppackTest {
 };
 
 TEST_F(Verdicts, WholeInputsAreWholeAndDamagedOnesDamaged) {
-  // The first read of INSTALL.EX_ gets one byte flipped (flaky media).
+  // The first read of INSTALL.EX_ gets one byte flipped (flaky media): in a
+  // compressed block (decoding breaks), or in a stored one (it decodes, and
+  // only its CRC-32 tells).
   const std::string flip =
       std::string("LD_PRELOAD=") + FAULTS_SHIM +
-      " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_FLIP_FILE=INSTALL.EX_ FAULT_FLIP_AT=1500 ";
+      " ASAN_OPTIONS=verify_asan_link_order=0 FAULT_FLIP_FILE=INSTALL.EX_ FAULT_FLIP_AT=";
   const struct {
     const char* input;
     const char* command;
@@ -95,18 +98,33 @@ TEST_F(Verdicts, WholeInputsAreWholeAndDamagedOnesDamaged) {
       {"a folder, then pack files", "test cd cd2/INSTALL.SC_ cd2/INSTALL.EX_", 0, "cd2/INSTALL.EX_: OK"},
       {"damaged script, its installer tested after it", "test badsc/INSTALL.SC_ badsc/INSTALL.EX_", 1,
        "badsc/INSTALL.EX_: damaged, or not known: 0 of 123000 bytes are in records whose CRC-32 matches"},
-      {"damaged script, an installer apart from it tested after it", "test apart", 1,
-       "apart/INSTALL.EX_: OK, 40000 bytes, size and CRC-32 "},
-      {"flip on first read, unpacked", "FLIP unpack cd/INSTALL.SC_ s cd/INSTALL.EX_ e; ls s e", 2,
+      {"damaged script, an installer apart from it tested after it", "test badapart", 1,
+       "badapart/INSTALL.EX_: OK, 40000 bytes, size and CRC-32 "},
+      {"flip on first read in a compressed block, unpacked",
+       "FLIP1500 unpack cd/INSTALL.SC_ s cd/INSTALL.EX_ e || ls s e", 2,
        "cd/INSTALL.EX_: its two reads disagree: the first failed ("},
-      {"flip on first read, sealed media extracted", "FLIP extract cd x; ls x", 2, "its two reads disagree"},
+      {"flip on first read in a stored block, unpacked",
+       "FLIP20000 unpack apart/INSTALL.SC_ s apart/INSTALL.EX_ e || ls s e", 2,
+       "apart/INSTALL.EX_: its two reads disagree: the first failed (damaged: expands to bytes of CRC-32 "},
+      {"flip on first read in a stored block, sealed media extracted", "FLIP20000 extract apart x || ls x", 2,
+       "its two reads disagree"},
+      {"damaged folder salvaged into a folder whose parent is missing", "extract --salvage bad missing/out",
+       1, "setuppack: cannot create 'missing/out' (No such file or directory)\n"},
+      {"a missing source packed over a file that exists", "pack nosuch exists.pk", 1,
+       "setuppack: nosuch: No such file or directory\n"},
+      {"an installer without its script, unpacked", "unpack alone/INSTALL.EX_ out", 1,
+       "'setuppack unpack --salvage alone/INSTALL.EX_ OUT' writes what it holds"},
+      {"an installer without its script, scanned", "scan alone", 1,
+       "not expanded: it continues the decoder history of a file packed before it"},
   };
   for (const auto& row : rows) {
     std::string command = row.command;
-    if (command.compare(0, 5, "FLIP ") == 0)
-      command = flip + "\"$SP\" " + command.substr(5);
-    else
+    if (command.compare(0, 4, "FLIP") == 0) {
+      size_t space = command.find(' ');
+      command = flip + command.substr(4, space - 4) + " \"$SP\" " + command.substr(space + 1);
+    } else {
       command = "\"$SP\" " + command;
+    }
     Result r = Shell(command);
     printf("  %-58s -> %s\n", row.input, r.status == 0 ? "whole" : "damaged or refused");
     EXPECT_EQ(r.status, row.status) << row.input << ": " << row.command << "\n" << r.output;
