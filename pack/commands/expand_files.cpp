@@ -2,10 +2,8 @@
 
 #include <stdio.h>
 
-#include <algorithm>
-
-#include "crc32.h"
 #include "expand/layout.h"
+#include "expand/records.h"
 
 namespace {
 
@@ -64,75 +62,17 @@ std::string ExplainMissingHistory(const std::string& name, const std::string& wh
          why;
 }
 
-// Counts the bytes handed on to the next sink (if any), and takes their
-// CRC-32: two expansions of one file are compared by both.
-class CountingSink final : public ExpansionSink {
+// The seal's hash of a pack file, taken as it is first read (none until
+// every byte has been).
+class SealWatcher final : public PackedBytesWatcher {
  public:
-  explicit CountingSink(ExpansionSink* next) : next_(next) {}
-  void Take(const uint8_t* data, size_t size) override {
-    if (next_) next_->Take(data, size);
-    for (size_t at = 0; at < size; at += 1u << 30) {
-      crc_ = Crc32Update(crc_, data + at, (uint32_t)std::min<size_t>(size - at, 1u << 30));
-    }
-    count_ += size;
-  }
-  bool SameAs(const CountingSink& other) const { return count_ == other.count_ && crc_ == other.crc_; }
+  void Watch(const uint8_t* data, size_t size) override { hasher_.Add(data, size); }
+  void End() override { seal = hasher_.Finish(); }
+  SealedPackFile seal = {};
 
  private:
-  ExpansionSink* next_;
-  uint64_t count_ = 0;
-  uint32_t crc_ = 0;
+  SealHasher hasher_;
 };
-
-// How large a pack file that failed as it streamed may be to be read again
-// whole, for the rescue messages and the padding note (64 MiB).
-const uint32_t WholeReadAfterFailureLimit = 64u << 20;
-
-// Expands a pack file as it is read. Only when that fails is the file read
-// whole (*whole) and expanded again from the decoder state before it, by
-// ExpandPackFile: that names what is wrong as the rest of setuppack does,
-// and takes padding after the last record (with *note), whose records the
-// sink already has. *readFailed: the file could not be read (*why says so
-// in full). A file larger than WholeReadAfterFailureLimit is not read
-// again: its streamed description stands.
-bool ExpandAsRead(PackExpander* expander, PackedSource* source, ExpansionSink* sink, PackCheck* check,
-                  std::string* why, std::string* note, std::vector<uint8_t>* whole, bool* readFailed) {
-  std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
-  CountingSink streamed(sink);
-  if (ExpandPackSource(expander, source, &streamed, check, why)) return true;
-  *readFailed = true;
-  if (!source->ReadError().empty()) {
-    *why = source->ReadError();
-    return false;
-  }
-  // Read whole only up to a bound: a larger damaged file keeps the streamed
-  // description, so that memory does not grow with a damaged input (and a
-  // larger padded one is not accepted).
-  *readFailed = false;
-  if (source->Size() > WholeReadAfterFailureLimit) return false;
-  *readFailed = true;
-  if (!source->Rewind(why)) return false;
-  whole->resize(source->Size());
-  if (source->Read(whole->data(), source->Size()) != source->Size()) {
-    *why =
-        !source->ReadError().empty() ? source->ReadError() : source->Name() + ": changed while it was read";
-    return false;
-  }
-  *readFailed = false;
-  expander->decoder = *before;
-  CountingSink again(nullptr);
-  std::string firstWhy = *why;
-  if (!ExpandPackFile(expander, *whole, &again, check, why, note)) return false;
-  // The sink has the first read's bytes: they stand only when the second
-  // read, which verified, gave the same (the first stopped at padding).
-  if (!again.SameAs(streamed)) {
-    *why = "its two reads disagree: the first failed (" + firstWhy +
-           "), the second expanded whole to other bytes: unstable media, or a file that changed while it "
-           "was read; read it again, or copy it first";
-    return false;
-  }
-  return true;
-}
 
 // The bytes of padding after a pack file's last record (0: none).
 size_t PaddingAfterLastRecord(const std::vector<uint8_t>& packed) {
@@ -183,10 +123,11 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     PackCheck check;
     std::string why, note;
     // Salvage works from the layout of the whole file: it reads it whole.
-    std::vector<uint8_t> whole;
+    std::vector<uint8_t> salvaged;
     PackedSource source;
-    if (salvage ? !ReadWholeFile(names[i], &whole, error)
-                : !source.Open(names[i], expansion->hashed, error)) {
+    SealWatcher watcher;
+    if (salvage ? !ReadWholeFile(names[i], &salvaged, error)
+                : !source.Open(names[i], expansion->hashed ? &watcher : nullptr, error)) {
       expansion->written.clear();
       return false;
     }
@@ -196,18 +137,19 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       sink = expansion->written.back().get();
       sink->writer.Open(0, &sink->failure);
     }
-    bool readFailed = false;
+    // A file that failed as it streamed is read again whole.
+    const std::vector<uint8_t>& whole = salvage ? salvaged : source.Whole();
     if (salvage) {
       expansion->salvaged.emplace_back();
-      SalvagePackFile(expander.get(), whole, sink, &expansion->salvaged.back());
+      SalvagePackFile(expander.get(), salvaged, sink, &expansion->salvaged.back());
       check = expansion->salvaged.back().check;
       note = expansion->salvaged.back().note;
-    } else if (!ExpandAsRead(expander.get(), &source, sink, &check, &why, &note, &whole, &readFailed)) {
+    } else if (!ExpandPackFile(expander.get(), &source, sink, &check, &why, &note)) {
       // An installer named alone, with no script beside it, that fails as
       // one expanded without its script's history does.
       bool installerAlone = i == 0 && predecessor.empty() && !IsStandardStream(names[0]) &&
                             SameNameAnyCase(BaseName(names[0]), "INSTALL.EX_");
-      if (readFailed) {
+      if (!source.ReadError().empty()) {
         *error = why;
       } else {
         *error = installerAlone && why.compare(0, 7, "damaged") == 0 && !whole.empty() &&
@@ -225,7 +167,7 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     bool readWhole = salvage || !whole.empty();
     expansion->seals.push_back(!expansion->hashed ? SealedPackFile()
                                : readWhole        ? SealOf(whole)
-                                                  : source.Seal());
+                                                  : watcher.seal);
     expansion->padding.push_back(whole.empty() ? 0 : PaddingAfterLastRecord(whole));
     if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
     writing = writing && sink->failure.empty();

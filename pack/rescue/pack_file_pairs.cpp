@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "expand/expand.h"
 #include "expand/records.h"
 
 namespace {

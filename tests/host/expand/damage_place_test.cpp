@@ -10,6 +10,7 @@
 #include <string>
 
 #include "encode/encoder.h"
+#include "expand/expand.h"
 #include "expand/layout.h"
 #include "expand/records.h"
 #include "test_data.h"
