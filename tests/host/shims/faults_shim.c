@@ -18,11 +18,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-extern void* __libc_malloc(size_t size);
-
 static int started = 0;
 static int flipped = 0;
 static char flipFd[4096];  // fds open on the file to flip
+
+// Under AddressSanitizer its allocator is the one: malloc is not replaced.
+#ifndef __SANITIZE_ADDRESS__
+extern void* __libc_malloc(size_t size);
 
 void* malloc(size_t size) {
   static int inThreads = -1;
@@ -33,6 +35,7 @@ void* malloc(size_t size) {
   }
   return __libc_malloc(size);
 }
+#endif
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
   static int (*real)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
@@ -58,39 +61,37 @@ static void Flip(int fd, void* buffer, ssize_t got, off_t at) {
   }
 }
 
-#define OPEN_LIKE(name, ...)                                            \
-  int name(__VA_ARGS__, int flags, ...) {                               \
-    static int (*real)();                                               \
-    if (!real) real = (int (*)())dlsym(RTLD_NEXT, #name);               \
-    va_list args;                                                       \
-    va_start(args, flags);                                              \
-    int mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, int) : 0; \
-    va_end(args);                                                       \
-    int fd = OPEN_CALL;                                                 \
-    Remember(fd, path);                                                 \
-    return fd;                                                          \
+// The calls that open and read files go to the kernel directly: they may
+// come before the C library (or a sanitizer's runtime) is ready for dlsym.
+static int OpenAt(int dir, const char* path, int flags, va_list args) {
+  int mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, int) : 0;
+  int fd = (int)syscall(SYS_openat, dir, path, flags, mode);
+  Remember(fd, path);
+  return fd;
+}
+
+#define OPEN_LIKE(name, dir, ...)            \
+  int name(__VA_ARGS__, int flags, ...) {    \
+    va_list args;                            \
+    va_start(args, flags);                   \
+    int fd = OpenAt(dir, path, flags, args); \
+    va_end(args);                            \
+    return fd;                               \
   }
-#define OPEN_CALL real(path, flags, mode)
-OPEN_LIKE(open, const char* path)
-OPEN_LIKE(open64, const char* path)
-#undef OPEN_CALL
-#define OPEN_CALL real(dir, path, flags, mode)
-OPEN_LIKE(openat, int dir, const char* path)
-OPEN_LIKE(openat64, int dir, const char* path)
+OPEN_LIKE(open, AT_FDCWD, const char* path)
+OPEN_LIKE(open64, AT_FDCWD, const char* path)
+OPEN_LIKE(openat, dir, int dir, const char* path)
+OPEN_LIKE(openat64, dir, int dir, const char* path)
 
 ssize_t read(int fd, void* buffer, size_t size) {
-  static ssize_t (*real)(int, void*, size_t);
-  if (!real) real = dlsym(RTLD_NEXT, "read");
-  off_t at = lseek(fd, 0, SEEK_CUR);
-  ssize_t got = real(fd, buffer, size);
+  off_t at = (off_t)syscall(SYS_lseek, fd, 0, SEEK_CUR);
+  ssize_t got = (ssize_t)syscall(SYS_read, fd, buffer, size);
   if (at >= 0) Flip(fd, buffer, got, at);
   return got;
 }
 
 ssize_t pread(int fd, void* buffer, size_t size, off_t at) {
-  static ssize_t (*real)(int, void*, size_t, off_t);
-  if (!real) real = dlsym(RTLD_NEXT, "pread");
-  ssize_t got = real(fd, buffer, size, at);
+  ssize_t got = (ssize_t)syscall(SYS_pread64, fd, buffer, size, at);
   Flip(fd, buffer, got, at);
   return got;
 }
