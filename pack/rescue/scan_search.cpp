@@ -111,8 +111,9 @@ class Scanner {
       Find program{FindKind::Program, where, {}};
       for (int i = 0; i < 2; ++i) {
         const char* name = i == 0 ? "INSTALL.SC_" : "INSTALL.EX_";
-        program.files.push_back(
-            {where + " (" + name + ")", name, {"", bytes.file, bytes.offset + offsets[i], lengths[i]}});
+        program.files.push_back({where + " (" + name + ")",
+                                 name,
+                                 {bytes.path, bytes.file, bytes.offset + offsets[i], lengths[i]}});
       }
       Found(program);
     } else if (depth < DeepestImage && IsIsoImage(bytes.file.get(), bytes.offset, bytes.size)) {
@@ -132,7 +133,7 @@ class Scanner {
     // Each folder's path is made when its files are scanned, not kept.
     std::vector<std::vector<NamedRange>> folders(image.folders.size());
     for (const IsoFile& f : image.files) {
-      folders[f.folder].push_back({f.name, {"", bytes.file, f.offset, f.size}});
+      folders[f.folder].push_back({f.name, {bytes.path, bytes.file, f.offset, f.size}});
     }
     image.files.clear();
     image.files.shrink_to_fit();
