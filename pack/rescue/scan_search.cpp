@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 
 #include "check_record.h"
