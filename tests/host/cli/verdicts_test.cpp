@@ -3,6 +3,7 @@
 // to back or in the launcher's order reversed (as on a FAT image), padding,
 // reserved device names. A whole input is never called damaged; a damaged
 // one never whole. Each row prints "input -> verdict" as it runs.
+#include "iso_test_image.h"
 #include "pe_test_image.h"
 #include "setuppack_runner.h"
 
@@ -31,7 +32,6 @@ class Verdicts : public SetuppackTest {
         "{ head -c 5000 /dev/zero; cat cd/INSTALL.EX_; head -c 3000 /dev/zero; cat cd/INSTALL.SC_; } > "
         "fat.img",
         "{ cat cd/INSTALL.SC_; head -c 2048 /dev/zero; } > padded.SC_",
-        "mkdir dev && cp cd/INSTALL.SC_ dev/NUL.SC_ && cp cd/INSTALL.SC_ dev/con",
         "cp -r cd bad && cp one.exe bad.exe && cp raw.bin badraw.bin && cp -r cd cd2 && cp -r cd badsc",
         "\"$SP\" -q media --script script --installer sealid --setup setup.exe -o apart",
         "mkdir alone && cp cd/INSTALL.EX_ alone/ && touch exists.pk && cp -r apart badapart",
@@ -44,6 +44,18 @@ class Verdicts : public SetuppackTest {
     Flip("badraw.bin", packedScript + 1500);
     Flip("badsc/INSTALL.SC_", 100);
     Flip("badapart/INSTALL.SC_", 100);
+    // A disc image naming the script NUL.SC_ and CON (names Windows opens
+    // as devices, which a folder on Windows cannot hold).
+    std::vector<uint8_t> packed = Read("cd/INSTALL.SC_");
+    const size_t Sector = IsoTestImage::Sector;
+    ASSERT_LE(packed.size(), Sector);
+    IsoTestImage iso(21, 2048, 18, Sector);
+    const char* names[] = {"NUL.SC_;1", "CON;1"};
+    for (uint32_t i = 0; i < 2; ++i) {
+      memcpy(&iso.bytes[(19 + i) * Sector], packed.data(), packed.size());
+      iso.Add(18 * Sector, 19 + i, (uint32_t)packed.size(), 0, names[i]);
+    }
+    Write("dev.iso", iso.bytes);
   }
   void Flip(const std::string& name, size_t at) {
     std::vector<uint8_t> data = Read(name);
@@ -86,8 +98,8 @@ TEST_F(Verdicts, WholeInputsAreWholeAndDamagedOnesDamaged) {
        "scan --extract x fat.img && cmp x/fat.img_at_offsets_11742_and_5000/at-5000.expanded installer", 0,
        "at-5000.expanded"},
       {"padded pack file", "test padded.SC_", 0, "trailing padding ignored"},
-      {"names Windows keeps for devices", "scan --extract x dev && cmp x/dev_NUL.SC/_NUL.SCR script", 0,
-       "x/dev_con/_con.expanded"},
+      {"names Windows keeps for devices", "scan --extract x dev.iso && cmp x/dev.iso_NUL.SC/_NUL.SCR script",
+       0, "x/dev.iso_CON/_CON.expanded"},
       {"damaged folder", "test bad", 1, "bad/INSTALL.EX_: damaged"},
       {"damaged program", "test bad.exe", 1, "bad.exe (INSTALL.EX_): "},
       {"damaged program, scanned", "scan bad.exe", 1, "bad.exe (INSTALL.EX_): 3742 bytes packed; damaged: "},
@@ -109,16 +121,19 @@ TEST_F(Verdicts, WholeInputsAreWholeAndDamagedOnesDamaged) {
       {"flip on first read in a stored block, sealed media extracted", "FLIP20000 extract apart x || ls x", 2,
        "its two reads disagree"},
       {"damaged folder salvaged into a folder whose parent is missing", "extract --salvage bad missing/out",
-       1, "setuppack: cannot create 'missing/out' (No such file or directory)\n"},
-      {"a missing source packed over a file that exists", "pack nosuch exists.pk", 1,
-       "setuppack: nosuch: No such file or directory\n"},
+       1, "setuppack: cannot create 'missing/out' ("},
+      {"a missing source packed over a file that exists", "pack nosuch exists.pk", 1, "setuppack: nosuch: "},
       {"an installer without its script, unpacked", "unpack alone/INSTALL.EX_ out", 1,
        "'setuppack unpack --salvage alone/INSTALL.EX_ OUT' writes what it holds"},
       {"an installer without its script, scanned", "scan alone", 1,
        "not expanded: it continues the decoder history of a file packed before it"},
   };
+  // The shim plants faults in this build's setuppack only (not in a
+  // Windows one run under Wine).
+  const bool native = SetuppackUnderTest() == SETUPPACK_PATH;
   for (const auto& row : rows) {
     std::string command = row.command;
+    if (command.compare(0, 4, "FLIP") == 0 && !native) continue;
     if (command.compare(0, 4, "FLIP") == 0) {
       size_t space = command.find(' ');
       command = flip + command.substr(4, space - 4) + " \"$SP\" " + command.substr(space + 1);
