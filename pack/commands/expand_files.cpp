@@ -55,8 +55,11 @@ std::string PredecessorOf(const std::vector<std::string>& names) {
 std::string ExplainMissingHistory(const std::string& name, const std::string& why) {
   return name +
          ": continues the decoder history of a file packed before it (as an INSTALL.EX_ continues its "
-         "INSTALL.SC_): name that file first, as in 'setuppack test INSTALL.SC_ INSTALL.EX_'; expanded "
-         "alone it fails: " +
+         "INSTALL.SC_): name that file first, as in 'setuppack test INSTALL.SC_ INSTALL.EX_'; when that "
+         "file is lost, 'setuppack unpack --salvage " +
+         name +
+         " OUT' writes what it holds (only records that copy from the lost history come out wrong, and are "
+         "named); expanded alone it fails: " +
          why;
 }
 

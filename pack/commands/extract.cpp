@@ -156,7 +156,9 @@ int Extract(const Invocation& in) {
   if (!whole || !planned || (!sealed && !in.salvage)) {
     expansion.written.clear();  // the temporaries go before their folder
     if (madeFolder) RemoveFolder(out);
-    return DataError(whole && sealed ? planError : error + " (nothing was written)");
+    // Damage first, then a seal that refuses them, then the destination.
+    bool refused = !whole || (!sealed && !in.salvage);
+    return DataError(refused ? error + " (nothing was written)" : planError);
   }
   if (!CommitAll(&expansion, &error)) return DataError(error);
   for (int i = 0; i < 2; ++i) {

@@ -337,7 +337,16 @@ int Media(const Invocation& in, const char* programPath) {
   // Every file media would write is checked first, in any letter case: a
   // folder copied from a FAT disk may hold install.sc_, which setup.exe
   // would read as well.
-  if (!MakeFolder(in.outputDir, &error)) return DataError(error);
+  // A folder made here goes again when media fail (it is empty then: the
+  // writers below remove their temporaries first).
+  struct MadeFolder {
+    std::string path;
+    bool made = false, keep = false;
+    ~MadeFolder() {
+      if (made && !keep) RemoveFolder(path);
+    }
+  } folder{in.outputDir};
+  if (!MakeFolder(in.outputDir, &error, &folder.made)) return DataError(error);
   std::vector<std::string> names = {"INSTALL.SC_", "INSTALL.EX_"}, targets;
   if (!setup.empty()) names.push_back("setup.exe");
   for (const std::string& name : names) {
@@ -419,5 +428,6 @@ int Media(const Invocation& in, const char* programPath) {
            sealing ? "sealed for the two pack files" : "unsealed (--no-seal)");
   }
   PrintVerified(in);
+  folder.keep = true;
   return ExitSuccess;
 }

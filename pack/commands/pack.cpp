@@ -76,6 +76,25 @@ bool PackedName(const std::string& source, std::string* name, std::string* error
 }  // namespace
 
 int Pack(const Invocation& in) {
+  // SOURCE PACKED pairs share one encoder state, in the order the decoder
+  // will meet the files; files named alone (gzip's way) stand alone, each
+  // expanded on its own.
+  bool alone = in.filesOnly || in.toStdout || in.files.size() == 1;
+  std::string error;
+  std::vector<std::unique_ptr<SourceFile>> files;
+  auto openSource = [&](const std::string& source) {
+    files.emplace_back(new SourceFile());
+    return files.back()->Open(source, &error);
+  };
+  // Every source is opened first (and one of 4 GiB or more refused), so
+  // that a missing one is named before a destination that exists; each is
+  // packed as it is read into its destination's temporary, and all are put
+  // in place once every one is packed.
+  if (alone || in.files.size() % 2 == 0) {
+    for (size_t i = 0; i < in.files.size(); i += alone ? 1 : 2) {
+      if (!openSource(in.files[i])) return DataError(error);
+    }
+  }
   std::vector<std::string> sources;
   std::vector<Destination> destinations;
   int planned = PlanPairs(in, "pack needs SOURCE PACKED pairs, or one SOURCE", "own source", PackedName,
@@ -87,21 +106,14 @@ int Pack(const Invocation& in) {
       return DataError("packed data not written to a terminal ('" + d.name + "'); -f writes it anyway");
     }
   }
-  // Every source is opened first (and one of 4 GiB or more refused) before
-  // anything is read; each is packed as it is read into its destination's
-  // temporary, and all are put in place once every one is packed.
-  std::string error;
   // Pack files one after the other are no pack file.
   if (in.toStdout && sources.size() > 1) return UsageError("pack -c packs one SOURCE");
-  std::vector<std::unique_ptr<SourceFile>> files;
-  for (const std::string& source : sources) {
-    files.emplace_back(new SourceFile());
-    if (!files.back()->Open(source, &error)) return DataError(error);
+  if (files.size() != sources.size()) {  // the words were no valid shape above
+    files.clear();
+    for (const std::string& source : sources) {
+      if (!openSource(source)) return DataError(error);
+    }
   }
-  // SOURCE PACKED pairs: one encoder state, in the order the decoder will
-  // meet the files. Files named alone (gzip's way) stand alone, each
-  // expanded on its own.
-  bool alone = in.filesOnly || in.toStdout || in.files.size() == 1;
   std::unique_ptr<EncoderState> state;
   std::vector<std::unique_ptr<DestinationWriter>> writers;
   for (size_t i = 0; i < sources.size(); ++i) {

@@ -14,6 +14,7 @@
 #include "media/seal_image.h"
 #include "media/single_file.h"
 #include "platform/file_io.h"
+#include "rescue/safe_names.h"
 #include "rescue/salvage.h"
 #include "rescue/scan_search.h"
 
@@ -25,10 +26,11 @@ bool CarriedPackFiles(const std::vector<uint8_t>& head, uint64_t size, Extent ca
   SealInfo seal;
   std::string error;
   size_t end = 0;
-  if (!LooksLikeProgram(head) || !ImageEnd(head, "", &end, &error) || !ReadSeal(head, "", &seal, &error) ||
-      seal.state != SealState::Sealed) {
-    return false;
-  }
+  if (!LooksLikeProgram(head) || !ImageEnd(head, "", &end, &error) || end > head.size()) return false;
+  // The seal is looked for where setup.exe looks for it, in its image: the
+  // data it carries may hold the seal's identifier by chance.
+  std::vector<uint8_t> image(head.begin(), head.begin() + end);
+  if (!ReadSeal(image, "", &seal, &error) || seal.state != SealState::Sealed) return false;
   for (int i = 0; i < 2; ++i) {
     if (seal.files[i].carriedAt < end || seal.files[i].carriedAt > size) return false;
     carried[i] = {seal.files[i].carriedAt, seal.files[i].length};
@@ -51,6 +53,7 @@ struct Expanded {
   std::vector<bool> written;        // of each file: whole, or salvaged with some bytes
   std::vector<FileVerdict> files;   // of each file, for --json
   bool whole = true;
+  bool needsHistory = false;  // not damaged: it continues a file that is not here
 };
 
 std::string Hex32(uint32_t value) {
@@ -102,8 +105,17 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
                                : ", no check record"));
     } else {
       fileWhole = false;
-      out->files.push_back(FailedFile(f.where, (int64_t)packed.size(), "damaged", why));
-      out->says.push_back("damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
+      // An installer found without its script is not damaged: it needs
+      // that file's history, which is not here.
+      bool alone = find.files.size() == 1 && ContinuesEarlierHistory(packed);
+      out->needsHistory = alone;
+      out->files.push_back(
+          FailedFile(f.where, (int64_t)packed.size(), alone ? "not_tested" : "damaged", why));
+      out->says.push_back(alone
+                              ? "not expanded: it continues the decoder history of a file packed before it "
+                                "(as an INSTALL.EX_ continues its INSTALL.SC_), not found with it; --salvage "
+                                "writes what it holds"
+                              : "damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
     }
     if (!note.empty()) out->says.back() += "; " + note;
     out->whole = out->whole && fileWhole;
@@ -134,6 +146,7 @@ std::string FolderFor(const std::string& where, std::set<std::string>* given) {
     for (char& c : text) c = (char)tolower((unsigned char)c);
     return text;
   };
+  name = NotADeviceName(name);
   std::string folder = name;
   for (int n = 2; !given->insert(lower(folder)).second; ++n) folder = name + "-" + std::to_string(n);
   return folder;
@@ -148,9 +161,9 @@ std::string ExpandedName(const Find& find, size_t i) {
   std::string last = name.size() > 3 ? name.substr(name.size() - 3) : "";
   bool lower = !last.empty() && islower((unsigned char)last[1]);
   std::string stem = name.substr(0, name.size() - 1);
-  if (NameIs(last, "SC_")) return stem + (lower ? "r" : "R");
-  if (NameIs(last, "EX_")) return stem + (lower ? "e" : "E");
-  return name + ".expanded";
+  if (NameIs(last, "SC_")) return NotADeviceName(stem + (lower ? "r" : "R"));
+  if (NameIs(last, "EX_")) return NotADeviceName(stem + (lower ? "e" : "E"));
+  return NotADeviceName(name + ".expanded");
 }
 
 bool WriteFind(const Invocation& in, const Find& find, const Expanded& expanded, const std::string& folder,
@@ -212,7 +225,12 @@ int Scan(const Invocation& in, Verdicts* verdicts) {
     if (!expanded.whole) status = ExitData;
     if (in.extractDir.empty()) return;
     if (!expanded.whole && !in.salvage) {
-      if (!verdicts) printf("  not extracted: damaged (--salvage writes what it holds)\n");
+      if (!verdicts) {
+        printf(expanded.needsHistory
+                   ? "  not extracted: the file whose history it continues is not here (--salvage "
+                     "writes what it holds)\n"
+                   : "  not extracted: damaged (--salvage writes what it holds)\n");
+      }
       return;
     }
     fflush(stdout);

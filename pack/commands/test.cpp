@@ -2,6 +2,9 @@
 // setup.exe), or a program that carries its pack files.
 #include <stdio.h>
 
+#include <algorithm>
+#include <memory>
+
 #include "cli/status.h"
 #include "commands/commands.h"
 #include "commands/expand_files.h"
@@ -13,6 +16,7 @@
 #include "media/launcher_settings.h"
 #include "media/media_folder.h"
 #include "media/single_file.h"
+#include "rescue/salvage.h"
 
 namespace {
 
@@ -28,8 +32,38 @@ int64_t SizeOf(const std::string& path) {
   return !IsStandardStream(path) && file.Open(path, &error) ? (int64_t)file.Size() : -1;
 }
 
+// What can still be known of a file after a damaged one, whose decoder
+// history it continues: expanded from the history the damage left (as
+// --salvage expands it), each record whose CRC-32 matches its check record
+// is right whatever came before. True when all of it is; *file is its
+// verdict.
+bool SayAfterDamage(const std::string& name, const SalvageReport& r, int64_t size, bool quiet,
+                    FileVerdict* file) {
+  if (r.whole && r.check.present) {
+    *file = WholeFile(name, size, r.check);
+    if (!quiet) {
+      printf("%s: OK, %s (expanded after the damaged file before it: its check record vouches for it)\n",
+             name.c_str(), Verified(r.check, r.written).c_str());
+    }
+    return true;
+  }
+  fflush(stdout);
+  std::string why =
+      !r.checked
+          ? std::string(
+                "not known: it continues the decoder state of the damaged file "
+                "before it, and it has no check record that lists its records")
+          : "damaged, or not known: " + std::to_string(r.vouched) + " of " + std::to_string(r.expected) +
+                " bytes are in records whose CRC-32 matches its check record; the " +
+                "others may copy from the damaged bytes of the file before it, or be " + "damaged themselves";
+  *file = FailedFile(name, size, "not_tested", why);
+  DataError(name + ": " + why);
+  return false;
+}
+
 // Tests pack files as unpack expands them and says what it found of each
-// (in verdicts, when not null, and on standard output unless quiet).
+// (in verdicts, when not null, and on standard output unless quiet); the
+// files after a damaged one are tested as far as their check records allow.
 bool TestPackFiles(const std::vector<std::string>& files, std::vector<SealedPackFile>* seals, bool quiet,
                    Verdicts* verdicts) {
   std::string error;
@@ -41,6 +75,13 @@ bool TestPackFiles(const std::vector<std::string>& files, std::vector<SealedPack
   if (ok) failed = files.size();
   const std::vector<PackCheck>& checks = expansion.checks;
   if (seals) seals->swap(expansion.seals);
+  // After a damaged file, all are expanded again as --salvage does.
+  Expansion salvaged;
+  salvaged.quiet = true;
+  size_t unread = 0;
+  std::string unreadWhy;
+  bool again =
+      !ok && failed + 1 < files.size() && ReadAndExpand(files, nullptr, true, &salvaged, &unread, &unreadWhy);
   for (size_t i = 0; i < files.size(); ++i) {
     std::string name = DisplayName(files[i], true);
     if (i < failed) {
@@ -52,6 +93,10 @@ bool TestPackFiles(const std::vector<std::string>& files, std::vector<SealedPack
         verdicts->files.push_back(FailedFile(
             name, size, size < 0 && !IsStandardStream(files[i]) ? "unreadable" : "damaged", error));
       DataError(error);
+    } else if (again) {
+      FileVerdict file;
+      SayAfterDamage(name, salvaged.salvaged[i], SizeOf(files[i]), quiet, &file);
+      if (verdicts) verdicts->files.push_back(file);
     } else {
       if (verdicts) verdicts->files.push_back(FailedFile(name, SizeOf(files[i]), "not_tested", ""));
       if (!quiet) {
@@ -107,6 +152,12 @@ int TestProgram(const std::string& path, const std::vector<uint8_t>& program, bo
   std::string error;
   if (!ReadCarriedPackFiles(program, path, &seal, &packed, &error)) return DataError(error);
   bool whole = ExpandPackedData(packed, nullptr, &checks, &failed, &error);
+  std::unique_ptr<PackExpander> expander(new PackExpander());
+  ResetDecoderState(&expander->decoder);
+  SalvageReport salvaged[2];
+  if (!whole && failed == 0) {
+    for (int i = 0; i < 2; ++i) SalvagePackFile(expander.get(), packed[i], nullptr, &salvaged[i]);
+  }
   for (size_t i = 0; i < 2; ++i) {
     std::string name = path + " (" + PackNames[i] + ")";
     FileVerdict file;
@@ -117,11 +168,7 @@ int TestProgram(const std::string& path, const std::vector<uint8_t>& program, bo
       file = FailedFile(PackNames[i], (int64_t)packed[i].size(), "damaged", error);
       DataError(name + ": " + error);
     } else {
-      file = FailedFile(PackNames[i], (int64_t)packed[i].size(), "not_tested", "");
-      if (!quiet) {
-        printf("%s: not tested: it continues the decoder state of a file that failed before it\n",
-               name.c_str());
-      }
+      SayAfterDamage(name, salvaged[i], (int64_t)packed[i].size(), quiet, &file);
     }
     file.container = path;
     file.carriedAt = (int64_t)seal.files[i].carriedAt;
@@ -146,15 +193,34 @@ int TestProgram(const std::string& path, const std::vector<uint8_t>& program, bo
 
 int Test(const Invocation& in, Verdicts* verdicts) {
   if (in.files.empty()) return UsageError("test needs at least one PACKED file");
-  std::vector<std::string> entries;
+  // Each media folder and each program is tested on its own; pack files
+  // named one after another share one decoder history, as unpack's do.
+  std::vector<std::string> entries, run;
   std::string error;
-  if (in.files.size() == 1 && !IsStandardStream(in.files[0]) &&
-      FindAnyCase(in.files[0], "", &entries, &error)) {
-    return TestMedia(in.files[0], in.quiet, verdicts);  // a folder
+  int status = ExitSuccess;
+  auto testRun = [&] {
+    if (run.empty()) return;
+    if (!CheckNamesOnce(run, {}, &error)) {
+      status = std::max(status, UsageError(error));
+    } else if (!TestPackFiles(run, nullptr, in.quiet, verdicts)) {
+      status = std::max(status, (int)ExitData);
+    }
+    run.clear();
+  };
+  for (const std::string& file : in.files) {
+    std::vector<uint8_t> program;
+    int one = -1;
+    if (!IsStandardStream(file) && FindAnyCase(file, "", &entries, &error)) {
+      testRun();
+      one = TestMedia(file, in.quiet, verdicts);  // a folder
+    } else if (ReadIfProgram(file, &program)) {
+      testRun();
+      one = TestProgram(file, program, in.quiet, verdicts);
+    } else {
+      run.push_back(file);
+    }
+    if (one >= 0) status = std::max(status, one);
   }
-  std::vector<uint8_t> program;
-  if (in.files.size() == 1 && ReadIfProgram(in.files[0], &program))
-    return TestProgram(in.files[0], program, in.quiet, verdicts);
-  if (!CheckNamesOnce(in.files, {}, &error)) return UsageError(error);
-  return TestPackFiles(in.files, nullptr, in.quiet, verdicts) ? ExitSuccess : ExitData;
+  testRun();
+  return status;
 }

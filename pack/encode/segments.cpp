@@ -7,6 +7,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -35,13 +37,26 @@ void PackOneSegment(EncoderState* state, Segment* segment) {
   memcpy(segment->ring, state->TokenRing, sizeof segment->ring);
 }
 
-// Segments packed by worker threads, handed back in the order given.
+// Segments packed by worker threads, handed back in the order given. A
+// worker that runs out of memory, or a thread that cannot start, fails the
+// whole packing with the reason: no exception leaves a thread.
 class SegmentPool {
  public:
-  SegmentPool(unsigned threads, const EncoderOptions& options) {
+  // Starts the threads; false with *error when one cannot start (those
+  // started are stopped again).
+  bool Start(unsigned threads, const EncoderOptions& options, std::string* error) {
     for (unsigned i = 0; i < threads; ++i) {
-      workers_.emplace_back([this, options] { Work(options); });
+      try {
+        workers_.emplace_back([this, options] { Work(options); });
+      } catch (const std::system_error& e) {
+        *error = std::string("cannot start a thread: ") + e.what();
+        return false;
+      } catch (const std::bad_alloc&) {
+        *error = "out of memory";
+        return false;
+      }
     }
+    return true;
   }
   ~SegmentPool() {
     {
@@ -59,38 +74,56 @@ class SegmentPool {
     }
     wake_.notify_one();
   }
-  void WaitFor(Segment* segment) {
+  // False with *error when a worker failed: the segment may never be done.
+  bool WaitFor(Segment* segment, std::string* error) {
     std::unique_lock<std::mutex> lock(mutex_);
-    finished_.wait(lock, [segment] { return segment->done; });
+    finished_.wait(lock, [this, segment] { return segment->done || !failure_.empty(); });
+    if (segment->done) return true;
+    *error = failure_;
+    return false;
   }
 
  private:
   void Work(const EncoderOptions& options) {
-    std::unique_ptr<EncoderState> state(new EncoderState());
-    state->options = options;
-    for (;;) {
-      Segment* segment;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-        if (waiting_.empty()) return;
-        segment = waiting_.front();
-        waiting_.pop_front();
+    try {
+      std::unique_ptr<EncoderState> state(new EncoderState());
+      state->options = options;
+      for (;;) {
+        Segment* segment;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+          if (waiting_.empty()) return;
+          segment = waiting_.front();
+          waiting_.pop_front();
+        }
+        // No other thread looks at the segment until it is done.
+        PackOneSegment(state.get(), segment);
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          segment->done = true;
+        }
+        finished_.notify_all();
       }
-      // No other thread looks at the segment until it is done.
-      PackOneSegment(state.get(), segment);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        segment->done = true;
-      }
-      finished_.notify_all();
+    } catch (const std::bad_alloc&) {
+      Fail("out of memory");
+    } catch (const std::exception& e) {
+      Fail(e.what());
     }
+  }
+  void Fail(const std::string& why) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (failure_.empty()) failure_ = why;
+    }
+    finished_.notify_all();
   }
 
   std::mutex mutex_;
   std::condition_variable wake_, finished_;
   std::deque<Segment*> waiting_;
   bool stopping_ = false;
+  std::string failure_;  // of the first worker that failed
   std::vector<std::thread> workers_;
 };
 
@@ -159,7 +192,8 @@ bool PackStream(EncoderState* state, PackInput* input, PackOutput* output, const
   const size_t inFlight = threads > 1 ? 2 * threads : 1;
   std::deque<std::unique_ptr<Segment>> segments;
   // Declared after the segments, so that its threads stop before they go.
-  std::unique_ptr<SegmentPool> pool(threads > 1 ? new SegmentPool(threads, state->options) : nullptr);
+  std::unique_ptr<SegmentPool> pool(threads > 1 ? new SegmentPool() : nullptr);
+  if (pool && !pool->Start(threads, state->options, error)) return false;
   // The state's own ring is what the files so far left; segments are packed
   // in a state of their own, as the threads pack them.
   std::unique_ptr<EncoderState> own(pool ? nullptr : new EncoderState());
@@ -198,7 +232,7 @@ bool PackStream(EncoderState* state, PackInput* input, PackOutput* output, const
     }
     if (segments.empty()) break;
     Segment* next = segments.front().get();
-    if (pool) pool->WaitFor(next);
+    if (pool && !pool->WaitFor(next, error)) return false;
     if (next->continuesRing) {
       memcpy(state->TokenRing, next->ring, sizeof next->ring);
     } else {

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "check_record.h"
@@ -101,42 +102,57 @@ class VectorSink final : public ExpansionSink {
   std::vector<uint8_t>* bytes_;
 };
 
-// Counts the bytes handed on to the next sink (if any).
+// Counts the bytes handed on to the next sink (if any), and takes their
+// CRC-32: two expansions of one file are compared by both.
 class CountingSink final : public ExpansionSink {
  public:
   explicit CountingSink(ExpansionSink* next) : next_(next) {}
   void Take(const uint8_t* data, size_t size) override {
     if (next_) next_->Take(data, size);
+    crc_ = Crc32Update(crc_, data, (uint32_t)size);  // a record's bytes: at most BlockBufferSize
     count_ += size;
   }
-  uint64_t Count() const { return count_; }
+  bool SameAs(const CountingSink& other) const { return count_ == other.count_ && crc_ == other.crc_; }
 
  private:
   ExpansionSink* next_;
   uint64_t count_ = 0;
+  uint32_t crc_ = 0;
 };
+
+// The first data record, among the first `upTo` records of the file,
+// whose expansion differs from the CRC its check record lists for it (0:
+// none, or no list).
+size_t FirstRecordThatDiffers(const uint8_t* packed, const std::vector<ListedRecord>& records,
+                              const std::vector<uint8_t>& expanded, size_t upTo) {
+  CheckRecord listed;
+  if (records.empty() || !records[0].isCheck ||
+      ReadCheckRecord(packed + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
+    return 0;
+  }
+  size_t at = 0;
+  for (uint32_t i = 0; i + 1 < std::min(records.size(), upTo) && i < listed.listedRecords; ++i) {
+    const ListedRecord& r = records[i + 1];
+    if (at + r.expandedSize > expanded.size()) break;
+    if (Crc32Update(0, expanded.data() + at, r.expandedSize) != ReadLE32(listed.recordCrcs + 4 * i))
+      return i + 1;
+    at += r.expandedSize;
+  }
+  return 0;
+}
+
+std::string RecordAt(const std::vector<ListedRecord>& records, size_t index) {
+  return "record " + std::to_string(index) + " at offset " + std::to_string(records[index].offset);
+}
 
 // Why a file that expanded failed its check, and the first record whose
 // expansion differs from the CRC its check record lists for it.
 std::string DescribeCheckFailure(const uint8_t* packed, const std::vector<ListedRecord>& records,
                                  const std::vector<uint8_t>& expanded, const PackCheck& check) {
   std::string why = CheckFailureReason(check);
-  if (check.listedRecords == 0 || records.empty()) return why;
-  CheckRecord listed;
-  if (ReadCheckRecord(packed + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
-    return why;
-  }
-  size_t at = 0;
-  for (uint32_t i = 0; i + 1 < records.size() && i < listed.listedRecords; ++i) {
-    const ListedRecord& r = records[i + 1];
-    if (at + r.expandedSize > expanded.size()) break;
-    if (Crc32Update(0, expanded.data() + at, r.expandedSize) != ReadLE32(listed.recordCrcs + 4 * i)) {
-      return why + "; record " + std::to_string(i + 1) + " at offset " + std::to_string(r.offset) +
-             " is the first that differs";
-    }
-    at += r.expandedSize;
-  }
-  return why;
+  if (check.listedRecords == 0) return why;
+  size_t first = FirstRecordThatDiffers(packed, records, expanded, records.size());
+  return first == 0 ? why : why + "; " + RecordAt(records, first) + " is the first that differs";
 }
 
 // What the record loop found wrong with a whole record, as setuppack says
@@ -174,6 +190,22 @@ bool ExpandWhole(PackExpander* expander, const uint8_t* packed, size_t size, Exp
       ExpandOnce(expander, &source, (uint32_t)chain.endOffset, sink, check, text, sizeof text, &at);
   if (!expanded && at.index < chain.records.size()) {
     *error = DescribeRecordFailure(chain.records[at.index], at, text);
+    // Damage may decode without a fault for a few records before it
+    // breaks the decoder: the first record whose CRC-32 differs from its
+    // check record is where it is.
+    std::vector<uint8_t> again;
+    VectorSink memory(&again, ListedExpansion(packed, size));
+    expander->decoder = *before;
+    PackCheck same;
+    RecordPosition broke = at;
+    source.OpenMemory(packed, size);
+    ExpandOnce(expander, &source, (uint32_t)chain.endOffset, &memory, &same, text, sizeof text, &at);
+    size_t first = FirstRecordThatDiffers(packed, chain.records, again, broke.index);
+    if (first != 0 && !chain.records[broke.index].isCheck) {
+      *error = "damaged data (" + RecordAt(chain.records, first) +
+               ", the first whose CRC-32 differs from its check record; decoding broke at record " +
+               std::to_string(broke.index) + " at offset " + std::to_string(broke.offset) + ")";
+    }
     return false;
   }
   std::string structure = DescribeChainEnd(chain, size);
@@ -260,9 +292,17 @@ bool ExpandPackFile(PackExpander* expander, PackedSource* source, ExpansionSink*
   }
   expander->decoder = *before;
   CountingSink again(nullptr);
+  std::string firstWhy =
+      check->present && at.offset >= source->Size()
+          ? "damaged: " + CheckFailureReason(*check)
+          : "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset) + ": " + text;
   if (!ExpandWhole(expander, whole, source->Size(), &again, check, error, note)) return false;
-  if (again.Count() != streamed.Count()) {
-    *error = "expanded to other bytes when read again (did it change while it was read?)";
+  // The sink has the first read's bytes: they stand only when the second
+  // read, which verified, gave the same (the first stopped at padding).
+  if (!again.SameAs(streamed)) {
+    *error = "its two reads disagree: the first failed (" + firstWhy +
+             "), the second expanded whole to other bytes: unstable media, or a file that changed while it "
+             "was read; read it again, or copy it first";
     return false;
   }
   return true;

@@ -65,10 +65,14 @@ bool ReadPeLayout(const std::vector<uint8_t>& image, PeLayout* pe) {
   return true;
 }
 
-std::vector<size_t> FindSealBlocks(const std::vector<uint8_t>& image) {
+// The seal blocks in the image itself, its headers and sections:
+// setup.exe reads its block among its constants, never in bytes after the
+// image (the pack files a program carries may hold the identifier too).
+std::vector<size_t> FindSealBlocks(const std::vector<uint8_t>& image, const PeLayout& pe) {
   std::vector<size_t> found;
+  auto end = image.begin() + std::min(std::max(pe.imageEnd, pe.headersEnd), image.size());
   auto at = image.begin();
-  while ((at = std::search(at, image.end(), SealId, SealId + SealIdSize)) != image.end()) {
+  while ((at = std::search(at, end, SealId, SealId + SealIdSize)) != end) {
     found.push_back((size_t)(at - image.begin()));
     ++at;
   }
@@ -83,7 +87,7 @@ size_t SealEntrySizeOf(uint32_t version) {
 // none (*none set), or when it cannot be the block setup.exe reads.
 bool LocateSeal(const std::vector<uint8_t>& image, const std::string& name, const PeLayout& pe,
                 size_t* offset, uint32_t* version, bool* none, std::string* error) {
-  std::vector<size_t> blocks = FindSealBlocks(image);
+  std::vector<size_t> blocks = FindSealBlocks(image, pe);
   *none = blocks.empty();
   if (blocks.empty()) {
     *error = "'" + name + "' has no seal block (a setup.exe from before seals, or another program)";

@@ -3,6 +3,8 @@
 #include "rescue/iso9660.h"
 #include "rescue/fat.h"
 
+#include <map>
+
 namespace {
 
 const uint64_t LargestCueSheet = 1 << 16;
@@ -15,18 +17,34 @@ std::string HoldsOf(uint64_t held, uint64_t size) {
 
 bool ReadIsoVolume(std::shared_ptr<ImageBytes> bytes, const std::string& how,
                    std::vector<ImageVolume>* volumes, std::string* error) {
-  std::vector<IsoFile> files;
+  IsoImage listing;
   bool joliet = false;
-  if (!ReadIsoImage(bytes.get(), &files, &joliet, error)) return false;
-  volumes->push_back({std::string("ISO 9660") + (joliet ? ", Joliet" : "") + how, {}, {}});
-  for (const IsoFile& f : files) {
+  if (!ReadIsoImage(bytes.get(), &listing, &joliet, error)) return false;
+  volumes->emplace_back();
+  ImageVolume& volume = volumes->back();
+  volume.fileSystem = std::string("ISO 9660") + (joliet ? ", Joliet" : "") + how;
+  volume.folders = std::move(listing.folders);
+  for (const IsoFile& f : listing.files) {
     std::shared_ptr<ImageBytes> held(new ExtentBytes(bytes, {{f.offset, f.held}}));
-    volumes->back().files.push_back({f.path, held, f.size, f.held < f.size ? HoldsOf(f.held, f.size) : ""});
+    volume.files.push_back({f.folder, f.name, held, f.size, f.held < f.size ? HoldsOf(f.held, f.size) : ""});
   }
   return true;
 }
 
 }  // namespace
+
+std::string ImageVolume::PathOf(size_t folder) const {
+  std::vector<size_t> chain;
+  for (size_t f = folder; f != 0 && chain.size() < folders.size(); f = folders[f].parent) chain.push_back(f);
+  std::string path;
+  for (auto f = chain.rbegin(); f != chain.rend(); ++f) path += (path.empty() ? "" : "/") + folders[*f].name;
+  return path;
+}
+
+std::string ImageVolume::PathOf(const ImageFile& file) const {
+  std::string folder = PathOf(file.folder);
+  return folder.empty() ? file.name : folder + "/" + file.name;
+}
 
 bool ReadImage(std::shared_ptr<ImageBytes> bytes, const RawTrack* track, std::vector<ImageVolume>* volumes,
                std::string* error) {
@@ -65,9 +83,21 @@ bool ReadImage(std::shared_ptr<ImageBytes> bytes, const RawTrack* track, std::ve
       }
       volume.problems.push_back(why);
     }
+    // The FAT reader gives paths; each folder of them becomes one entry.
+    std::map<std::string, size_t> folderOf = {{"", 0}};
+    volume.folders.push_back({0, ""});
     for (FatFile& f : files) {
+      size_t slash = f.path.find_last_of('/'), folder = 0, from = 0;
+      while (slash != std::string::npos && from <= slash) {
+        size_t end = f.path.find('/', from);
+        auto known = folderOf.emplace(f.path.substr(0, end), volume.folders.size());
+        if (known.second) volume.folders.push_back({folder, f.path.substr(from, end - from)});
+        folder = known.first->second;
+        from = end + 1;
+      }
       std::shared_ptr<ImageBytes> held(new ExtentBytes(bytes, std::move(f.extents)));
-      volume.files.push_back({f.path, held, f.size, f.damage});
+      std::string name = slash == std::string::npos ? f.path : f.path.substr(slash + 1);
+      volume.files.push_back({folder, name, held, f.size, f.damage});
     }
     volumes->push_back(std::move(volume));
   }

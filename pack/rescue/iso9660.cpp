@@ -52,8 +52,9 @@ std::string PlainName(std::string name) {
   return name;
 }
 
+// A folder waiting to be read.
 struct Folder {
-  std::string path;
+  size_t index;  // in IsoImage::folders
   uint32_t extent, size;
   int depth;
 };
@@ -74,17 +75,30 @@ bool IsIsoImage(FileReader* file, uint64_t base, uint64_t size) {
   return IsIsoImage(&image);
 }
 
-bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, std::vector<IsoFile>* files,
-                  std::string* error) {
+std::string IsoImage::PathOf(size_t folder) const {
+  std::vector<size_t> chain;
+  for (size_t f = folder; f != 0 && chain.size() < folders.size(); f = folders[f].parent) chain.push_back(f);
+  std::string path;
+  for (auto f = chain.rbegin(); f != chain.rend(); ++f) path += (path.empty() ? "" : "/") + folders[*f].name;
+  return path;
+}
+
+std::string IsoImage::PathOf(const IsoFile& file) const {
+  std::string folder = PathOf(file.folder);
+  return folder.empty() ? file.name : folder + "/" + file.name;
+}
+
+bool ReadIsoImage(FileReader* file, uint64_t base, uint64_t size, IsoImage* listing, std::string* error) {
   FileBytes image(Borrowed(file), base, size);
   bool joliet = false;
-  if (!ReadIsoImage(&image, files, &joliet, error)) return false;
-  for (IsoFile& f : *files) f.offset += base;
+  if (!ReadIsoImage(&image, listing, &joliet, error)) return false;
+  for (IsoFile& f : listing->files) f.offset += base;
   return true;
 }
 
-bool ReadIsoImage(ImageBytes* image, std::vector<IsoFile>* files, bool* jolietNames, std::string* error) {
-  files->clear();
+bool ReadIsoImage(ImageBytes* image, IsoImage* listing, bool* jolietNames, std::string* error) {
+  *listing = IsoImage();
+  std::vector<IsoFile>* files = &listing->files;
   uint64_t size = image->Size();
   // The primary volume descriptor, and a Joliet one when there is one.
   uint8_t descriptor[SectorSize];
@@ -111,7 +125,8 @@ bool ReadIsoImage(ImageBytes* image, std::vector<IsoFile>* files, bool* jolietNa
     return false;
   }
   *jolietNames = joliet;
-  std::vector<Folder> folders = {{"", Le32(root + 2), Le32(root + 10), 0}};
+  listing->folders.push_back({0, ""});
+  std::vector<Folder> folders = {{0, Le32(root + 2), Le32(root + 10), 0}};
   // A folder is queued once however many records name it (a loop, or a
   // damaged tree whose records all name a few folders). The folders of an
   // image do not overlap, nor do its files: each kind holds no more bytes
@@ -127,7 +142,7 @@ bool ReadIsoImage(ImageBytes* image, std::vector<IsoFile>* files, bool* jolietNa
     if (folder.depth > DeepestFolder) continue;
     uint64_t at = (uint64_t)folder.extent * blockSize;
     if (folder.size > LargestFolder || at + folder.size > size) {
-      *error = "folder '" + folder.path + "' lies outside the image";
+      *error = "folder '" + listing->PathOf(folder.index) + "' lies outside the image";
       return false;
     }
     folderBytes += folder.size;
@@ -152,11 +167,13 @@ bool ReadIsoImage(ImageBytes* image, std::vector<IsoFile>* files, bool* jolietNa
       std::string name = joliet ? FromUcs2(record + 33, nameSize)
                                 : PlainName(std::string((const char*)record + 33, nameSize));
       name = PlainName(name);
-      std::string path = folder.path.empty() ? name : folder.path + "/" + name;
       uint32_t extent = Le32(record + 2), dataSize = Le32(record + 10);
       uint8_t flags = record[25];
       if (flags & 0x02) {
-        if (queued.insert(extent).second) folders.push_back({path, extent, dataSize, folder.depth + 1});
+        if (queued.insert(extent).second) {
+          folders.push_back({listing->folders.size(), extent, dataSize, folder.depth + 1});
+          listing->folders.push_back({folder.index, name});
+        }
         continue;
       }
       // A file the image ends inside or before is listed with what it
@@ -173,7 +190,7 @@ bool ReadIsoImage(ImageBytes* image, std::vector<IsoFile>* files, bool* jolietNa
           *error = "its files overlap (they claim more than twice the bytes the image holds)";
           return false;
         }
-        files->push_back({path, start, dataSize, held});
+        files->push_back({folder.index, name, start, dataSize, held});
       }
     }
   }

@@ -121,15 +121,19 @@ class Salvager {
     return true;
   }
 
-  // Expands a whole record's body through the decoder; false when the
-  // decoder found its block damaged.
+  // Expands a whole record's body (`available` bytes of the file from body)
+  // through the decoder; false when the decoder found its block damaged, or
+  // when the body the header claims is not all there.
   bool ExpandBody(DecoderState* decoder, uint32_t packedSize, uint32_t expandedSize, const uint8_t* body,
-                  const uint8_t** bytes) {
+                  size_t available, const uint8_t** bytes) {
+    *bytes = expander_->output.get();
+    if (expandedSize > BlockBufferSize || (packedSize == 0 ? expandedSize : packedSize) > available) {
+      return false;
+    }
     if (packedSize == 0) {
       *bytes = body;
       return true;
     }
-    *bytes = expander_->output.get();
     return DecodeBlock(decoder, expander_->output.get(), expandedSize, body, packedSize) == DecodeOk;
   }
 
@@ -139,8 +143,9 @@ class Salvager {
       return;
     }
     const uint8_t* bytes;
-    bool decoded = ExpandBody(&expander_->decoder, r.packedSize, r.expandedSize,
-                              packed_.data() + r.offset + PackHeaderSize, &bytes);
+    size_t bodyAt = (size_t)r.offset + PackHeaderSize;
+    bool decoded = ExpandBody(&expander_->decoder, r.packedSize, r.expandedSize, packed_.data() + bodyAt,
+                              packed_.size() - std::min(bodyAt, packed_.size()), &bytes);
     uint32_t listed = 0;
     bool hasCrc = ListedCrc(*dataIndex, &listed);
     if (report_->checked && *dataIndex != UnknownIndex && (uint32_t)*dataIndex >= check_.listedRecords) {
@@ -214,9 +219,12 @@ class Salvager {
     size_t bodySize = to - from - PackHeaderSize;
     std::unique_ptr<DecoderState> trial(new DecoderState(expander_->decoder));
     const uint8_t* bytes;
+    // Stored when the bytes are as many as the record expands to, else one
+    // compressed block; ExpandBody holds either to the bytes that are there
+    // (a stored record of 0 bytes claiming more is no record).
     uint32_t packedSize = bodySize == expandedSize ? 0 : (uint32_t)bodySize;
     if (bodySize > BlockBufferSize ||
-        !ExpandBody(trial.get(), packedSize, (uint32_t)expandedSize, body, &bytes) ||
+        !ExpandBody(trial.get(), packedSize, (uint32_t)expandedSize, body, bodySize, &bytes) ||
         Crc32Update(0, bytes, (size_t)expandedSize) != listed) {
       return false;
     }

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 #include <tuple>
 
@@ -12,6 +11,8 @@
 #include "expand/expand.h"
 #include "expand/records.h"
 #include "rescue/image_files.h"
+#include "rescue/chain_walk.h"
+#include "rescue/pack_file_pairs.h"
 
 namespace {
 
@@ -185,30 +186,45 @@ class Scanner {
     return fileSystem.empty() ? "" : " (" + fileSystem + ")";
   }
 
-  // path: the file the image lies in.
+  // path: the file the image lies in. Each folder's path is made when its
+  // files are scanned, not kept, so memory follows the image's folders.
   void ScanImage(const std::string& where, const std::string& path, const ImageVolume& volume, int depth) {
     for (const std::string& problem : volume.problems) {
       problems.push_back(where + DescribedIn(volume.fileSystem) + ": " + problem);
     }
-    std::map<std::string, std::vector<NamedRange>> folders;
+    std::vector<std::vector<NamedRange>> folders(volume.folders.size());
     for (const ImageFile& f : volume.files) {
       if (!f.damage.empty()) {
-        problems.push_back(where + ":/" + f.path + DescribedIn(volume.fileSystem) + ": " + f.damage);
+        problems.push_back(where + ":/" + volume.PathOf(f) + DescribedIn(volume.fileSystem) + ": " +
+                           f.damage);
       }
-      size_t slash = f.path.find_last_of('/');
-      std::string folder = slash == std::string::npos ? "" : f.path.substr(0, slash);
-      folders[folder].push_back({f.path.substr(slash + 1), {path, f.bytes, 0, f.bytes->Size()}});
+      if (f.folder < folders.size())
+        folders[f.folder].push_back({f.name, {path, f.bytes, 0, f.bytes->Size()}});
     }
-    for (const auto& folder : folders) {
-      ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/", depth,
+    // Folders in the order of their paths: the tree walked depth first,
+    // each folder's subfolders by name.
+    std::vector<std::vector<size_t>> children(volume.folders.size());
+    for (size_t f = 1; f < volume.folders.size(); ++f) children[volume.folders[f].parent].push_back(f);
+    std::vector<size_t> stack = {0};
+    while (!stack.empty()) {
+      size_t f = stack.back();
+      stack.pop_back();
+      std::sort(children[f].begin(), children[f].end(),
+                [&volume](size_t a, size_t b) { return volume.folders[a].name > volume.folders[b].name; });
+      stack.insert(stack.end(), children[f].begin(), children[f].end());
+      if (folders[f].empty()) continue;
+      ScanFolderFiles(where + ":/" + volume.PathOf(f), folders[f], f == 0 ? "" : "/", depth,
                       volume.fileSystem);
+      std::vector<NamedRange>().swap(folders[f]);
     }
   }
 
   // Finds every chain of records in the bytes: a record header whose sizes
   // are within the format's limits and whose body lies in the file starts
-  // one; the search goes on after its end. A file that begins with a record
-  // header is a pack file of its own, whole (padding, damage and all).
+  // one; the search goes on after its end, so every byte is read once. A
+  // chain is cut into pack files where a check record begins one. A file
+  // that begins with a record header is its pack files, the last to the
+  // file's end (padding, damage and all).
   void SearchRecords(const std::string& where, const ByteRange& bytes, const std::string& fileSystem) {
     std::vector<uint8_t> chunk;
     std::string error;
@@ -227,19 +243,27 @@ class Scanner {
            hit < std::min<size_t>(got, SearchChunk);
            hit = FindRecordMagic(chunk.data(), chunk.size(), hit + 1)) {
         uint64_t start = at + hit;
-        if (start == 0) {
+        // The start is judged first: walking the chain from every header of
+        // a long run of implausible ones would read the run once per header.
+        if (start != 0 && !PlausibleStart(bytes, start)) continue;
+        WalkedChain chain = WalkChain(bytes.file.get(), bytes.offset, bytes.size, start);
+        if (start == 0 && chain.fileStarts.size() <= 1) {
           Found({FindKind::PackFile, where, {{where, BaseOf(where), bytes}}, fileSystem});
           return;
         }
-        // The start is judged first: walking the chain from every header of
-        // a long run of implausible ones would read the run once per header.
-        if (!PlausibleStart(bytes, start)) continue;
-        uint64_t end = ChainEndAt(bytes, start);
-        if (end > start && end - start <= LargestPackFile) {
-          chains.push_back({start, end});
-          next = end;
-          break;
+        if (chain.end == start) continue;
+        for (const auto& file : PackFilesOf(chain, start == 0 ? bytes.size : 0)) {
+          if (file.second <= LargestPackFile) {
+            chains.push_back({file.first, file.first + file.second});
+          } else {
+            problems.push_back(where + ": the records at offsets " + std::to_string(file.first) + " to " +
+                               std::to_string(file.first + file.second) +
+                               " are 4 GiB or more with no check record between them: not a pack file "
+                               "(pack files measure sizes in 32 bits)");
+          }
         }
+        next = std::max(chain.end, start + 1);
+        break;
       }
       if (got < want) break;
       at = next;
@@ -247,9 +271,8 @@ class Scanner {
     ReportChains(where, bytes, chains, fileSystem);
   }
 
-  // Chains inside one file, in the order they lie: one whose first block
-  // copies from history it did not write, and that does not expand alone,
-  // is taken with the chain before it (a script and its installer).
+  // Pack files inside one file, in the order they lie: one that needs the
+  // history of another is taken with it (a script and its installer).
   void ReportChains(const std::string& where, const ByteRange& bytes,
                     const std::vector<std::pair<uint64_t, uint64_t>>& chains, const std::string& fileSystem) {
     std::vector<FoundPackFile> files;
@@ -259,28 +282,21 @@ class Scanner {
                        "at-" + std::to_string(chain.first),
                        {"", bytes.file, bytes.offset + chain.first, chain.second - chain.first}});
     }
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (i + 1 < files.size() && ContinuesChain(files[i + 1])) {
+    auto read = [&files](size_t i, std::vector<uint8_t>* packed) {
+      std::string error;
+      return ReadRange(files[i].bytes, packed, &error);
+    };
+    for (const std::vector<size_t>& group : PairPackFiles(files.size(), read)) {
+      if (group.size() == 2) {
         Found({FindKind::ChainedPair,
-               where + " at offsets " + std::to_string(chains[i].first) + " and " +
-                   std::to_string(chains[i + 1].first),
-               {files[i], files[i + 1]},
+               where + " at offsets " + std::to_string(chains[group[0]].first) + " and " +
+                   std::to_string(chains[group[1]].first),
+               {files[group[0]], files[group[1]]},
                fileSystem});
-        ++i;
       } else {
-        Found({FindKind::PackFile, files[i].where, {files[i]}, fileSystem});
+        Found({FindKind::PackFile, files[group[0]].where, {files[group[0]]}, fileSystem});
       }
     }
-  }
-
-  static bool ContinuesChain(const FoundPackFile& file) {
-    std::vector<uint8_t> packed;
-    std::string error;
-    if (!ReadRange(file.bytes, &packed, &error) || !ContinuesEarlierHistory(packed)) return false;
-    std::unique_ptr<PackExpander> expander(new PackExpander());
-    ResetDecoderState(&expander->decoder);
-    PackCheck check;
-    return !ExpandPackFile(expander.get(), packed, nullptr, &check, &error);
   }
 
   // A chain inside another file must begin as a packer begins one: with a
@@ -297,29 +313,6 @@ class Scanner {
     return IsCheckRecordBody(first + PackHeaderSize,
                              (uint32_t)(got - std::min<size_t>(got, PackHeaderSize))) ||
            packedSize < expandedSize;
-  }
-
-  // Where the chain of records that starts at `start` ends (start: no whole
-  // record there).
-  uint64_t ChainEndAt(const ByteRange& bytes, uint64_t start) {
-    uint64_t at = start;
-    std::string error;
-    while (at + PackHeaderSize <= bytes.size) {
-      uint8_t header[PackHeaderSize];
-      size_t got = 0;
-      if (!bytes.file->ReadAt(bytes.offset + at, header, sizeof header, &got, &error) ||
-          got < sizeof header || memcmp(header, PackMagic, PackMagicSize) != 0) {
-        break;
-      }
-      uint32_t packedSize = ReadLE32(header + 8), expandedSize = ReadLE32(header + 12);
-      uint64_t body = packedSize ? packedSize : expandedSize;
-      if (packedSize > BlockBufferSize || expandedSize > BlockBufferSize ||
-          at + PackHeaderSize + body > bytes.size) {
-        break;
-      }
-      at += PackHeaderSize + body;
-    }
-    return at;
   }
 
   static std::string BaseOf(const std::string& where) {

@@ -55,17 +55,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   Require(file.Open(imagePath, &error));
   if (!IsIsoImage(&file, 0, image.size())) return 0;
-  std::vector<IsoFile> files;
-  if (!ReadIsoImage(&file, 0, image.size(), &files, &error)) {
+  IsoImage listing;
+  if (!ReadIsoImage(&file, 0, image.size(), &listing, &error)) {
     Require(!error.empty());
     return 0;
   }
   std::set<std::pair<uint64_t, uint64_t>> ranges;
   uint64_t bytes = 0;
-  for (const IsoFile& f : files) {
+  for (const IsoFile& f : listing.files) {
     // A file of a cut image holds less than its size; one the cut left
     // wholly out holds nothing, wherever its record says it lies.
-    Require(f.held <= f.size &&
+    Require(f.held <= f.size && f.folder < listing.folders.size() &&
             (f.held == 0 || (f.offset <= image.size() && f.held <= image.size() - f.offset)));
     if (ranges.insert({f.offset, f.size}).second) bytes += f.held;
   }

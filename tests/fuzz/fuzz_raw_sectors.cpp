@@ -60,12 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RawSectorBytes sectors(raw, track);
   uint64_t after = raw->Size() - std::min<uint64_t>(raw->Size(), track.start);
   Require(sectors.Size() <= after / track.sectorSize * 2048 + 2048);
-  std::vector<IsoFile> files;
+  IsoImage listing;
   bool joliet = false;
   std::string error;
-  if (!IsIsoImage(&sectors) || !ReadIsoImage(&sectors, &files, &joliet, &error)) return 0;
+  if (!IsIsoImage(&sectors) || !ReadIsoImage(&sectors, &listing, &joliet, &error)) return 0;
   std::vector<uint8_t> buffer;
-  for (const IsoFile& f : files) {
+  for (const IsoFile& f : listing.files) {
     Require(f.held <= f.size && (f.held == 0 || f.offset + f.held <= sectors.Size()));
     buffer.resize((size_t)std::min<uint64_t>(f.held, 1 << 16));
     size_t got = 0;

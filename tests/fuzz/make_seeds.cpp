@@ -344,12 +344,12 @@ void IsoSeed(const std::string& name, const IsoTestImage& iso, int files) {
       name, "cannot write a temporary image");
   FileReader file;
   std::string error;
-  std::vector<IsoFile> listed;
+  IsoImage listed;
   bool read = file.Open(path, &error) && IsIsoImage(&file, 0, iso.bytes.size()) &&
               ReadIsoImage(&file, 0, iso.bytes.size(), &listed, &error);
   unlink(path);
-  Expect(files < 0 ? !read : read && listed.size() == (size_t)files, name,
-         "read as " + std::to_string(read ? (int)listed.size() : -1) + " files: " + error);
+  Expect(files < 0 ? !read : read && listed.files.size() == (size_t)files, name,
+         "read as " + std::to_string(read ? (int)listed.files.size() : -1) + " files: " + error);
   Write("fuzz_iso", name, Bytes(iso.bytes.begin() + SystemArea, iso.bytes.end()));
 }
 

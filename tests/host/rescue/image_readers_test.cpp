@@ -50,7 +50,7 @@ FileMap List(const std::string& path, const RawTrack* track, std::string* kind) 
     *kind = v.fileSystem;
     for (const ImageFile& f : v.files) {
       ExtentBytes* extents = dynamic_cast<ExtentBytes*>(f.bytes.get());
-      listing[f.path] = {ReadAll(f.bytes.get()), f.size, extents ? extents->Count() : 0, f.damage};
+      listing[v.PathOf(f)] = {ReadAll(f.bytes.get()), f.size, extents ? extents->Count() : 0, f.damage};
     }
   }
   return listing;
@@ -155,12 +155,12 @@ TEST_F(ImageReadersTest, EachImageKindListsItsFilesUnderTheirNames) {
       {"ISO 9660 cut through INSTALL.EX_",
        [&] {
          isoImage();
-         std::vector<IsoFile> files;
+         IsoImage listing;
          bool joliet;
          std::string error;
-         ASSERT_TRUE(ReadIsoImage(OpenBytes(Path("disc.iso")).get(), &files, &joliet, &error));
-         for (const IsoFile& f : files) {
-           if (f.path == "DISK1/INSTALL.EX_")
+         ASSERT_TRUE(ReadIsoImage(OpenBytes(Path("disc.iso")).get(), &listing, &joliet, &error));
+         for (const IsoFile& f : listing.files) {
+           if (listing.PathOf(f) == "DISK1/INSTALL.EX_")
              Write("cut.iso", {iso.begin(), iso.begin() + f.offset + 150000});
          }
        },

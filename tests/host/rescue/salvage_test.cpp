@@ -169,15 +169,16 @@ TEST(IsoImage, DirectoriesThatLieAreReadSafely) {
   std::string error;
   ASSERT_TRUE(file.Open(path, &error)) << error;
   ASSERT_TRUE(IsIsoImage(&file, 0, image.size()));
-  std::vector<IsoFile> files;
-  EXPECT_TRUE(ReadIsoImage(&file, 0, image.size(), &files, &error)) << error;
+  IsoImage listing;
+  EXPECT_TRUE(ReadIsoImage(&file, 0, image.size(), &listing, &error)) << error;
+  const std::vector<IsoFile>& files = listing.files;
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].path, "SEEN.TXT");
+  EXPECT_EQ(listing.PathOf(files[0]), "SEEN.TXT");
   EXPECT_EQ(files[0].offset, 17 * Sector);
   // A folder that lies beyond the image is an error, not a read past it.
   WriteLE32(pvd + 156 + 2, 300);
   save();
-  EXPECT_FALSE(ReadIsoImage(&file, 0, image.size(), &files, &error));
+  EXPECT_FALSE(ReadIsoImage(&file, 0, image.size(), &listing, &error));
   EXPECT_NE(error.find("lies outside the image"), std::string::npos) << error;
   unlink(path);
 }
@@ -209,7 +210,7 @@ TEST(IsoImage, OverlappingFoldersAndFilesAreRefused) {
     FileReader file;
     std::string error;
     ASSERT_TRUE(file.Open(path, &error)) << error;
-    std::vector<IsoFile> files;
+    IsoImage files;
     EXPECT_FALSE(ReadIsoImage(&file, 0, iso.bytes.size(), &files, &error)) << c.what;
     EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
     // Damage that makes one file run over all those after it is read.
@@ -221,7 +222,7 @@ TEST(IsoImage, OverlappingFoldersAndFilesAreRefused) {
     }
     std::ofstream(path, std::ios::binary).write((const char*)full.bytes.data(), full.bytes.size());
     EXPECT_TRUE(ReadIsoImage(&file, 0, full.bytes.size(), &files, &error)) << error;
-    EXPECT_EQ(files.size(), Sectors - 4);
+    EXPECT_EQ(files.files.size(), Sectors - 4);
     unlink(path);
   }
 }
