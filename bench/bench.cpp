@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "block_decoder.h"
-#include "encoder.h"
-#include "file_io.h"
+#include "encode/encoder.h"
+#include "platform/file_io.h"
 #include "legacy_decoder.h"
-#include "pack_files.h"
+#include "expand/records.h"
 #include "record_reader.h"
 #include "seal.h"
-#include "seal_image.h"
+#include "media/seal_image.h"
 
 namespace {
 

@@ -29,9 +29,9 @@
 #include <vector>
 
 #include "crc32.h"
-#include "encoder.h"
-#include "file_io.h"
-#include "pack_stream.h"
+#include "encode/encoder.h"
+#include "platform/file_io.h"
+#include "encode/segments.h"
 
 namespace {
 

@@ -16,7 +16,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=cl
 cmake --build "$build" -j2 >/dev/null || exit 1
 
 sources=(unpack/block_decoder.cpp unpack/record_reader.cpp unpack/check_record.cpp unpack/code_tree.cpp
-  pack/encoder.cpp pack/seal_image.cpp pack/iso9660.cpp)
+  pack/encode/encoder.cpp pack/media/seal_image.cpp pack/rescue/iso9660.cpp)
 profiles=()
 objects=()
 for target in fuzz_decoder fuzz_records fuzz_roundtrip fuzz_salvage fuzz_seal fuzz_iso; do

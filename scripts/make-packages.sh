@@ -8,8 +8,8 @@
 #                                          lib/cmake/setuppack/
 #   setuppack_VERSION_amd64.deb          /usr/bin/setuppack, its manual, /usr/share/setuppack/setup.exe,
 #                                        /usr/lib/cmake/setuppack/
-# It builds what they hold first: setup.exe (win32), setuppack (host) and
-# setuppack.exe (win64). Files carry the time of the last commit, so that the
+# It builds what they hold first: setup.exe (win32), setuppack (host, and
+# build/host-static for the tar.gz) and setuppack.exe (win64). Files carry the time of the last commit, so that the
 # same tree makes the same packages.
 # Usage: scripts/make-packages.sh
 set -euo pipefail
@@ -26,6 +26,12 @@ cmake --preset win32 >/dev/null
 cmake --build build/win32 -j2 --target setup >/dev/null
 cmake --preset host -DSETUPPACK_SETUP_EXE="$setup_exe" >/dev/null
 cmake --build build/host -j2 --target setuppack >/dev/null
+# The tar.gz's setuppack is linked statically: it needs no library of the
+# machine it runs on, so any x86-64 Linux runs it. (The .deb's is the host
+# build, linked to the system's libraries as Debian's own programs are.)
+cmake --preset host -B build/host-static -DCMAKE_EXE_LINKER_FLAGS=-static \
+  -DSETUPPACK_SETUP_EXE="$setup_exe" >/dev/null
+cmake --build build/host-static -j2 --target setuppack >/dev/null
 cmake --preset win64 >/dev/null
 cmake --build build/win64 -j2 --target setuppack >/dev/null
 
@@ -54,7 +60,7 @@ stamp "$win"
 
 # Linux: the host build's installation, under a prefix of its own.
 tree=$stage/setuppack-$version-linux-x86_64
-cmake --install build/host --prefix "$tree" --strip >/dev/null
+cmake --install build/host-static --prefix "$tree" --strip >/dev/null
 install -m 644 -D README.md "$tree/share/doc/setuppack/README.md"
 install -m 644 -D -t "$tree/share/doc/setuppack/docs" docs/*  # what the README links to
 install -m 644 -D LICENSE "$tree/share/doc/setuppack/LICENSE"

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "file_io.h"
-#include "iso9660.h"
+#include "platform/file_io.h"
+#include "rescue/iso9660.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 
 #include <vector>
 
-#include "encoder.h"
-#include "pack_files.h"
+#include "encode/encoder.h"
+#include "expand/records.h"
 #include "reference_decoder.h"
 
 namespace {

@@ -19,9 +19,10 @@
 #include <vector>
 
 #include "check_record.h"
+#include "encode/encoder.h"
 #include "crc32.h"
-#include "pack_layout.h"
-#include "salvage.h"
+#include "expand/layout.h"
+#include "rescue/salvage.h"
 
 namespace {
 

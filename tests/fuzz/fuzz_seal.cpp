@@ -17,7 +17,7 @@
 
 #include "pack_format.h"
 #include "seal.h"
-#include "seal_image.h"
+#include "media/seal_image.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include "block_decoder.h"
 #include "check_record.h"
 #include "crc32.h"
-#include "encoder.h"
-#include "file_io.h"
-#include "iso9660.h"
+#include "encode/encoder.h"
+#include "platform/file_io.h"
+#include "rescue/iso9660.h"
 #include "iso_test_image.h"
-#include "pack_files.h"
+#include "expand/records.h"
 #include "pe_test_image.h"
-#include "seal_image.h"
+#include "media/seal_image.h"
 #include "test_data.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "check_record.h"
-#include "encoder.h"
-#include "pack_files.h"
+#include "encode/encoder.h"
+#include "expand/records.h"
 #include "reference_decoder.h"
 #include "test_data.h"
 

@@ -12,7 +12,7 @@
 
 #include "bit_writer.h"
 #include "block_decoder.h"
-#include "encoder.h"
+#include "encode/encoder.h"
 #include "legacy_decoder.h"
 #include "reference_decoder.h"
 #include "test_data.h"

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "block_decoder.h"
-#include "encoder.h"
-#include "pack_files.h"
+#include "encode/encoder.h"
+#include "expand/records.h"
 #include "reference_decoder.h"
 #include "test_data.h"
 

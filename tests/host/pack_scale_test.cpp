@@ -9,9 +9,9 @@
 #include <random>
 #include <regex>
 
-#include "encoder.h"
-#include "pack_files.h"
-#include "pack_stream.h"
+#include "encode/encoder.h"
+#include "expand/records.h"
+#include "encode/segments.h"
 #include "reference_decoder.h"
 #include "setuppack_runner.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "bit_writer.h"
-#include "encoder.h"
+#include "encode/encoder.h"
 #include "record_reader.h"
 #include "test_data.h"
 

@@ -7,11 +7,12 @@
 
 #include <memory>
 
-#include "file_io.h"
-#include "iso9660.h"
+#include "platform/file_io.h"
+#include "rescue/iso9660.h"
 #include "iso_test_image.h"
-#include "pack_layout.h"
-#include "salvage.h"
+#include "encode/encoder.h"
+#include "expand/layout.h"
+#include "rescue/salvage.h"
 #include "test_data.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "pe_test_image.h"
 #include "seal.h"
-#include "seal_image.h"
+#include "media/seal_image.h"
 #include "setuppack_runner.h"
 
 namespace {

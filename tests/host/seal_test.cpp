@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-#include "seal_image.h"
+#include "media/seal_image.h"
 #include "setuppack_runner.h"
 
 namespace {

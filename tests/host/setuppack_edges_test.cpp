@@ -3,7 +3,7 @@
 // in place while setuppack is writing it.
 #include <fcntl.h>
 
-#include "file_io.h"
+#include "platform/file_io.h"
 #include "setuppack_runner.h"
 
 namespace {

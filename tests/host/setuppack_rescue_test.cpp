@@ -8,7 +8,7 @@
 #include <set>
 
 #include "iso_test_image.h"
-#include "pack_files.h"
+#include "expand/records.h"
 #include "setuppack_runner.h"
 
 namespace {

@@ -54,6 +54,30 @@ for f in bin/setuppack share/man/man1/setuppack.1 share/setuppack/setup.exe lib/
   has "$tree/$f"
 done
 media "$tree/bin/setuppack"
+# Any x86-64 Linux runs it: it needs no shared library (or at most glibc
+# 2.17's, and no libstdc++), and it makes the same media in a root that
+# holds nothing but the package's files.
+needs=$(objdump -p "$tree/bin/setuppack" | sed -n 's/^ *NEEDED *//p' | grep -vx 'lib[cm]\.so\.6\|libpthread\.so\.0\|libdl\.so\.2')
+newest=$(objdump -T "$tree/bin/setuppack" 2>/dev/null | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -1)
+if [ -n "$needs" ] || objdump -T "$tree/bin/setuppack" 2>/dev/null | grep -q GLIBCXX ||
+  [ "$(printf '%s\n' "${newest:-GLIBC_0}" GLIBC_2.17 | sort -V | tail -1)" != GLIBC_2.17 ]; then
+  fail "the tar.gz's setuppack needs more than glibc 2.17: ${needs:-} ${newest:-}"
+else
+  echo "ok: the tar.gz's setuppack needs ${newest:-no shared library}"
+fi
+if unshare -r true 2>/dev/null; then
+  mkdir -p "$work/root/in"
+  cp -r "$tree/bin" "$tree/share" "$work/root/"
+  cp "$script" "$installer" "$work/root/in/"
+  if unshare -r chroot "$work/root" /bin/setuppack media --script /in/INSTALL.SCR --installer /in/INSTALL.EXE \
+    -o /media >"$work/root.log" 2>&1 && diff -r "$work/reference" "$work/root/media" >/dev/null; then
+    echo "ok: the tar.gz's setuppack made the same media in a root of its own files alone"
+  else
+    fail "the tar.gz's setuppack failed in a root of its own files: $(cat "$work/root.log")"
+  fi
+else
+  echo "note: no user namespaces here: the tar.gz's setuppack was not run in a root of its own"
+fi
 tests/cmake_package/run_consumer.sh --prefix "$tree" || fail "a CMake project made no media with the tar.gz"
 
 dpkg-deb -x "dist/setuppack_${version}_amd64.deb" "$work/deb"

@@ -1,0 +1,256 @@
+#include "commands/expand_files.h"
+
+#include <stdio.h>
+
+#include "expand/layout.h"
+
+namespace {
+
+#ifdef _WIN32
+const char PathSeparators[] = "/\\";
+#else
+const char PathSeparators[] = "/";
+#endif
+
+// The base name of a path, and its folder ("." for none).
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of(PathSeparators);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderName(const std::string& path) {
+  size_t slash = path.find_last_of(PathSeparators);
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool SameNameAnyCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return tolower((unsigned char)x) == tolower((unsigned char)y);
+         });
+}
+
+// The script of the media whose installer is named first: an INSTALL.EX_
+// copies from the decoder history INSTALL.SC_ left, as setup.exe expands
+// them, so the INSTALL.SC_ beside it (in any letter case) is expanded before
+// it unless it is named too. "" when there is none.
+std::string PredecessorOf(const std::vector<std::string>& names) {
+  if (names.empty() || IsStandardStream(names[0]) || !SameNameAnyCase(BaseName(names[0]), "INSTALL.EX_")) {
+    return "";
+  }
+  std::string folder = FolderName(names[0]), error;
+  std::vector<std::string> found;
+  if (!FindAnyCase(folder, "INSTALL.SC_", &found, &error) || found.size() != 1) return "";
+  std::string script =
+      (names[0].find_last_of(PathSeparators) == std::string::npos ? "" : folder + "/") + found[0];
+  for (const std::string& name : names) {
+    if (IsSameRegularFile(script, name)) return "";
+  }
+  return script;
+}
+
+// Why the first file failed its check when it copies from history that no
+// file before it left: it was packed after another file.
+std::string ExplainMissingHistory(const std::string& name, const std::string& why) {
+  return name +
+         ": continues the decoder history of a file packed before it (as an INSTALL.EX_ continues its "
+         "INSTALL.SC_): name that file first, as in 'setuppack test INSTALL.SC_ INSTALL.EX_'; expanded "
+         "alone it fails: " +
+         why;
+}
+
+// Counts the bytes handed on to the next sink (if any).
+class CountingSink final : public ExpansionSink {
+ public:
+  explicit CountingSink(ExpansionSink* next) : next_(next) {}
+  void Take(const uint8_t* data, size_t size) override {
+    if (next_) next_->Take(data, size);
+    count_ += size;
+  }
+  uint64_t Count() const { return count_; }
+
+ private:
+  ExpansionSink* next_;
+  uint64_t count_ = 0;
+};
+
+// How large a pack file that failed as it streamed may be to be read again
+// whole, for the rescue messages and the padding note (64 MiB).
+const uint32_t WholeReadAfterFailureLimit = 64u << 20;
+
+// Expands a pack file as it is read. Only when that fails is the file read
+// whole (*whole) and expanded again from the decoder state before it, by
+// ExpandPackFile: that names what is wrong as the rest of setuppack does,
+// and takes padding after the last record (with *note), whose records the
+// sink already has. *readFailed: the file could not be read (*why says so
+// in full). A file larger than WholeReadAfterFailureLimit is not read
+// again: its streamed description stands.
+bool ExpandAsRead(PackExpander* expander, PackedSource* source, ExpansionSink* sink, PackCheck* check,
+                  std::string* why, std::string* note, std::vector<uint8_t>* whole, bool* readFailed) {
+  std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
+  CountingSink streamed(sink);
+  if (ExpandPackSource(expander, source, &streamed, check, why)) return true;
+  *readFailed = true;
+  if (!source->ReadError().empty()) {
+    *why = source->ReadError();
+    return false;
+  }
+  // Read whole only up to a bound: a larger damaged file keeps the streamed
+  // description, so that memory does not grow with a damaged input (and a
+  // larger padded one is not accepted).
+  *readFailed = false;
+  if (source->Size() > WholeReadAfterFailureLimit) return false;
+  *readFailed = true;
+  if (!source->Rewind(why)) return false;
+  whole->resize(source->Size());
+  if (source->Read(whole->data(), source->Size()) != source->Size()) {
+    *why =
+        !source->ReadError().empty() ? source->ReadError() : source->Name() + ": changed while it was read";
+    return false;
+  }
+  *readFailed = false;
+  expander->decoder = *before;
+  CountingSink again(nullptr);
+  if (!ExpandPackFile(expander, *whole, &again, check, why, note)) return false;
+  if (again.Count() != streamed.Count()) {
+    *why = "expanded to other bytes when read again (did it change while it was read?)";
+    return false;
+  }
+  return true;
+}
+
+// The bytes of padding after a pack file's last record (0: none).
+size_t PaddingAfterLastRecord(const std::vector<uint8_t>& packed) {
+  PackLayout layout = ReadLayout(packed);
+  return layout.first().end == ChainEnd::Padding ? packed.size() - layout.first().endOffset : 0;
+}
+
+}  // namespace
+
+bool IsInstallerName(const std::string& path) {
+  return !IsStandardStream(path) && SameNameAnyCase(BaseName(path), "INSTALL.EX_");
+}
+
+bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Destination>* destinations,
+                   bool salvage, Expansion* expansion, size_t* failed, std::string* error) {
+  std::unique_ptr<PackExpander> expander(new PackExpander());
+  ResetDecoderState(&expander->decoder);
+  bool writing = destinations != nullptr;
+  std::string predecessor = PredecessorOf(names);
+  if (!predecessor.empty()) {
+    *failed = 0;
+    std::vector<uint8_t> script;
+    PackCheck check;
+    std::string why;
+    SalvageReport report;
+    if (!ReadWholeFile(predecessor, &script, error)) return false;
+    if (salvage) {
+      SalvagePackFile(expander.get(), script, nullptr, &report);
+    } else if (!ExpandPackFile(expander.get(), script, nullptr, &check, &why)) {
+      *error = predecessor + " (expanded first, as setup.exe does): " + why;
+      return false;
+    }
+    if (!expansion->quiet) {
+      fprintf(
+          stderr,
+          "setuppack: %s: expanded after %s, as setup.exe does: it continues that file's decoder history\n",
+          names[0].c_str(), predecessor.c_str());
+    }
+    if (salvage && !report.whole) {
+      fprintf(stderr,
+              "setuppack: %s: damaged: %zu stretches; the installer may differ where it copies from them\n",
+              predecessor.c_str(), report.damage.size());
+    }
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    *failed = i;
+    std::string name = DisplayName(names[i], true);
+    PackCheck check;
+    std::string why, note;
+    // Salvage works from the layout of the whole file: it reads it whole.
+    std::vector<uint8_t> whole;
+    PackedSource source;
+    if (salvage ? !ReadWholeFile(names[i], &whole, error)
+                : !source.Open(names[i], expansion->hashed, error)) {
+      expansion->written.clear();
+      return false;
+    }
+    DestinationSink* sink = nullptr;
+    if (writing) {
+      expansion->written.emplace_back(new DestinationSink((*destinations)[i]));
+      sink = expansion->written.back().get();
+      sink->writer.Open(0, &sink->failure);
+    }
+    bool readFailed = false;
+    if (salvage) {
+      expansion->salvaged.emplace_back();
+      SalvagePackFile(expander.get(), whole, sink, &expansion->salvaged.back());
+      check = expansion->salvaged.back().check;
+      note = expansion->salvaged.back().note;
+    } else if (!ExpandAsRead(expander.get(), &source, sink, &check, &why, &note, &whole, &readFailed)) {
+      // An installer named alone, with no script beside it, that fails as
+      // one expanded without its script's history does.
+      bool installerAlone = i == 0 && predecessor.empty() && !IsStandardStream(names[0]) &&
+                            SameNameAnyCase(BaseName(names[0]), "INSTALL.EX_");
+      if (readFailed) {
+        *error = why;
+      } else {
+        *error = installerAlone && why.compare(0, 7, "damaged") == 0 && !whole.empty() &&
+                         ContinuesEarlierHistory(whole)
+                     ? ExplainMissingHistory(name, why)
+                     : name + ": " + why;
+      }
+      expansion->written.clear();
+      return false;
+    }
+    if (!note.empty() && !expansion->quiet)
+      fprintf(stderr, "setuppack: %s: %s\n", name.c_str(), note.c_str());
+    expansion->checks.push_back(check);
+    // A file read whole (salvaged, or padded) is sealed from those bytes.
+    bool readWhole = salvage || !whole.empty();
+    expansion->seals.push_back(!expansion->hashed ? SealedPackFile()
+                               : readWhole        ? SealOf(whole)
+                                                  : source.Seal());
+    expansion->padding.push_back(whole.empty() ? 0 : PaddingAfterLastRecord(whole));
+    if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
+    writing = writing && sink->failure.empty();
+  }
+  return true;
+}
+
+bool ReportSalvage(const std::vector<std::string>& names, const std::vector<std::string>& targets,
+                   const Expansion& expansion) {
+  bool whole = true;
+  for (size_t i = 0; i < expansion.salvaged.size(); ++i) {
+    const SalvageReport& r = expansion.salvaged[i];
+    if (r.whole) continue;
+    whole = false;
+    std::string name = DisplayName(names[i], true);
+    for (const std::string& damage : r.damage)
+      fprintf(stderr, "setuppack: %s: %s\n", name.c_str(), damage.c_str());
+    std::string of = r.expected ? " of " + std::to_string(r.expected) : "";
+    std::string vouched = r.checked ? std::to_string(r.vouched) + " of them vouched for by its check record"
+                                    : "none vouched for (it has no check record that lists its records)";
+    fprintf(stderr, "setuppack: %s -> %s: salvaged %llu%s bytes, %s\n", name.c_str(),
+            DisplayName(targets[i], false).c_str(), (unsigned long long)r.written, of.c_str(),
+            vouched.c_str());
+  }
+  return whole;
+}
+
+bool CommitAll(Expansion* expansion, std::string* error) {
+  for (size_t i = 0; i < expansion->written.size(); ++i) {
+    std::unique_ptr<DestinationSink>& sink = expansion->written[i];
+    // Salvage that had nothing of a file writes nothing for it.
+    const SalvageReport* salvaged = i < expansion->salvaged.size() ? &expansion->salvaged[i] : nullptr;
+    if (salvaged && !salvaged->whole && salvaged->written == 0) {
+      sink->writer.Discard();
+      continue;
+    }
+    if (!sink->failure.empty()) {
+      *error = sink->failure;
+      return false;
+    }
+    if (!sink->writer.Commit(error)) return false;
+  }
+  return true;
+}

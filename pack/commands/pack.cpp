@@ -1,0 +1,93 @@
+// setuppack pack: SOURCE PACKED pairs, each packed as it is read.
+#include <memory>
+
+#include "cli/progress_line.h"
+#include "cli/status.h"
+#include "commands/commands.h"
+#include "commands/file_pairs.h"
+#include "encode/segments.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// Packed bytes on their way to a planned destination.
+class WriterOutput final : public PackOutput {
+ public:
+  explicit WriterOutput(DestinationWriter* writer) : writer_(writer) {}
+  bool Write(const uint8_t* data, size_t size, std::string* error) override {
+    return writer_->Write(data, size, error);
+  }
+
+ private:
+  DestinationWriter* writer_;
+};
+
+class SourceInput final : public PackInput {
+ public:
+  explicit SourceInput(SourceFile* file) : file_(file) {}
+  bool Read(uint8_t* buffer, size_t size, size_t* got, std::string* error) override {
+    return file_->Read(buffer, size, got, error);
+  }
+
+ private:
+  SourceFile* file_;
+};
+
+// Packs one source into a destination writer that is open, through state,
+// and closes it; false with *error when reading or writing fails.
+bool PackInto(const Invocation& in, EncoderState* state, SourceFile* source, const std::string& name,
+              DestinationWriter* writer, const Destination& destination, PackStreamResult* result,
+              std::string* error) {
+  ProgressLine progress(ShowsProgress(in), name, source->SizeKnown() ? source->Size() : 0);
+  PackStreamOptions options;
+  options.threads = PackThreads(in);
+  options.withCheck = in.withCheck;
+  options.scratchFolder = ScratchFolderFor(destination);
+  options.progress = ProgressLine::Report;
+  options.progressContext = &progress;
+  SourceInput input(source);
+  WriterOutput output(writer);
+  options.inputName = name;
+  return PackStream(state, &input, &output, options, result, error) && writer->Close(error);
+}
+
+}  // namespace
+
+int Pack(const Invocation& in) {
+  std::vector<std::string> sources;
+  std::vector<Destination> destinations;
+  int planned = PlanPairs(in, "pack needs SOURCE PACKED pairs", "own source", &sources, &destinations);
+  if (planned != ExitSuccess) return planned;
+  for (const Destination& d : destinations) {
+    // As gzip: packed data on a terminal is of no use to anyone.
+    if (d.isTerminal && !in.force) {
+      return DataError("packed data not written to a terminal ('" + d.name + "'); -f writes it anyway");
+    }
+  }
+  // Every source is opened first (and one of 4 GiB or more refused) before
+  // anything is read; each is packed as it is read into its destination's
+  // temporary, and all are put in place once every one is packed.
+  std::string error;
+  std::vector<std::unique_ptr<SourceFile>> files;
+  for (const std::string& source : sources) {
+    files.emplace_back(new SourceFile());
+    if (!files.back()->Open(source, &error)) return DataError(error);
+  }
+  // One encoder state, in the order the decoder will meet the files.
+  auto state = std::make_unique<EncoderState>();
+  state->options = in.encoder;
+  std::vector<std::unique_ptr<DestinationWriter>> writers;
+  for (size_t i = 0; i < sources.size(); ++i) {
+    writers.emplace_back(new DestinationWriter(destinations[i]));
+    PackStreamResult result;
+    if (!writers.back()->Open(0, &error) ||
+        !PackInto(in, state.get(), files[i].get(), DisplayName(sources[i], true), writers.back().get(),
+                  destinations[i], &result, &error)) {
+      return DataError(error);
+    }
+  }
+  for (std::unique_ptr<DestinationWriter>& writer : writers) {
+    if (!writer->Commit(&error)) return DataError(error);
+  }
+  return ExitSuccess;
+}
