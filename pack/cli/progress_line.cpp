@@ -6,10 +6,6 @@
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 std::string Megabytes(double bytes) {
   char text[32];
   snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
@@ -20,16 +16,20 @@ const double RedrawSeconds = 0.25;
 
 }  // namespace
 
-ProgressLine::ProgressLine(bool shown, const std::string& name, uint64_t total)
-    : shown_(shown), name_(name), total_(total), start_(Now()) {}
+double ProgressLine::SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+ProgressLine::ProgressLine(bool shown, const std::string& name, uint64_t total, double (*clock)(), FILE* out)
+    : shown_(shown), name_(name), total_(total), clock_(clock), out_(out), start_(clock()) {}
 
 ProgressLine::~ProgressLine() {
-  if (shown_ && width_ > 0) fprintf(stderr, "\r%*s\r", (int)width_, "");
+  if (shown_ && width_ > 0) fprintf(out_, "\r%*s\r", (int)width_, "");
 }
 
 void ProgressLine::Update(uint64_t done) {
   if (!shown_) return;
-  double now = Now();
+  double now = clock_();
   if (lastDrawn_ >= 0 && now - lastDrawn_ < RedrawSeconds) return;
   lastDrawn_ = now;
   Draw(done, now);
@@ -56,7 +56,7 @@ void ProgressLine::Draw(uint64_t done, double now) {
   }
   size_t width = line.size();
   if (width < width_) line.append(width_ - width, ' ');
-  fprintf(stderr, "\r%s", line.c_str());
-  fflush(stderr);
+  fprintf(out_, "\r%s", line.c_str());
+  fflush(out_);
   width_ = width;
 }

@@ -4,13 +4,18 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 
 class ProgressLine {
  public:
+  // Seconds of the steady clock, from a fixed start.
+  static double SteadySeconds();
   // total 0: not known (a pipe); the line then shows no share or time left.
-  ProgressLine(bool shown, const std::string& name, uint64_t total);
+  // The clock and the stream are the tests' to give.
+  ProgressLine(bool shown, const std::string& name, uint64_t total, double (*clock)() = SteadySeconds,
+               FILE* out = stderr);
   ~ProgressLine();  // clears the line
   void Update(uint64_t done);
   // For callbacks that take a context pointer.
@@ -21,6 +26,8 @@ class ProgressLine {
   bool shown_;
   std::string name_;
   uint64_t total_;
+  double (*clock_)();
+  FILE* out_;
   double start_;
   double lastDrawn_ = -1;
   size_t width_ = 0;  // of the line drawn last, to clear it

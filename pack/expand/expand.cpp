@@ -4,6 +4,7 @@
 
 #include "check_record.h"
 #include "crc32.h"
+#include "platform/size_limit.h"
 #include "record_reader.h"
 
 PackedSource::PackedSource() = default;
@@ -29,7 +30,7 @@ bool PackedSource::Open(const std::string& path, bool hashed, std::string* error
     if (!file_.Read(buffer.data(), buffer.size(), &got, error)) return false;
     if (got == 0) break;
     total += got;
-    if (total >= ((uint64_t)1 << 32)) {
+    if (total >= SizeLimit()) {
       *error = name_ + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
       return false;
     }

@@ -1,4 +1,5 @@
 #include "platform/file_io.h"
+#include "platform/size_limit.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -138,9 +139,6 @@ std::string DisplayName(const std::string& path, bool isSource) {
   return isSource ? "standard input" : "standard output";
 }
 
-// Sizes a pack file measures in 32 bits.
-static const uint64_t FourGiB = (uint64_t)1 << 32;
-
 static std::string TooLarge(const std::string& name) {
   return name + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
 }
@@ -156,7 +154,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   // Room for a regular file at once, so that the vector does not grow by
   // copies; what it reads decides all the same.
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size >= FourGiB) {
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size >= SizeLimit()) {
     if (fd != 0) close(fd);
     *error = TooLarge(name);
     return false;
@@ -169,7 +167,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     data->insert(data->end(), buffer, buffer + n);
-    if ((tooLarge = data->size() > 0xFFFFFFFFull)) break;
+    if ((tooLarge = data->size() > SizeLimit() - 1)) break;
   }
   int saved = errno;
   if (fd != 0) close(fd);
@@ -210,7 +208,7 @@ bool SourceFile::Open(const std::string& path, std::string* error) {
   if (fstat(handle_->fd, &st) == 0 && S_ISREG(st.st_mode)) {
     sizeKnown_ = true;
     size_ = (uint64_t)st.st_size;
-    if (size_ >= FourGiB) {
+    if (size_ >= SizeLimit()) {
       *error = TooLarge(name_);
       return false;
     }

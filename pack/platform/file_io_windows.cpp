@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "platform/file_io.h"
+#include "platform/size_limit.h"
 
 namespace {
 
@@ -282,9 +283,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return folder + (last != std::string::npos && folder[last] == '\\' ? "\\" : "/") + name;
 }
 
-// Sizes a pack file measures in 32 bits.
-static const uint64_t FourGiB = (uint64_t)1 << 32;
-
 static std::string TooLarge(const std::string& name) {
   return name + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
 }
@@ -303,7 +301,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   data->clear();
   LARGE_INTEGER size;
   if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)) {
-    if ((uint64_t)size.QuadPart >= FourGiB) {
+    if ((uint64_t)size.QuadPart >= SizeLimit()) {
       if (!standard) CloseHandle(file);
       *error = TooLarge(name);
       return false;
@@ -321,7 +319,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
     }
     if (n == 0) break;
     data->insert(data->end(), buffer, buffer + n);
-    if ((tooLarge = data->size() > 0xFFFFFFFFull)) break;
+    if ((tooLarge = data->size() > SizeLimit() - 1)) break;
   }
   if (!standard) CloseHandle(file);
   if (failure) {
@@ -364,7 +362,7 @@ bool SourceFile::Open(const std::string& path, std::string* error) {
   if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)) {
     sizeKnown_ = true;
     size_ = (uint64_t)size.QuadPart;
-    if (size_ >= FourGiB) {
+    if (size_ >= SizeLimit()) {
       *error = TooLarge(name_);
       return false;
     }

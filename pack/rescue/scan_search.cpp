@@ -9,12 +9,12 @@
 #include "check_record.h"
 #include "expand/layout.h"
 #include "expand/records.h"
+#include "platform/size_limit.h"
 #include "rescue/iso9660.h"
 
 namespace {
 
 const uint64_t SearchChunk = 1 << 20;
-const uint64_t LargestPackFile = 0xFFFFFFFFull;
 const int DeepestImage = 4;  // disc images inside disc images
 
 // A file or folder entry of a folder being scanned.
@@ -157,7 +157,7 @@ class Scanner {
         // a long run of implausible ones would read the run once per header.
         if (!PlausibleStart(bytes, start)) continue;
         uint64_t end = ChainEndAt(bytes, start);
-        if (end > start && end - start <= LargestPackFile) {
+        if (end > start && end - start <= SizeLimit() - 1) {
           chains.push_back({start, end});
           next = end;
           break;
@@ -262,7 +262,7 @@ bool NameIs(const std::string& name, const char* wanted) {
 
 bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) {
   if (!range.Open(error)) return false;
-  if (range.size > LargestPackFile) {
+  if (range.size > SizeLimit() - 1) {
     *error = range.path + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
     return false;
   }
