@@ -1,5 +1,11 @@
 // setuppack's command line: options before or after the command word, as
 // people put them; "--" ends the options, so that a file may be called --best.
+//
+// cli/ is the top of setuppack: setuppack.cpp alone includes the commands
+// (commands/commands.h) and runs the one named. What the commands take from
+// here, as every command does, is this Invocation, the exit statuses and
+// error values (status.h) and the progress line (progress_line.h); none of
+// them includes anything above platform/ and encode/.
 #pragma once
 
 #include <string>

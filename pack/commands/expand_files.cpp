@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "expand/layout.h"
+#include "expand/records.h"
 
 namespace {
 
@@ -58,65 +59,17 @@ std::string ExplainMissingHistory(const std::string& name, const std::string& wh
          why;
 }
 
-// Counts the bytes handed on to the next sink (if any).
-class CountingSink final : public ExpansionSink {
+// The seal's hash of a pack file, taken as it is first read (none until
+// every byte has been).
+class SealWatcher final : public PackedBytesWatcher {
  public:
-  explicit CountingSink(ExpansionSink* next) : next_(next) {}
-  void Take(const uint8_t* data, size_t size) override {
-    if (next_) next_->Take(data, size);
-    count_ += size;
-  }
-  uint64_t Count() const { return count_; }
+  void Watch(const uint8_t* data, size_t size) override { hasher_.Add(data, size); }
+  void End() override { seal = hasher_.Finish(); }
+  SealedPackFile seal = {};
 
  private:
-  ExpansionSink* next_;
-  uint64_t count_ = 0;
+  SealHasher hasher_;
 };
-
-// How large a pack file that failed as it streamed may be to be read again
-// whole, for the rescue messages and the padding note (64 MiB).
-const uint32_t WholeReadAfterFailureLimit = 64u << 20;
-
-// Expands a pack file as it is read. Only when that fails is the file read
-// whole (*whole) and expanded again from the decoder state before it, by
-// ExpandPackFile: that names what is wrong as the rest of setuppack does,
-// and takes padding after the last record (with *note), whose records the
-// sink already has. *readFailed: the file could not be read (*why says so
-// in full). A file larger than WholeReadAfterFailureLimit is not read
-// again: its streamed description stands.
-bool ExpandAsRead(PackExpander* expander, PackedSource* source, ExpansionSink* sink, PackCheck* check,
-                  std::string* why, std::string* note, std::vector<uint8_t>* whole, bool* readFailed) {
-  std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
-  CountingSink streamed(sink);
-  if (ExpandPackSource(expander, source, &streamed, check, why)) return true;
-  *readFailed = true;
-  if (!source->ReadError().empty()) {
-    *why = source->ReadError();
-    return false;
-  }
-  // Read whole only up to a bound: a larger damaged file keeps the streamed
-  // description, so that memory does not grow with a damaged input (and a
-  // larger padded one is not accepted).
-  *readFailed = false;
-  if (source->Size() > WholeReadAfterFailureLimit) return false;
-  *readFailed = true;
-  if (!source->Rewind(why)) return false;
-  whole->resize(source->Size());
-  if (source->Read(whole->data(), source->Size()) != source->Size()) {
-    *why =
-        !source->ReadError().empty() ? source->ReadError() : source->Name() + ": changed while it was read";
-    return false;
-  }
-  *readFailed = false;
-  expander->decoder = *before;
-  CountingSink again(nullptr);
-  if (!ExpandPackFile(expander, *whole, &again, check, why, note)) return false;
-  if (again.Count() != streamed.Count()) {
-    *why = "expanded to other bytes when read again (did it change while it was read?)";
-    return false;
-  }
-  return true;
-}
 
 // The bytes of padding after a pack file's last record (0: none).
 size_t PaddingAfterLastRecord(const std::vector<uint8_t>& packed) {
@@ -167,10 +120,11 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     PackCheck check;
     std::string why, note;
     // Salvage works from the layout of the whole file: it reads it whole.
-    std::vector<uint8_t> whole;
+    std::vector<uint8_t> salvaged;
     PackedSource source;
-    if (salvage ? !ReadWholeFile(names[i], &whole, error)
-                : !source.Open(names[i], expansion->hashed, error)) {
+    SealWatcher watcher;
+    if (salvage ? !ReadWholeFile(names[i], &salvaged, error)
+                : !source.Open(names[i], expansion->hashed ? &watcher : nullptr, error)) {
       expansion->written.clear();
       return false;
     }
@@ -180,18 +134,19 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
       sink = expansion->written.back().get();
       sink->writer.Open(0, &sink->failure);
     }
-    bool readFailed = false;
+    // A file that failed as it streamed is read again whole.
+    const std::vector<uint8_t>& whole = salvage ? salvaged : source.Whole();
     if (salvage) {
       expansion->salvaged.emplace_back();
-      SalvagePackFile(expander.get(), whole, sink, &expansion->salvaged.back());
+      SalvagePackFile(expander.get(), salvaged, sink, &expansion->salvaged.back());
       check = expansion->salvaged.back().check;
       note = expansion->salvaged.back().note;
-    } else if (!ExpandAsRead(expander.get(), &source, sink, &check, &why, &note, &whole, &readFailed)) {
+    } else if (!ExpandPackFile(expander.get(), &source, sink, &check, &why, &note)) {
       // An installer named alone, with no script beside it, that fails as
       // one expanded without its script's history does.
       bool installerAlone = i == 0 && predecessor.empty() && !IsStandardStream(names[0]) &&
                             SameNameAnyCase(BaseName(names[0]), "INSTALL.EX_");
-      if (readFailed) {
+      if (!source.ReadError().empty()) {
         *error = why;
       } else {
         *error = installerAlone && why.compare(0, 7, "damaged") == 0 && !whole.empty() &&
@@ -209,7 +164,7 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     bool readWhole = salvage || !whole.empty();
     expansion->seals.push_back(!expansion->hashed ? SealedPackFile()
                                : readWhole        ? SealOf(whole)
-                                                  : source.Seal());
+                                                  : watcher.seal);
     expansion->padding.push_back(whole.empty() ? 0 : PaddingAfterLastRecord(whole));
     if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
     writing = writing && sink->failure.empty();

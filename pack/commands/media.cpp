@@ -133,7 +133,7 @@ bool VerifyMedia(std::vector<std::unique_ptr<MediaOutput>>* outputs,
     CrcSink expanded;
     PackCheck check;
     if (!source.OpenScratch(&(*outputs)[i]->copy, packed[i].packedSize, error) ||
-        !ExpandPackSource(expander.get(), &source, &expanded, &check, error)) {
+        !ExpandPackFile(expander.get(), &source, &expanded, &check, error)) {
       return false;
     }
     *same = *same && expanded.size == packed[i].expandedSize && expanded.crc == packed[i].crc;

@@ -8,6 +8,7 @@
 
 #include "cli/status.h"
 #include "commands/commands.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "platform/file_io.h"
 #include "rescue/salvage.h"

@@ -6,6 +6,7 @@
 #include "commands/commands.h"
 #include "commands/expand_files.h"
 #include "commands/file_pairs.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "media/media_folder.h"
 #include "media/single_file.h"

@@ -1,6 +1,10 @@
 // The packer's encoder: turns files into pack records that the block decoder
 // expands exactly.
 //
+// encode/ holds the encoder and the segments it packs on a pool of threads,
+// handed back in order (segments.h); it uses the format (unpack/) and
+// platform/ only.
+//
 // Every compressed block the decoder sees passes through one token ring, in
 // the order the files are expanded, so the encoder keeps a copy of that ring
 // and must be given the files in the same order (script first, then installer).

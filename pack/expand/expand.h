@@ -1,54 +1,55 @@
-// Expanding a pack file as it is read, into memory that does not grow with
-// the file: the record loop's two buffers and a block of the file at a time.
-// A regular file is read where it is; standard input and other pipes are put
-// aside in a nameless scratch file first (in $TMPDIR or /tmp), since a file
-// that fails its check is read again to name the first record that differs.
+// The one way a pack file expands: from a source (expand/source.h: a file,
+// a pipe put aside, a scratch file, memory) through the record loop into a
+// sink, as it is read, with its check record verified; a failure says the
+// first record that fails, the same way for every source.
+//
+// expand/ uses the format (unpack/) and platform/ only: expander.h (the
+// decoder and the sink), source.h, this path, layout.h (the record chain read
+// from the headers alone) and records.h (listing and describing records).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/file_io.h"
-#include "expand/records.h"
-#include "media/seal_image.h"
+#include "expand/expander.h"
+#include "expand/source.h"
+#include "record_reader.h"
 
-class PackedSource {
- public:
-  PackedSource();
-  ~PackedSource();
-  // Refuses a file of 4 GiB or more (a regular file before reading it).
-  // With hashed, Seal() gives the length and SHA-256 of the file.
-  bool Open(const std::string& path, bool hashed, std::string* error);
-  // Reads a pack file of size bytes from a scratch file that stays the caller's.
-  bool OpenScratch(ScratchFile* scratch, uint64_t size, std::string* error);
-  uint32_t Size() const { return size_; }
-  bool Rewind(std::string* error);
-  // As the record loop reads: up to size bytes, fewer only at the end or on
-  // a read error (kept in ReadError()).
-  uint32_t Read(uint8_t* buffer, uint32_t size);
-  const std::string& ReadError() const { return readError_; }
-  const std::string& Name() const { return name_; }
-  // Of every byte of the file, once it has been read to its end.
-  SealedPackFile Seal() const { return seal_; }
+// Expands one pack file from source through the expander's decoder,
+// continuing the state the files before it left, verifies its check record,
+// and hands its bytes to sink as they come (null: they are dropped).
+//
+// On a failure, *error says why, as gzip would after the file's name: "not
+// in pack format", "unexpected end of file (record 5 at offset 88196)",
+// "damaged data (record 3 at offset 20000)", or how the expansion differs
+// from the check record and the first record that differs. It is said from
+// the whole file, expanded again from the state before it: memory is whole
+// already, and a file of at most 64 MiB is read again whole (source->Whole());
+// a larger one keeps what the stream found, so that memory does not grow
+// with a damaged input. A file that cannot be read fails with
+// source->ReadError(). Zero and 0x1A bytes after the last record are
+// ignored; *note (when not null) then says so.
+bool ExpandPackFile(PackExpander* expander, PackedSource* source, ExpansionSink* sink, PackCheck* check,
+                    std::string* error, std::string* note = nullptr);
 
- private:
-  bool ReadMore(uint8_t* buffer, size_t size, size_t* got);
-  std::string name_;
-  SourceFile file_;
-  std::unique_ptr<ScratchFile> ownScratch_;  // a pipe's bytes
-  ScratchFile* scratch_ = nullptr;           // what is read, when not the file
-  uint32_t size_ = 0;
-  uint64_t at_ = 0;
-  bool hashing_ = false;
-  std::unique_ptr<SealHasher> hasher_;
-  SealedPackFile seal_ = {};
-  std::string readError_;
-};
+// The same for a pack file held in memory.
+bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
+                    PackCheck* check, std::string* error, std::string* note = nullptr);
 
-// ExpandPackFile (pack_files.h) for a file read as it expands: the same
-// checks and the same messages.
-bool ExpandPackSource(PackExpander* expander, PackedSource* source, ExpansionSink* sink, PackCheck* check,
-                      std::string* error);
+// Expands pack files in memory, in order, through one fresh decoder state,
+// and verifies their check records. checks (when not null) receives what was
+// checked of each file, failedFile (when not null) the index of the file that
+// failed. The vectors of *expanded keep their capacity and grow once, to the
+// size the records list. With expanded null the files are checked and their
+// bytes dropped as they come (checks then give the sizes).
+bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
+                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
+                      size_t* failedFile, std::string* error);
+// As above, in the given expander (its decoder state is reset first), for
+// callers that expand many times.
+bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint8_t>>& packed,
+                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
+                      size_t* failedFile, std::string* error);

@@ -70,14 +70,15 @@ RecordChain ReadChain(const uint8_t* data, size_t size, size_t from) {
   return chain;
 }
 
-PackLayout ReadLayout(const std::vector<uint8_t>& packed) {
+PackLayout ReadLayout(const std::vector<uint8_t>& packed) { return ReadLayout(packed.data(), packed.size()); }
+
+PackLayout ReadLayout(const uint8_t* packed, size_t size) {
   PackLayout layout;
-  layout.size = packed.size();
-  layout.startsAsRecord = !packed.empty() && memcmp(packed.data(), PackMagic,
-                                                    std::min<size_t>(packed.size(), PackMagicSize)) == 0;
-  layout.chains.push_back(ReadChain(packed.data(), packed.size(), 0));
-  while (layout.chains.back().end == ChainEnd::BadHeader && layout.chains.back().resume < packed.size()) {
-    layout.chains.push_back(ReadChain(packed.data(), packed.size(), layout.chains.back().resume));
+  layout.size = size;
+  layout.startsAsRecord = size > 0 && memcmp(packed, PackMagic, std::min<size_t>(size, PackMagicSize)) == 0;
+  layout.chains.push_back(ReadChain(packed, size, 0));
+  while (layout.chains.back().end == ChainEnd::BadHeader && layout.chains.back().resume < size) {
+    layout.chains.push_back(ReadChain(packed, size, layout.chains.back().resume));
   }
   return layout;
 }

@@ -55,6 +55,7 @@ RecordChain ReadChain(const uint8_t* data, size_t size, size_t from);
 
 // Reads every chain of a pack file.
 PackLayout ReadLayout(const std::vector<uint8_t>& packed);
+PackLayout ReadLayout(const uint8_t* packed, size_t size);
 
 // The offset of the next record header at or after `from` (size: none).
 size_t FindRecordMagic(const uint8_t* data, size_t size, size_t from);

@@ -9,92 +9,15 @@
 #include "check_record.h"
 #include "crc32.h"
 #include "expand/layout.h"
+#include "expand/expander.h"
 #include "record_reader.h"
 
 namespace {
-
-// A record source over memory and a sink, for the shared record loop.
-struct MemoryIo {
-  const std::vector<uint8_t>* source;
-  size_t at;
-  ExpansionSink* sink;  // null: what is written is dropped
-};
-
-uint32_t MemoryRead(void* context, uint8_t* buffer, uint32_t size) {
-  MemoryIo* io = static_cast<MemoryIo*>(context);
-  size_t left = io->source->size() - io->at;
-  uint32_t n = (uint32_t)std::min<size_t>(left, size);
-  memcpy(buffer, io->source->data() + io->at, n);
-  io->at += n;
-  return n;
-}
-
-uint32_t MemoryWrite(void* context, const uint8_t* buffer, uint32_t size) {
-  MemoryIo* io = static_cast<MemoryIo*>(context);
-  if (io->sink) io->sink->Take(buffer, size);
-  return size;
-}
-
-// An expansion kept in memory, made room for once.
-class VectorSink final : public ExpansionSink {
- public:
-  VectorSink(std::vector<uint8_t>* bytes, size_t expected) : bytes_(bytes) {
-    bytes_->reserve(bytes_->size() + expected);
-  }
-  void Take(const uint8_t* data, size_t size) override { bytes_->insert(bytes_->end(), data, data + size); }
-
- private:
-  std::vector<uint8_t>* bytes_;
-};
 
 std::string Hex32(uint32_t value) {
   char text[9];
   snprintf(text, sizeof text, "%08x", value);
   return text;
-}
-
-// Why a file that expanded failed its check, and the first record whose
-// expansion differs from the CRC its check record lists for it.
-std::string DescribeCheckFailure(const std::vector<uint8_t>& packed, const std::vector<ListedRecord>& records,
-                                 const std::vector<uint8_t>& expanded, const PackCheck& check) {
-  std::string why = CheckFailureReason(check);
-  if (check.listedRecords == 0 || records.empty()) return why;
-  CheckRecord listed;
-  if (ReadCheckRecord(packed.data() + PackHeaderSize, records[0].packedSize, &listed) != CheckRecordOk) {
-    return why;
-  }
-  size_t at = 0;
-  for (uint32_t i = 0; i + 1 < records.size() && i < listed.listedRecords; ++i) {
-    const ListedRecord& r = records[i + 1];
-    if (at + r.expandedSize > expanded.size()) break;
-    if (Crc32Update(0, expanded.data() + at, r.expandedSize) != ReadLE32(listed.recordCrcs + 4 * i)) {
-      return why + "; record " + std::to_string(i + 1) + " at offset " + std::to_string(r.offset) +
-             " is the first that differs";
-    }
-    at += r.expandedSize;
-  }
-  return why;
-}
-
-// What the record loop found wrong with a whole record, as setuppack says
-// it: "damaged data (record 3 at offset 20000)".
-std::string DescribeRecordFailure(const ListedRecord& record, const RecordPosition& at, const char* text) {
-  std::string where = "record " + std::to_string(at.index) + " at offset " + std::to_string(at.offset);
-  if (!record.isCheck) return "damaged data (" + where + ")";
-  // "Pack check record error (not the first record)": the reason in brackets.
-  std::string reason = text;
-  size_t open = reason.find('(');
-  reason = open == std::string::npos ? "" : ": " + reason.substr(open + 1, reason.size() - open - 2);
-  return "damaged check record (" + where + reason + ")";
-}
-
-// Expands the records in packed[0, total).
-bool ExpandInto(PackExpander* expander, const std::vector<uint8_t>& packed, size_t total, ExpansionSink* sink,
-                PackCheck* check, char* text, size_t textSize, RecordPosition* at) {
-  MemoryIo memory = {&packed, 0, sink};
-  RecordIo io = {&memory, MemoryRead, MemoryWrite, nullptr};
-  return ReadRecords(&expander->decoder, &io, (uint32_t)total, expander->input.get(), expander->output.get(),
-                     nullptr, text, (uint32_t)textSize, at, check) != 0;
 }
 
 }  // namespace
@@ -118,15 +41,14 @@ std::string Verified(const PackCheck& check, size_t size) {
   return bytes + ", size and CRC-32 " + Hex32(check.expectedCrc) + " match its check record";
 }
 
-void ShowPackProgress(size_t done, size_t total) {
-  fprintf(stderr, "\r  %3u%% of %zu bytes", (unsigned)(done * 100 / (total ? total : 1)), total);
-  if (done == total) fprintf(stderr, "\n");
+size_t ListedExpansion(const std::vector<uint8_t>& packed) {
+  return ListedExpansion(packed.data(), packed.size());
 }
 
-size_t ListedExpansion(const std::vector<uint8_t>& packed) {
+size_t ListedExpansion(const uint8_t* packed, size_t size) {
   size_t total = 0;
-  for (size_t at = 0; at + PackHeaderSize <= packed.size();) {
-    const uint8_t* header = packed.data() + at;
+  for (size_t at = 0; at + PackHeaderSize <= size;) {
+    const uint8_t* header = packed + at;
     if (memcmp(header, PackMagic, PackMagicSize) != 0) break;
     uint32_t packedSize = ReadLE32(header + 8), expandedSize = ReadLE32(header + 12);
     if (packedSize > BlockBufferSize || expandedSize > BlockBufferSize) break;
@@ -138,70 +60,6 @@ size_t ListedExpansion(const std::vector<uint8_t>& packed) {
   // bytes come.
   const size_t MostAtOnce = (size_t)256 << 20;
   return std::min(total, MostAtOnce);
-}
-
-bool ExpandPackFile(PackExpander* expander, const std::vector<uint8_t>& packed, ExpansionSink* sink,
-                    PackCheck* check, std::string* error, std::string* note) {
-  PackLayout layout = ReadLayout(packed);
-  const RecordChain& chain = layout.first();
-  *check = PackCheck();
-  if (layout.NotPackFormat()) {
-    *error = "not in pack format";
-    return false;
-  }
-  // The records before any damage to the file's structure are expanded
-  // first: what fails among them is named before the structure is.
-  std::unique_ptr<DecoderState> before(new DecoderState(expander->decoder));
-  char text[256];
-  RecordPosition at = {0, 0};
-  bool expanded = ExpandInto(expander, packed, chain.endOffset, sink, check, text, sizeof text, &at);
-  if (!expanded && at.index < chain.records.size()) {
-    *error = DescribeRecordFailure(chain.records[at.index], at, text);
-    return false;
-  }
-  std::string structure = DescribeChainEnd(chain, packed.size());
-  if (!structure.empty()) {
-    *error = structure;
-    return false;
-  }
-  if (!expanded) {
-    std::vector<uint8_t> again;
-    VectorSink memory(&again, ListedExpansion(packed));
-    expander->decoder = *before;
-    PackCheck same;
-    ExpandInto(expander, packed, chain.endOffset, &memory, &same, text, sizeof text, &at);
-    *error = "damaged: " + DescribeCheckFailure(packed, chain.records, again, *check);
-    return false;
-  }
-  if (note && chain.end == ChainEnd::Padding) *note = DescribePadding(chain, packed.size());
-  return true;
-}
-
-bool ExpandPackedData(const std::vector<std::vector<uint8_t>>& packed,
-                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
-                      size_t* failedFile, std::string* error) {
-  std::unique_ptr<PackExpander> expander(new PackExpander());
-  return ExpandPackedData(expander.get(), packed, expanded, checks, failedFile, error);
-}
-
-bool ExpandPackedData(PackExpander* expander, const std::vector<std::vector<uint8_t>>& packed,
-                      std::vector<std::vector<uint8_t>>* expanded, std::vector<PackCheck>* checks,
-                      size_t* failedFile, std::string* error) {
-  ResetDecoderState(&expander->decoder);
-  if (expanded) {
-    expanded->resize(packed.size());
-    for (std::vector<uint8_t>& file : *expanded) file.clear();
-  }
-  std::vector<PackCheck> found(packed.size(), PackCheck());
-  bool ok = true;
-  for (size_t i = 0; i < packed.size() && ok; ++i) {
-    std::unique_ptr<VectorSink> sink(expanded ? new VectorSink(&(*expanded)[i], ListedExpansion(packed[i]))
-                                              : nullptr);
-    ok = ExpandPackFile(expander, packed[i], sink.get(), &found[i], error);
-    if (!ok && failedFile) *failedFile = i;
-  }
-  if (checks) *checks = found;
-  return ok;
 }
 
 bool ListRecords(const std::vector<uint8_t>& packed, std::vector<ListedRecord>* records, std::string* error) {

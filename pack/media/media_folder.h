@@ -1,5 +1,10 @@
 // A media folder: its two pack files and its setup.exe, found in any letter
 // case, and the seal of that setup.exe read and checked against them.
+//
+// media/ holds what setuppack knows of media: folders (here), programs that
+// carry their pack files (single_file.h), the seal of setup.exe
+// (seal_image.h) and what is said of an installer (installer_check.h). It
+// uses expand/, encode/, platform/ and the format; it prints no result.
 #pragma once
 
 #include <string>

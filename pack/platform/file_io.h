@@ -6,6 +6,14 @@
 // Every destination is planned (PlanDestination) before any is written, so
 // that a refusal writes nothing. Every function returns true on success, or
 // false with a one-line message in *error.
+//
+// platform/ is the bottom room of setuppack: it knows files, folders, the
+// console and signals, and nothing of the pack format; it uses only the
+// system. Each system has a folder (posix/, windows/) with a file a concern:
+// reading (whole files, streams, scratch files, the one read loop),
+// destinations (plan, temporary, commit, the rename that replaces nothing),
+// folders (list, find in any case, make), signals or console; names.cpp is
+// common to both.
 #pragma once
 
 #include <stdint.h>

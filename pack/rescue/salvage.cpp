@@ -7,6 +7,7 @@
 #include "block_decoder.h"
 #include "check_record.h"
 #include "crc32.h"
+#include "expand/expand.h"
 #include "expand/layout.h"
 
 namespace {

@@ -1,5 +1,10 @@
 // Salvage: what can still be had from a damaged pack file, as cabextract's
 // --fix gives it from damaged cabinets.
+//
+// rescue/ holds what reads damaged or hidden pack files: this salvage, the
+// search for pack files in any file, folder tree or disc image
+// (scan_search.h) and the readers of the file systems it looks into
+// (iso9660.h). It uses expand/, platform/ and the format; it prints nothing.
 #pragma once
 
 #include <stdint.h>
@@ -8,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "expand/records.h"
+#include "expand/expander.h"
+#include "record_reader.h"
 
 struct SalvageReport {
   bool whole = false;     // expanded and verified as unpack would: nothing was salvaged

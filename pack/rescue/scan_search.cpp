@@ -8,6 +8,7 @@
 
 #include "check_record.h"
 #include "expand/layout.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "platform/size_limit.h"
 #include "rescue/iso9660.h"

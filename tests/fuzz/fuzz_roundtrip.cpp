@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "encode/encoder.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "reference_decoder.h"
 

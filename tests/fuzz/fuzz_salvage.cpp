@@ -21,6 +21,7 @@
 #include "check_record.h"
 #include "encode/encoder.h"
 #include "crc32.h"
+#include "expand/expand.h"
 #include "expand/layout.h"
 #include "rescue/salvage.h"
 

@@ -23,6 +23,7 @@
 #include "platform/file_io.h"
 #include "rescue/iso9660.h"
 #include "iso_test_image.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "pe_test_image.h"
 #include "media/seal_image.h"

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "encode/segments.h"
-#include "expand/records.h"
+#include "expand/expand.h"
 #include "test_data.h"
 
 #include <gtest/gtest.h>

@@ -6,6 +6,7 @@
 
 #include "block_decoder.h"
 #include "encode/encoder.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "reference_decoder.h"
 #include "test_data.h"

@@ -11,6 +11,7 @@
 #include "rescue/iso9660.h"
 #include "iso_test_image.h"
 #include "encode/encoder.h"
+#include "expand/expand.h"
 #include "expand/layout.h"
 #include "rescue/salvage.h"
 #include "test_data.h"

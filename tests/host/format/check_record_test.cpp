@@ -8,6 +8,7 @@
 
 #include "check_record.h"
 #include "encode/encoder.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "reference_decoder.h"
 #include "test_data.h"

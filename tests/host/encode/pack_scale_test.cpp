@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "encode/encoder.h"
+#include "expand/expand.h"
 #include "expand/records.h"
 #include "encode/segments.h"
 #include "reference_decoder.h"
