@@ -10,6 +10,7 @@
 
 #include "bounded_format.h"  // CopyBounded
 #include "seal.h"
+#include "settings.h"
 
 // Fixed buffer sizes.
 static const uint32_t PathBufferSize = 512;
@@ -31,6 +32,16 @@ static const uint32_t MessageCaptionSize = 256;
 #define SETUP_SCRIPT_PART_NAME "INSTALL.SCR.TMP"
 #define SETUP_INSTALLER_PART_NAME "INSTALL.EXE.TMP"
 #define SETUP_COMPLETION_EVENT "TalvenorFinishComplete"
+// The failure log of silent runs, in the temporary folder (GetTempPathA).
+#define SETUP_FAILURE_LOG_NAME "ZIMRO~SE.LOG"
+
+// setup.exe's exit codes for its own failures, when its settings ask for
+// exit codes (the ones deployment tools know from Windows Installer).
+enum : DWORD {
+  ExitPackFileMissing = 2,    // ERROR_FILE_NOT_FOUND: a pack file is not there
+  ExitSetupFailed = 1603,     // ERROR_INSTALL_FAILURE: media it cannot expand, an installer it cannot start
+  ExitAlreadyRunning = 1618,  // ERROR_INSTALL_ALREADY_RUNNING: another setup is at work
+};
 
 // Resource ids (resources/setup.rc).
 enum {
@@ -49,7 +60,8 @@ enum {
 // The module instance received at entry; resources are loaded from it.
 extern HINSTANCE LauncherInstance;
 
-// The whole life of the process; returns 0 on every path.
+// The whole life of the process; returns 0 on every path, or, when the
+// settings ask for exit codes, the installer's or one of the codes above.
 int LauncherMain(HINSTANCE instance, const char* commandTail);
 
 // The tail of a command line after the program name: a name that
@@ -136,19 +148,37 @@ int BuildInstallerArguments(char* buffer, uint32_t size, const char* sourceDirec
 int BuildInstallerCommand(char* buffer, uint32_t size, const char* installerPath, const char* arguments);
 
 // The installer's process (installer_process.cpp).
-// Starts command as WinExec(command, SW_SHOW) does, returning only once the
-// program waits for input (or after 30 s), and returns its process handle;
-// NULL when it cannot be started.
-HANDLE StartInstaller(char* command);
+struct Installer {
+  HANDLE process;
+  HANDLE port;  // the completion port of the installation's job; NULL without one
+};
+// Starts command as WinExec(command, SW_SHOW) does, in a job of its own
+// where the system gives one, returning only once the program waits for
+// input (or after 30 s); 0 when it cannot be started.
+int StartInstaller(char* command, Installer* installer);
 // 1 while a process runs the image at installerPath (it cannot be opened
 // for writing then), else 0.
 int InstallerImageInUse(const char* installerPath);
-// Waits until event (NULL: none) is signalled, or process has ended and no
-// process runs installerPath any more.
-void WaitForInstaller(HANDLE event, HANDLE process, const char* installerPath);
+// Waits until event (NULL: none) is signalled, or the installation has
+// ended: the installer's process, every process of its job and every
+// process that runs installerPath.
+void WaitForInstaller(HANDLE event, const Installer* installer, const char* installerPath);
 
 // The seal block of this setup.exe (seal_block.cpp).
 extern const uint8_t SetupSeal[SealBlockSize];
+// Its settings (seal_block.cpp too).
+extern const uint8_t SetupSettings[SettingsBlockSize];
+
+// Unattended runs (unattended.cpp).
+// 1 when the settings ask for exit codes.
+int ExitCodesWanted(void);
+// 1 when a word of the command tail is one of the settings' silent switches
+// (letter case aside): the run then shows nothing.
+int SilentSwitchGiven(const char* tail);
+// Appends a line to the failure log: the time, the code setup.exe returns
+// (0 unless the settings ask for exit codes), and message textId
+// with text in place of its %s.
+void LogFailure(DWORD code, const char* text, UINT textId);
 
 // The please-wait dialog (please_wait_dialog.cpp). Its title buffer is
 // process-wide and receives string IDS_SETUP_CAPTION at WM_INITDIALOG.

@@ -6,6 +6,10 @@
 
 namespace {
 
+// A word of the command tail is one of the settings' silent switches: no
+// dialog, no message box; failures go to the log.
+int SilentRun;
+
 // The full path of a pack file for a message: the same text as the path the
 // launcher tried, in a buffer large enough for any SourceDir, so that a path
 // too long for its 512-byte buffer is still named whole.
@@ -13,33 +17,43 @@ void PackPathForMessage(char* buffer, uint32_t size, const char* sourceDirectory
   FormatBounded(buffer, size, sourceDirectory[0] != '\0' ? "%s\\%s" : "%s%s", sourceDirectory, name);
 }
 
-// A missing or damaged pack file: beep, then message textId naming the pack
-// file in SourceDir (or name alone, when sourceDirectory is empty), caption
-// "Setup". A missing one may mean that setup.exe was started alone from an
-// archive: message 1 says to extract every file of the media first.
-void ReportPackFile(UINT textId, const char* sourceDirectory, const char* name) {
-  char shown[ArgumentsBufferSize];
-  PackPathForMessage(shown, sizeof(shown), sourceDirectory, name);
-  MessageBeep(MB_ICONHAND);
-  ShowMessage(NULL, shown, textId, IDS_SETUP_CAPTION, MB_ICONHAND,
-              textId == IDS_FILE_NOT_FOUND ? IDS_EXTRACT_ALL : 0);
+// A failure: beep, then message textId with text in place of its %s,
+// caption "Setup"; in a silent run, a line in the failure log instead.
+// Returns code, the exit code it gives. A missing pack file may mean that
+// setup.exe was started alone from an archive: message 1 says to extract
+// every file of the media first.
+DWORD Report(DWORD code, UINT textId, const char* text) {
+  if (SilentRun) {
+    LogFailure(code, text, textId);
+  } else {
+    MessageBeep(MB_ICONHAND);
+    ShowMessage(NULL, text, textId, IDS_SETUP_CAPTION, MB_ICONHAND,
+                textId == IDS_FILE_NOT_FOUND ? IDS_EXTRACT_ALL : 0);
+  }
+  return code;
 }
 
-// Another launcher owns TempSetupDir: beep, then message 7.
-void ReportSetupRunning() {
-  MessageBeep(MB_ICONHAND);
-  ShowMessage(NULL, NULL, IDS_ALREADY_RUNNING, IDS_SETUP_CAPTION, MB_ICONHAND);
+// Report of message textId naming a pack file in SourceDir (or name alone,
+// when sourceDirectory is empty).
+DWORD ReportPackFile(DWORD code, UINT textId, const char* sourceDirectory, const char* name) {
+  char shown[ArgumentsBufferSize];
+  PackPathForMessage(shown, sizeof(shown), sourceDirectory, name);
+  return Report(code, textId, shown);
 }
 
 // Builds the path of a pack file in SourceDir into path (PathBufferSize
-// bytes). When it does not fit or no such file is there (step 17): beep,
-// message 1 naming it, TempSetupDir removed when empty (nothing was written
-// yet), and 0, so that the launcher returns.
-int FindPackFile(char* path, const char* sourceDirectory, const char* name, const char* tempSetupDir) {
-  if (JoinPath(path, PathBufferSize, sourceDirectory, name) && FileExists(path)) return 1;
-  RemoveDirectoryA(tempSetupDir);
-  ReportPackFile(IDS_FILE_NOT_FOUND, sourceDirectory, name);
-  return 0;
+// bytes); 0 when it does not fit or no such file is there.
+int FindPackFile(char* path, const char* sourceDirectory, const char* name) {
+  return JoinPath(path, PathBufferSize, sourceDirectory, name) && FileExists(path);
+}
+
+// The please-wait dialog (modeless, no owner, creation parameter 0), or NULL
+// in a silent run. Nothing depends on it: one that cannot be created (NULL)
+// changes nothing else.
+HWND OpenPleaseWait() {
+  return SilentRun ? NULL
+                   : CreateDialogParamA(LauncherInstance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL,
+                                        PleaseWaitDialogProc, 0);
 }
 
 // A seal entry that names a range of the program's own file (its offset is
@@ -63,9 +77,12 @@ int CarriedPackFileIntact(HANDLE program, const uint8_t* entry) {
 // verified. On failure nothing of it is left. (Empty paths could not be
 // built whole.) The source is the file at sourcePath or, when program is
 // open, the range of it that the seal entry names (sourcePath then names the
-// program). sealEntry NULL: unsealed.
+// program). sealEntry NULL: unsealed. On failure *inTheWay names the entry
+// of TempSetupDir that kept the file from being written under part or
+// taking its name (a folder of that name, or a file that could not be
+// deleted), when one is there.
 int ExpandPackFile(const char* destination, const char* part, const char* sourcePath, HANDLE program,
-                   const uint8_t* sealEntry) {
+                   const uint8_t* sealEntry, const char** inTheWay) {
   const uint8_t* sealed = sealEntry ? sealEntry + SealEntryLengthOffset : NULL;
   int expanded = 0;
   if (destination[0] != '\0' && part[0] != '\0') {
@@ -82,6 +99,11 @@ int ExpandPackFile(const char* destination, const char* part, const char* source
     }
   }
   DeleteFileA(part);
+  if (GetFileAttributesA(part) != INVALID_FILE_ATTRIBUTES) {
+    *inTheWay = part;
+  } else if (GetFileAttributesA(destination) != INVALID_FILE_ATTRIBUTES) {
+    *inTheWay = destination;
+  }
   return 0;
 }
 
@@ -99,8 +121,9 @@ __attribute__((noinline)) const uint8_t* ScriptSealEntry(const uint8_t* seal) {
 
 // Steps 3 to 16 for the launcher that holds the completion event (NULL
 // when another kind of object holds its name): it alone uses TempSetupDir.
-void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSetupDir,
-              const char* installerDestination, const char* commandTail, HANDLE event) {
+// Returns the installer's exit code, or the code of the failure.
+DWORD RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSetupDir,
+               const char* installerDestination, const char* commandTail, HANDLE event) {
   // 3. An existing directory is fine.
   if (tempSetupDir[0] != '\0') CreateDirectoryA(tempSetupDir, NULL);
 
@@ -119,9 +142,12 @@ void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSet
   const char* shownScript = SETUP_SCRIPT_SOURCE_NAME;
   const char* shownInstaller = SETUP_INSTALLER_SOURCE_NAME;
   HANDLE program = INVALID_HANDLE_VALUE;
+  HWND pleaseWait = NULL;
   if (scriptSeal != NULL && IsCarriedPackFile(scriptSeal)) {
     // Both are read and checked against the seal first: a download cut
-    // short or changed is reported as such, and nothing is expanded.
+    // short or changed is reported as such, and nothing is expanded. A
+    // large download takes a while to read: the dialog shows meanwhile.
+    pleaseWait = OpenPleaseWait();
     program = OpenOwnProgram(LauncherInstance, scriptSource, PathBufferSize);
     CopyBounded(installerSource, scriptSource, PathBufferSize);
     shownDirectory = "";
@@ -129,15 +155,22 @@ void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSet
     if (program == INVALID_HANDLE_VALUE || !CarriedPackFileIntact(program, scriptSeal) ||
         !CarriedPackFileIntact(program, installerSeal)) {
       if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
+      if (pleaseWait != NULL) DestroyWindow(pleaseWait);
       RemoveDirectoryA(tempSetupDir);
-      ReportPackFile(IDS_DOWNLOAD_DAMAGED, shownDirectory, scriptSource);
-      return;
+      return ReportPackFile(ExitSetupFailed, IDS_DOWNLOAD_DAMAGED, shownDirectory, scriptSource);
     }
   } else {
-    // 5. A pack path that does not fit is reported missing, never used cut.
-    if (!FindPackFile(scriptSource, sourceDir, SETUP_SCRIPT_SOURCE_NAME, tempSetupDir)) return;
-    // 6.
-    if (!FindPackFile(installerSource, sourceDir, SETUP_INSTALLER_SOURCE_NAME, tempSetupDir)) return;
+    // 5 and 6 (step 17 when one is missing). A pack path that does not fit
+    // is reported missing, never used cut. TempSetupDir goes when empty:
+    // nothing was written yet.
+    const char* missing =
+        !FindPackFile(scriptSource, sourceDir, SETUP_SCRIPT_SOURCE_NAME)         ? SETUP_SCRIPT_SOURCE_NAME
+        : !FindPackFile(installerSource, sourceDir, SETUP_INSTALLER_SOURCE_NAME) ? SETUP_INSTALLER_SOURCE_NAME
+                                                                                 : NULL;
+    if (missing != NULL) {
+      RemoveDirectoryA(tempSetupDir);
+      return ReportPackFile(ExitPackFileMissing, IDS_FILE_NOT_FOUND, sourceDir, missing);
+    }
   }
 
   // Paths in TempSetupDir that do not fit stay empty and fail the expansion.
@@ -149,21 +182,21 @@ void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSet
   // 7.
   char installerPart[PathBufferSize];
   JoinPath(installerPart, PathBufferSize, tempSetupDir, SETUP_INSTALLER_PART_NAME);
-  // The please-wait dialog (modeless, no owner, creation parameter 0) stays
-  // up while the files expand; the draining of messages inside UnpackFile
-  // keeps it painted and answering. Nothing below depends on it: one that
-  // cannot be created (NULL) changes nothing else.
-  HWND pleaseWait =
-      CreateDialogParamA(LauncherInstance, MAKEINTRESOURCEA(IDD_PLEASE_WAIT), NULL, PleaseWaitDialogProc, 0);
+  // The please-wait dialog stays up while the files expand; the draining of
+  // messages inside UnpackFile keeps it painted and answering.
+  if (pleaseWait == NULL) pleaseWait = OpenPleaseWait();
 
   // 8. A failed expansion starts nothing: a partly written installer or
   // script must never run. The script is expanded first; when it fails, the
   // installer is not expanded. A sealed setup.exe expands only the pack
-  // files it was sealed for.
+  // files it was sealed for. An entry of TempSetupDir that stands in the
+  // way is named rather than media that may be whole.
   const char* failedPack = NULL;
-  if (!ExpandPackFile(scriptDestination, scriptPart, scriptSource, program, scriptSeal)) {
+  const char* inTheWay = NULL;
+  if (!ExpandPackFile(scriptDestination, scriptPart, scriptSource, program, scriptSeal, &inTheWay)) {
     failedPack = shownScript;
-  } else if (!ExpandPackFile(installerDestination, installerPart, installerSource, program, installerSeal)) {
+  } else if (!ExpandPackFile(installerDestination, installerPart, installerSource, program, installerSeal,
+                             &inTheWay)) {
     DeleteFileA(scriptDestination);
     failedPack = shownInstaller;
   }
@@ -173,8 +206,8 @@ void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSet
     // written is gone before it is shown.
     if (pleaseWait != NULL) DestroyWindow(pleaseWait);
     RemoveDirectoryA(tempSetupDir);
-    ReportPackFile(IDS_FILE_ERROR, shownDirectory, failedPack);
-    return;
+    if (inTheWay != NULL) return Report(ExitSetupFailed, IDS_FILE_ERROR, inTheWay);
+    return ReportPackFile(ExitSetupFailed, IDS_FILE_ERROR, shownDirectory, failedPack);
   }
 
   // 9. Arguments that do not fit are never passed on cut: the start fails.
@@ -186,30 +219,37 @@ void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSet
 
   // 12. SW_SHOW whatever the launcher's own show state.
   char command[CommandBufferSize];
-  HANDLE installer = NULL;
-  if (argumentsWhole && BuildInstallerCommand(command, CommandBufferSize, installerDestination, arguments)) {
-    installer = StartInstaller(command);
-  }
+  Installer installer;
+  int started = argumentsWhole &&
+                BuildInstallerCommand(command, CommandBufferSize, installerDestination, arguments) &&
+                StartInstaller(command, &installer);
 
   // 13. The installer has started (or failed to): the dialog goes.
   if (pleaseWait != NULL) DestroyWindow(pleaseWait);
 
-  if (installer == NULL) {
+  if (!started) {
     // 14. Nothing runs the files: they go before the message.
     DeleteFileA(scriptDestination);
     DeleteFileA(installerDestination);
     RemoveDirectoryA(tempSetupDir);
-    ReportPackFile(IDS_FILE_ERROR, shownDirectory, shownInstaller);
-    return;
+    return ReportPackFile(ExitSetupFailed, IDS_FILE_ERROR, shownDirectory, shownInstaller);
   }
 
-  // 15. Until the signal, or until no process runs the installer any more.
-  WaitForInstaller(event, installer, installerDestination);
-  CloseHandle(installer);
+  // 15. Until the signal, or until the installation has ended. Its exit
+  // code, when the settings ask for it, once the installer's own process
+  // has ended (after a signal it may still run).
+  WaitForInstaller(event, &installer, installerDestination);
+  DWORD code = 0;
+  if (ExitCodesWanted()) {
+    WaitForSingleObject(installer.process, INFINITE);
+    GetExitCodeProcess(installer.process, &code);
+  }
+  CloseHandle(installer.process);
   Sleep(500);
 
   // 16. Files still in use are tried again for 10 s.
   CleanUpAfterInstaller(tempSetupDir, 20);
+  return code;
 }
 
 }  // namespace
@@ -217,15 +257,15 @@ void RunSetup(const char* sourceDir, const char* windowsDir, const char* tempSet
 int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // 1.
   LauncherInstance = instance;
+  SilentRun = SilentSwitchGiven(commandTail);
 
   // 2. A SourceDir that cannot be read whole stays empty: no pack path is
   // built from it, and the script is reported missing. A folder that no
   // narrow path can name is reported as such; nothing is started or touched.
   char sourceDir[PathBufferSize];
   if (GetSourceDirectory(instance, sourceDir, PathBufferSize) == SourceDirUnusable) {
-    char noDirectory[1] = {'\0'};  // the folder alone, not joined to one
-    ReportPackFile(IDS_FOLDER_UNUSABLE, noDirectory, sourceDir);
-    return 0;
+    DWORD code = Report(ExitSetupFailed, IDS_FOLDER_UNUSABLE, sourceDir);
+    return ExitCodesWanted() ? (int)code : 0;
   }
   char windowsDir[PathBufferSize];
   UINT windowsLength = GetWindowsDirectoryA(windowsDir, PathBufferSize);
@@ -247,12 +287,12 @@ int LauncherMain(HINSTANCE instance, const char* commandTail) {
   // waits for the installer's process alone.
   HANDLE event = CreateEventA(NULL, FALSE, FALSE, SETUP_COMPLETION_EVENT);
   int otherLauncher = event != NULL && GetLastError() == ERROR_ALREADY_EXISTS;
+  DWORD code;
   if (otherLauncher || InstallerImageInUse(installerDestination)) {
-    if (event != NULL) CloseHandle(event);
-    ReportSetupRunning();
-    return 0;
+    code = Report(ExitAlreadyRunning, IDS_ALREADY_RUNNING, NULL);
+  } else {
+    code = RunSetup(sourceDir, windowsDir, tempSetupDir, installerDestination, commandTail, event);
   }
-  RunSetup(sourceDir, windowsDir, tempSetupDir, installerDestination, commandTail, event);
   if (event != NULL) CloseHandle(event);
-  return 0;
+  return ExitCodesWanted() ? (int)code : 0;
 }

@@ -11,11 +11,12 @@ packages=(
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine64-preloader wine32:i386 wine32-preloader:i386 libwine:i386 fonts-wine qemu-user-static
   xvfb xdotool x11-utils imagemagick
-  gzip xz-utils python3 locales
+  gzip xz-utils python3 python3-pefile locales
   man-db groff-base
   zip unzip dpkg-dev lintian
   openssl osslsigncode
   genisoimage
+  nsis
 )
 
 missing=()

@@ -68,6 +68,14 @@ DWORD CounterNow() {
   return now.LowPart;
 }
 
+// The pump interval in counter ticks; 0 (every offer taken) without a counter.
+DWORD PumpInterval() {
+  LARGE_INTEGER frequency;
+  frequency.QuadPart = 0;
+  QueryPerformanceFrequency(&frequency);
+  return (DWORD)(frequency.QuadPart >> PumpIntervalShift);
+}
+
 void Pump(void* context) {
   FileIo* files = static_cast<FileIo*>(context);
   DWORD now = CounterNow();
@@ -100,11 +108,7 @@ int ExpandSource(const char* destinationPath, HANDLE source, DWORD total, const 
     Sha256State sealHash;
     Sha256Init(&sealHash);
     if (total != 0) {
-      LARGE_INTEGER frequency;
-      frequency.QuadPart = 0;  // and so it stays without a counter: every offer is taken
-      QueryPerformanceFrequency(&frequency);
-      DWORD interval = (DWORD)(frequency.QuadPart >> PumpIntervalShift);
-      FileIo files = {source, total, destination, sealEntry ? &sealHash : NULL, interval, CounterNow()};
+      FileIo files = {source, total, destination, sealEntry ? &sealHash : NULL, PumpInterval(), CounterNow()};
       RecordIo io = {&files, ReadSource, WriteDestination, Pump};
       RecordProgress progress = {progressTarget, progressCallback, progressStart, progressEnd};
       result = ReadRecords(&ProcessUnpackDecoder, &io, total, input, output, &progress, LastErrorText,
@@ -159,14 +163,14 @@ int UnpackFile(const char* destinationPath, const char* sourcePath, uint32_t pro
 int SourceRangeMatches(HANDLE source, uint32_t offset, uint32_t length, const uint8_t* sealed) {
   Sha256State hash;
   Sha256Init(&hash);
-  FileIo files = {source, length, NULL, &hash, 0, 0};
+  // The please-wait dialog stays answering while a large download is read.
+  FileIo files = {source, length, NULL, &hash, PumpInterval(), CounterNow()};
   // With its high half: without it, an offset of 2 GiB or more would be
   // taken as negative, refused, and the pointer left where it was.
   LONG high = 0;
   SetFilePointer(source, (LONG)offset, &high, FILE_BEGIN);
   uint8_t buffer[2048];
-  while (ReadSource(&files, buffer, sizeof(buffer)) != 0) {
-  }
+  while (ReadSource(&files, buffer, sizeof(buffer)) != 0) Pump(&files);
   return MatchesSealEntry(&hash, sealed);
 }
 

@@ -28,16 +28,17 @@ const char UsageText[] =
     "setuppack " SETUPPACK_VERSION
     ": makes the pack files that setup.exe expands, and reads them back\n"
     "\n"
-    "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]...\n"
-    "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]...\n"
-    "       setuppack test PACKED... | MEDIA_DIR | PROGRAM\n"
-    "       setuppack list PACKED... | PROGRAM\n"
+    "usage: setuppack [OPTION]... pack SOURCE PACKED [SOURCE PACKED]... | SOURCE\n"
+    "       setuppack [OPTION]... unpack PACKED DEST [PACKED DEST]... | PACKED\n"
+    "       setuppack [OPTION]... test PACKED... | MEDIA_DIR | PROGRAM\n"
+    "       setuppack [OPTION]... list PACKED... | PROGRAM\n"
     "       setuppack [OPTION]... extract MEDIA_DIR|PROGRAM [OUT_DIR]\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE|--no-setup] -o DIR\n"
     "       setuppack [OPTION]... media --script FILE --installer FILE [--setup EXE] --single-file -o "
     "PROGRAM\n"
     "       setuppack seal MEDIA_DIR\n"
     "       setuppack [OPTION]... scan [--extract DIR] PATH...\n"
+    "       setuppack [-c|-d|-t] [OPTION]... FILE...   (as gzip: pack, -d unpack, -t test)\n"
     "\n"
     "  pack     packs each SOURCE into PACKED, in order, through one encoder state\n"
     "  unpack   expands each PACKED into DEST, in order, through one decoder state,\n"
@@ -59,16 +60,29 @@ const char UsageText[] =
     "\n"
     "A SOURCE or PACKED of '-' is standard input, a PACKED or DEST of '-' standard\n"
     "output. Existing files are never replaced without -f; pipes and devices are\n"
-    "written where they are.\n"
+    "written where they are. A SOURCE alone is packed into its name with the last\n"
+    "letter '_' (INSTALL.EXE -> INSTALL.EX_), each on its own; a PACKED alone is\n"
+    "expanded into the name media give it (INSTALL.SC_ -> INSTALL.SCR, INSTALL.EX_ ->\n"
+    "INSTALL.EXE). Without a command word, -d unpacks and -t tests each FILE, and\n"
+    "-c, -k or a level packs each; no FILE is standard input.\n"
     "\n"
     "  -f, --force     replace existing files; write packed data to a terminal\n"
     "  -T, --threads=N pack with N threads (pack, media); 0, the default, takes\n"
     "                  every processor; the packed bytes are the same for any N\n"
-    "  -q, --quiet     no progress line and no warnings\n"
-    "  -v, --verbose   the progress line even when standard error is no terminal\n"
-    "                  (on a terminal it is shown for long work unless -q)\n"
+    "  -q, --quiet     nothing but errors (list and scan still list)\n"
+    "  -v, --verbose   a line for each file packed when it is done: its sizes, their\n"
+    "                  ratio, the time (a terminal also shows the progress of long\n"
+    "                  work unless -q)\n"
+    "  -c, --stdout    pack, unpack: write to standard output\n"
+    "  -d, --decompress  unpack (as the command word does)\n"
+    "  -t, --test      test (as the command word does)\n"
+    "  -k, --keep      accepted, as gzip's: no file given is ever removed\n"
+    "  -1 ... -9       pack, media: quicker to smaller; -1 is --fast, -6 the default,\n"
+    "                  -9 --best\n"
     "      --fast      quicker, slightly larger output (pack, media)\n"
     "      --best      slower, smallest output (pack, media)\n"
+    "      --json      test, list, scan: one JSON document on standard output, and\n"
+    "                  nothing else (as -q); its fields: the documentation's json.md\n"
     "      --no-check  no check record (pack, media): files as older versions\n"
     "                  wrote them, which expand without their damage being noticed\n"
     "      --script FILE, --installer FILE, -o DIR, --output DIR\n"
@@ -82,6 +96,18 @@ const char UsageText[] =
     "                  (without it, media warns)\n"
     "      --single-file  media: one program (-o PROGRAM.exe) that carries its pack\n"
     "                  files; test, list and extract read such a PROGRAM\n"
+    "      --exit-code media: setup.exe returns the installer's exit code, and 2,\n"
+    "                  1603 or 1618 for its own failures (without it, 0)\n"
+    "      --silent-switch SWITCH  media (repeatable): setup.exe started with SWITCH\n"
+    "                  (such as /S; letter case aside) shows nothing and logs failures\n"
+    "                  to %TEMP%\\ZIMRO~SE.LOG; the installer still gets SWITCH\n"
+    "      --product-name TEXT, --product-version N.N.N.N, --company TEXT,\n"
+    "      --description TEXT, --copyright TEXT, --file-version N.N.N.N\n"
+    "                  media: the version information of the copy of setup.exe;\n"
+    "                  its caption becomes \"TEXT Setup\" (--product-name)\n"
+    "      --icon FILE.ico  media: its icon, every image of FILE.ico\n"
+    "      --strings FILE   media: its messages, N=text lines in UTF-8\n"
+    "An option that takes a value is given once.\n"
     "  -h, --help      this text\n"
     "  -V, --version   the version of setuppack\n"
     "\n"
@@ -102,27 +128,38 @@ struct CommandOptions {
   std::vector<std::string> options;
 };
 const CommandOptions Commands[] = {
-    {"pack", {"--force", "--fast", "--best", "--no-check", "--threads", "--quiet", "--verbose"}},
-    {"unpack", {"--force", "--salvage", "--quiet", "--verbose"}},
-    {"test", {"--quiet", "--verbose"}},
-    {"list", {"--quiet", "--verbose"}},
+    {"pack", {"--force", "--level", "--no-check", "--threads", "--quiet", "--verbose", "--stdout", "--keep"}},
+    {"unpack", {"--force", "--salvage", "--quiet", "--verbose", "--stdout", "--keep", "--decompress"}},
+    {"test", {"--quiet", "--verbose", "--json", "--test", "--keep", "--decompress"}},
+    {"list", {"--quiet", "--verbose", "--json"}},
     {"extract", {"--force", "--salvage", "--quiet", "--verbose"}},
-    {"media",
-     {"--force", "--fast", "--best", "--no-check", "--script", "--installer", "--setup", "--no-setup",
-      "--output", "--no-seal", "--strict", "--single-file", "--threads", "--quiet", "--verbose"}},
+    {"media", {"--force",         "--level",           "--no-check",    "--script",
+               "--installer",     "--setup",           "--no-setup",    "--output",
+               "--no-seal",       "--strict",          "--single-file", "--exit-code",
+               "--silent-switch", "--threads",         "--quiet",       "--verbose",
+               "--product-name",  "--product-version", "--company",     "--description",
+               "--copyright",     "--file-version",    "--icon",        "--strings"}},
     {"seal", {"--quiet", "--verbose"}},
-    {"scan", {"--extract", "--force", "--salvage", "--quiet", "--verbose"}},
+    {"scan", {"--extract", "--force", "--salvage", "--quiet", "--verbose", "--json"}},
 };
 
-std::string LongName(const std::string& option) {
-  if (option == "-f") return "--force";
-  if (option == "-h") return "--help";
-  if (option == "-V") return "--version";
-  if (option == "-o") return "--output";
-  if (option == "-T") return "--threads";
-  if (option == "-q") return "--quiet";
-  if (option == "-v") return "--verbose";
-  return option;
+// -1 ... -9 onto the encoder's settings, as gzip's levels: -1 is --fast, -6
+// the default, -9 --best. Each level examines more match candidates per
+// position (chainLimit) and refines the parse more often (parsePasses);
+// -9 also tries ending blocks halfway.
+struct Level {
+  uint32_t chainLimit, parsePasses;
+  bool splitBlocks;
+};
+const Level Levels[9] = {
+    {32, 1, false},  {48, 1, false},   {64, 2, false},   {128, 2, false}, {192, 3, false},
+    {256, 3, false}, {1024, 4, false}, {2048, 5, false}, {4096, 5, true},
+};
+
+void SetLevel(Invocation* in, int level) {
+  in->encoder.chainLimit = Levels[level - 1].chainLimit;
+  in->encoder.parsePasses = Levels[level - 1].parsePasses;
+  in->encoder.splitBlocks = Levels[level - 1].splitBlocks;
 }
 
 bool ParseThreads(const std::string& text, unsigned* threads) {
@@ -134,120 +171,249 @@ bool ParseThreads(const std::string& text, unsigned* threads) {
   return true;
 }
 
-}  // namespace
+// The options with a value: each may be given once. A new one is a line here
+// (and in Commands above).
+struct ValueOption {
+  const char* name;
+  char letter;  // 0: none
+  std::string& (*slot)(Invocation*);
+};
+const ValueOption ValueOptions[] = {
+    {"--output", 'o', [](Invocation* in) -> std::string& { return in->outputDir; }},
+    {"--script", 0, [](Invocation* in) -> std::string& { return in->script; }},
+    {"--installer", 0, [](Invocation* in) -> std::string& { return in->installer; }},
+    {"--setup", 0, [](Invocation* in) -> std::string& { return in->setup; }},
+    {"--extract", 0, [](Invocation* in) -> std::string& { return in->extractDir; }},
+    {"--threads", 'T', [](Invocation* in) -> std::string& { return in->threadsText; }},
+    {"--product-name", 0, [](Invocation* in) -> std::string& { return in->branding.productName; }},
+    {"--product-version", 0, [](Invocation* in) -> std::string& { return in->branding.productVersion; }},
+    {"--file-version", 0, [](Invocation* in) -> std::string& { return in->branding.fileVersion; }},
+    {"--company", 0, [](Invocation* in) -> std::string& { return in->branding.company; }},
+    {"--description", 0, [](Invocation* in) -> std::string& { return in->branding.description; }},
+    {"--copyright", 0, [](Invocation* in) -> std::string& { return in->branding.copyright; }},
+    {"--icon", 0, [](Invocation* in) -> std::string& { return in->branding.icon; }},
+    {"--strings", 0, [](Invocation* in) -> std::string& { return in->branding.strings; }},
+};
 
-bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error) {
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string word = argv[i];
-    if (!optionsEnded && word == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (optionsEnded || word.size() < 2 || word[0] != '-') {
-      if (in->command.empty()) {
-        in->command = word;
-      } else {
-        in->files.push_back(word);
+// The options without a value, and what each sets.
+struct Flag {
+  const char* name;
+  char letter;  // 0: none
+  void (*set)(Invocation*);
+};
+const Flag Flags[] = {
+    {"--help", 'h', [](Invocation* in) { in->help = true; }},
+    {"--version", 'V', [](Invocation* in) { in->version = true; }},
+    {"--force", 'f', [](Invocation* in) { in->force = true; }},
+    {"--quiet", 'q', [](Invocation* in) { in->quiet = true, in->verbose = false; }},
+    {"--verbose", 'v', [](Invocation* in) { in->verbose = true, in->quiet = false; }},
+    {"--stdout", 'c', [](Invocation* in) { in->toStdout = true; }},
+    {"--to-stdout", 0, [](Invocation* in) { in->toStdout = true; }},
+    {"--decompress", 'd', [](Invocation* in) { in->impliedCommand = "unpack"; }},
+    {"--test", 't', [](Invocation* in) { in->impliedCommand = "test"; }},
+    {"--keep", 'k', [](Invocation*) {}},  // files are never removed: kept by default
+    {"--fast", 0, [](Invocation* in) { SetLevel(in, 1); }},
+    {"--best", 0, [](Invocation* in) { SetLevel(in, 9); }},
+    {"--json", 0, [](Invocation* in) { in->json = true, in->quiet = true, in->verbose = false; }},
+    {"--no-check", 0, [](Invocation* in) { in->withCheck = false; }},
+    {"--no-setup", 0, [](Invocation* in) { in->noSetup = true; }},
+    {"--no-seal", 0, [](Invocation* in) { in->withSeal = false; }},
+    {"--salvage", 0, [](Invocation* in) { in->salvage = true; }},
+    {"--strict", 0, [](Invocation* in) { in->strict = true; }},
+    {"--single-file", 0, [](Invocation* in) { in->singleFile = true; }},
+    {"--exit-code", 0, [](Invocation* in) { in->exitCodes = true; }},
+};
+
+// The options with a value that may be given more than once, each adding one.
+struct ListOption {
+  const char* name;
+  std::vector<std::string> Invocation::*list;
+};
+const ListOption ListOptions[] = {
+    {"--silent-switch", &Invocation::silentSwitches},
+};
+
+// The options that stand for others where a command takes them.
+std::string Canonical(const std::string& name) {
+  if (name == "--fast" || name == "--best") return "--level";
+  if (name == "--to-stdout") return "--stdout";
+  return name;
+}
+
+class Parser {
+ public:
+  Parser(int argc, char** argv, Invocation* in) : argc_(argc), argv_(argv), in_(in) {}
+
+  bool Parse(std::string* error) {
+    bool optionsEnded = false;
+    for (at_ = 1; at_ < argc_; ++at_) {
+      std::string word = argv_[at_];
+      if (!optionsEnded && word == "--") {
+        optionsEnded = true;
+      } else if (optionsEnded || word.size() < 2 || word[0] != '-') {
+        words_.push_back(word);
+      } else if (word[1] == '-' ? !Long(word, error) : !Letters(word, error)) {
+        return false;
       }
-      continue;
+      if (in_->help || in_->version) return true;
     }
-    // --name=value, --name value, -o value, -T4.
-    std::string name = word, value;
-    bool hasValue = false;
+    return Finish(error);
+  }
+
+ private:
+  // --name, --name=value, --name value.
+  bool Long(const std::string& word, std::string* error) {
     size_t equals = word.find('=');
-    if (word.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      name = word.substr(0, equals);
-      value = word.substr(equals + 1);
-      hasValue = true;
-    } else if (word.compare(0, 2, "-T") == 0 && word.size() > 2) {
-      name = "-T";
-      value = word.substr(2);
-      hasValue = true;
+    std::string name = word.substr(0, equals);
+    for (const ValueOption& option : ValueOptions) {
+      if (name != option.name) continue;
+      if (equals != std::string::npos) return Value(option, word, word.substr(equals + 1), error);
+      return NextValue(option, word, error);
     }
-    name = LongName(name);
-    if (name == "--threads") {
-      if (!hasValue && i + 1 >= argc) {
-        *error = word + " needs a number";
-        return false;
-      }
-      std::string number = hasValue ? value : argv[++i];
-      if (!ParseThreads(number, &in->threads)) {
-        *error = "'" + number + "' is no number of threads (0 for every processor, or 1 to 1024)";
-        return false;
-      }
-      in->given.push_back(name);
-      continue;
-    }
-    std::string* slot = name == "--script"      ? &in->script
-                        : name == "--installer" ? &in->installer
-                        : name == "--setup"     ? &in->setup
-                        : name == "--output"    ? &in->outputDir
-                        : name == "--extract"   ? &in->extractDir
-                                                : nullptr;
-    if (slot) {
-      if (!hasValue && i + 1 >= argc) {
+    for (const ListOption& option : ListOptions) {
+      if (name != option.name) continue;
+      if (equals == std::string::npos && at_ + 1 >= argc_) {
         *error = word + " needs a value";
         return false;
       }
-      *slot = hasValue ? value : argv[++i];
-      in->given.push_back(name);
-      continue;
-    }
-    if (hasValue) {
-      *error = "'" + word + "': " + name + " takes no value";
-      return false;
-    }
-    if (name == "--help" || name == "--version") {
-      (name == "--help" ? in->help : in->version) = true;
+      (in_->*option.list).push_back(equals != std::string::npos ? word.substr(equals + 1) : argv_[++at_]);
+      Given(option.name, word);
       return true;
-    } else if (name == "--force") {
-      in->force = true;
-    } else if (name == "--fast") {
-      in->encoder.chainLimit = 32;
-      in->encoder.parsePasses = 1;
-      in->encoder.splitBlocks = false;
-    } else if (name == "--best") {
-      in->encoder.chainLimit = 4096;
-      in->encoder.parsePasses = 5;
-      in->encoder.splitBlocks = true;
-    } else if (name == "--quiet") {
-      in->quiet = true;
-      in->verbose = false;
-    } else if (name == "--verbose") {
-      in->verbose = true;
-      in->quiet = false;
-    } else if (name == "--no-check") {
-      in->withCheck = false;
-    } else if (name == "--no-setup") {
-      in->noSetup = true;
-    } else if (name == "--no-seal") {
-      in->withSeal = false;
-    } else if (name == "--salvage") {
-      in->salvage = true;
-    } else if (name == "--strict") {
-      in->strict = true;
-    } else if (name == "--single-file") {
-      in->singleFile = true;
-    } else {
-      *error = "unknown option '" + word + "'";
-      return false;
     }
-    in->given.push_back(name);
-  }
-  if (in->command.empty()) {
-    *error = "no command given";
+    for (const Flag& flag : Flags) {
+      if (name != flag.name) continue;
+      if (equals != std::string::npos) {
+        *error = "'" + word + "': " + name + " takes no value";
+        return false;
+      }
+      return Set(flag, word);
+    }
+    *error = "unknown option '" + word + "'";
     return false;
   }
-  return true;
+
+  // -dc, -9, -T4, -o DIR, -oDIR: letters together, as gzip and tar take
+  // them; a letter with a value takes the rest of the word, or the next.
+  bool Letters(const std::string& word, std::string* error) {
+    for (size_t i = 1; i < word.size(); ++i) {
+      char letter = word[i];
+      std::string typed = std::string("-") + letter;
+      if (letter >= '1' && letter <= '9') {
+        SetLevel(in_, letter - '0');
+        Given("--level", typed);
+        continue;
+      }
+      const ValueOption* value = nullptr;
+      for (const ValueOption& option : ValueOptions) value = option.letter == letter ? &option : value;
+      if (value) {
+        return i + 1 < word.size() ? Value(*value, typed, word.substr(i + 1), error)
+                                   : NextValue(*value, typed, error);
+      }
+      const Flag* flag = nullptr;
+      for (const Flag& f : Flags) flag = f.letter == letter ? &f : flag;
+      if (!flag) {
+        *error = "unknown option '" + typed + "'" + (word.size() > 2 ? " (in '" + word + "')" : "");
+        return false;
+      }
+      if (!Set(*flag, typed)) return false;
+    }
+    return true;
+  }
+
+  bool NextValue(const ValueOption& option, const std::string& typed, std::string* error) {
+    if (at_ + 1 >= argc_) {
+      *error = typed + " needs a value";
+      return false;
+    }
+    return Value(option, typed, argv_[++at_], error);
+  }
+
+  // A value given twice is a mistake, whichever of them was meant.
+  bool Value(const ValueOption& option, const std::string& typed, const std::string& value,
+             std::string* error) {
+    std::string& slot = option.slot(in_);
+    for (const Invocation::Option& given : in_->given) {
+      if (given.name == option.name) {
+        *error = std::string(option.name) + " is given twice ('" + slot + "' with " + given.typed + ", '" +
+                 value + "' with " + typed + "): give it once";
+        return false;
+      }
+    }
+    slot = value;
+    Given(option.name, typed);
+    return true;
+  }
+
+  bool Set(const Flag& flag, const std::string& typed) {
+    flag.set(in_);
+    Given(Canonical(flag.name), typed);
+    return true;
+  }
+
+  void Given(const std::string& name, const std::string& typed) { in_->given.push_back({name, typed}); }
+
+  // The command word and the files; -d and -t name the command as gzip's
+  // letters do, when no command word is given.
+  bool Finish(std::string* error) {
+    if (in_->json) in_->quiet = true, in_->verbose = false;  // one document, and nothing else
+    if (!in_->threadsText.empty() && !ParseThreads(in_->threadsText, &in_->threads)) {
+      *error = "'" + in_->threadsText + "' is no number of threads (0 for every processor, or 1 to 1024)";
+      return false;
+    }
+    bool named = !words_.empty() && IsCommand(words_[0]);
+    if (named) {
+      in_->command = words_[0];
+      words_.erase(words_.begin());
+    } else if (!in_->impliedCommand.empty() || in_->toStdout || PacksByLetter()) {
+      // gzip's way: every word is a file; without one, standard input.
+      in_->command = in_->impliedCommand.empty() ? "pack" : in_->impliedCommand;
+      in_->filesOnly = true;
+      if (words_.empty() && in_->command != "test") words_.push_back("-"), in_->toStdout = true;
+    } else if (!words_.empty()) {
+      *error = "unknown command '" + words_[0] + "'";
+      return false;
+    } else {
+      *error = "no command given";
+      return false;
+    }
+    in_->files = words_;
+    return true;
+  }
+
+  // -k or a level, which pack when no letter names another command.
+  bool PacksByLetter() const {
+    for (const Invocation::Option& given : in_->given) {
+      if (given.name == "--level" || given.name == "--keep") return true;
+    }
+    return false;
+  }
+
+  static bool IsCommand(const std::string& word) {
+    for (const CommandOptions& c : Commands) {
+      if (word == c.command) return true;
+    }
+    return false;
+  }
+
+  int argc_;
+  char** argv_;
+  Invocation* in_;
+  int at_ = 1;
+  std::vector<std::string> words_;
+};
+
+}  // namespace
+
+bool ParseCommandLine(int argc, char** argv, Invocation* in, std::string* error) {
+  return Parser(argc, argv, in).Parse(error);
 }
 
 bool CheckOptionsApply(const Invocation& in, std::string* error) {
   for (const CommandOptions& c : Commands) {
     if (in.command != c.command) continue;
-    for (const std::string& option : in.given) {
-      if (std::find(c.options.begin(), c.options.end(), option) == c.options.end()) {
-        *error = option + " does not apply to " + in.command;
+    for (const Invocation::Option& option : in.given) {
+      if (std::find(c.options.begin(), c.options.end(), option.name) == c.options.end()) {
+        *error = option.typed + " does not apply to " + in.command;
         return false;
       }
     }
@@ -257,6 +423,6 @@ bool CheckOptionsApply(const Invocation& in, std::string* error) {
   return false;
 }
 
-bool ShowsProgress(const Invocation& in) { return !in.quiet && (in.verbose || StandardErrorIsTerminal()); }
+bool RedrawsProgress(const Invocation& in) { return !in.quiet && StandardErrorIsTerminal(); }
 
 unsigned PackThreads(const Invocation& in) { return in.threads != 0 ? in.threads : AllProcessors(); }

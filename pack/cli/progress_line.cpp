@@ -20,19 +20,40 @@ double ProgressLine::SteadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-ProgressLine::ProgressLine(bool shown, const std::string& name, uint64_t total, double (*clock)(), FILE* out)
-    : shown_(shown), name_(name), total_(total), clock_(clock), out_(out), start_(clock()) {}
+ProgressLine::ProgressLine(bool redrawn, bool summedUp, const std::string& name, uint64_t total,
+                           double (*clock)(), FILE* out)
+    : redrawn_(redrawn),
+      summedUp_(summedUp),
+      name_(name),
+      total_(total),
+      clock_(clock),
+      out_(out),
+      start_(clock()) {}
 
-ProgressLine::~ProgressLine() {
-  if (shown_ && width_ > 0) fprintf(out_, "\r%*s\r", (int)width_, "");
+ProgressLine::~ProgressLine() { Clear(); }
+
+void ProgressLine::Clear() {
+  if (redrawn_ && width_ > 0) fprintf(out_, "\r%*s\r", (int)width_, "");
+  width_ = 0;
 }
 
 void ProgressLine::Update(uint64_t done) {
-  if (!shown_) return;
+  if (!redrawn_) return;
   double now = clock_();
   if (lastDrawn_ >= 0 && now - lastDrawn_ < RedrawSeconds) return;
   lastDrawn_ = now;
   Draw(done, now);
+}
+
+void ProgressLine::Finish(uint64_t in, uint64_t out) {
+  Clear();
+  if (!summedUp_) return;
+  // The share is of the larger size: what packing kept, what expanding undid.
+  uint64_t larger = in > out ? in : out;
+  fflush(stdout);  // after the results written before it, as on a terminal
+  fprintf(out_, "%s: %llu -> %llu bytes (%.1f%%) in %.2f s\n", name_.c_str(), (unsigned long long)in,
+          (unsigned long long)out, larger ? 100.0 * (double)(in < out ? in : out) / (double)larger : 100.0,
+          clock_() - start_);
 }
 
 void ProgressLine::Draw(uint64_t done, double now) {

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "cli/json_report.h"
 #include "cli/options.h"
 #include "cli/status.h"
 #include "commands/commands.h"
@@ -14,24 +15,36 @@
 namespace {
 
 // Runs the command of a parsed command line and returns the exit status.
-int RunCommand(const Invocation& in, const char* programPath) {
-  std::string error;
-  if (!CheckOptionsApply(in, &error)) return UsageError(error);
+// verdicts: what test, list and scan found, for --json (null without it).
+int RunCommand(const Invocation& in, const char* programPath, Verdicts* verdicts) {
   if (in.command == "pack") return Pack(in);
   if (in.command == "unpack") return Unpack(in);
-  if (in.command == "test") return Test(in);
-  if (in.command == "list") return List(in);
+  if (in.command == "test") return Test(in, verdicts);
+  if (in.command == "list") return List(in, verdicts);
   if (in.command == "extract") return Extract(in);
   if (in.command == "seal") return Seal(in);
-  if (in.command == "scan") return Scan(in);
+  if (in.command == "scan") return Scan(in, verdicts);
   return Media(in, programPath);
 }
 
 int Run(int argc, char** argv) {
   InstallSignalHandlers();
+  // Each result line is out before any message that follows it, in a pipe
+  // as on a terminal (the Windows C runtime buffers whole blocks for
+  // _IOLBF); messages are written as they come, on every system.
+#ifdef _WIN32
+  setvbuf(stdout, nullptr, _IONBF, 0);
+#else
+  setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
+  setvbuf(stderr, nullptr, _IONBF, 0);
   Invocation invocation;
   std::string error;
-  if (!ParseCommandLine(argc, argv, &invocation, &error)) return UsageError(error);
+  if (!ParseCommandLine(argc, argv, &invocation, &error) ||
+      (!invocation.help && !invocation.version && !CheckOptionsApply(invocation, &error))) {
+    return UsageError(error);
+  }
+  Verdicts verdicts;
   int status = ExitSuccess;
   if (invocation.help) {
     fputs(UsageText, stdout);
@@ -42,12 +55,15 @@ int Run(int argc, char** argv) {
     // size) is an error like any other, not an abort: the temporaries
     // written so far are removed as the stack unwinds.
     try {
-      status = RunCommand(invocation, argv[0]);
+      status = RunCommand(invocation, argv[0], invocation.json ? &verdicts : nullptr);
     } catch (const std::bad_alloc&) {
       fflush(stdout);
       fprintf(stderr, "setuppack: out of memory\n");
       status = ExitData;
     }
+    // One document, whatever the command found (a usage error writes none).
+    if (invocation.json && status != ExitUsage)
+      fputs(JsonReport(invocation.command, status, verdicts).c_str(), stdout);
   }
   // Output that never arrived is a failure, even of a command that succeeded.
   if (!FinishStandardOutput(&error)) {

@@ -6,14 +6,17 @@
 #pragma once
 
 #include "cli/options.h"
+#include "commands/verdicts.h"
 
 int Pack(const Invocation& invocation);
 int Unpack(const Invocation& invocation);
-int Test(const Invocation& invocation);
-int List(const Invocation& invocation);
+// test, list and scan fill verdicts (when not null: --json) instead of
+// printing their results.
+int Test(const Invocation& invocation, Verdicts* verdicts);
+int List(const Invocation& invocation, Verdicts* verdicts);
 int Extract(const Invocation& invocation);
 int Seal(const Invocation& invocation);
-int Scan(const Invocation& invocation);
+int Scan(const Invocation& invocation, Verdicts* verdicts);
 // programPath is argv[0], for finding the installed setup.exe where
 // /proc/self/exe is not there.
 int Media(const Invocation& invocation, const char* programPath);

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "cli/progress_line.h"
 #include "expand/layout.h"
 #include "expand/records.h"
 
@@ -136,6 +137,7 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
     }
     // A file that failed as it streamed is read again whole.
     const std::vector<uint8_t>& whole = salvage ? salvaged : source.Whole();
+    ProgressLine summary(false, expansion->verbose, name, 0);  // -v: the file's line when it is done
     if (salvage) {
       expansion->salvaged.emplace_back();
       SalvagePackFile(expander.get(), salvaged, sink, &expansion->salvaged.back());
@@ -166,6 +168,8 @@ bool ReadAndExpand(const std::vector<std::string>& names, const std::vector<Dest
                                : readWhole        ? SealOf(whole)
                                                   : watcher.seal);
     expansion->padding.push_back(whole.empty() ? 0 : PaddingAfterLastRecord(whole));
+    summary.Finish(salvage ? whole.size() : source.Size(),
+                   salvage ? expansion->salvaged.back().written : check.expandedSize);
     if (sink && sink->failure.empty()) sink->writer.Close(&sink->failure);
     writing = writing && sink->failure.empty();
   }

@@ -34,6 +34,7 @@ struct Expansion {
   std::vector<SealedPackFile> seals;  // of the files read whole, when hashed
   std::vector<size_t> padding;        // bytes of padding after each file's last record
   bool quiet = false;                 // -q: no notes
+  bool verbose = false;               // -v: a line for each file when it is done
   std::vector<PackCheck> checks;      // of the files that expanded whole
   // The files being written, in order; after one that failed, none.
   std::vector<std::unique_ptr<DestinationSink>> written;

@@ -62,7 +62,8 @@ int SalvageProgram(const Invocation& in, const std::string& out, const SealInfo&
     written = true;
     if (!WriteDestination(destinations[i], expanded[i].bytes, &error)) return DataError(error);
     if (fileWhole) {
-      printf("%s -> %s: %s\n", name.c_str(), targets[i].c_str(), Verified(r.check, r.written).c_str());
+      if (!in.quiet)
+        printf("%s -> %s: %s\n", name.c_str(), targets[i].c_str(), Verified(r.check, r.written).c_str());
       continue;
     }
     std::string of = r.expected ? " of " + std::to_string(r.expected) : "";
@@ -110,8 +111,9 @@ int ExtractProgram(const Invocation& in, const std::vector<uint8_t>& program) {
   }
   for (int i = 0; i < 2; ++i) {
     if (!WriteDestination(destinations[i], expanded[i], &error)) return DataError(error);
-    printf("%s (%s) -> %s: %s\n", path.c_str(), PackNames[i], targets[i].c_str(),
-           Verified(checks[i], expanded[i].size()).c_str());
+    if (!in.quiet)
+      printf("%s (%s) -> %s: %s\n", path.c_str(), PackNames[i], targets[i].c_str(),
+             Verified(checks[i], expanded[i].size()).c_str());
   }
   return ExitSuccess;
 }
@@ -143,6 +145,7 @@ int Extract(const Invocation& in) {
   Expansion expansion;
   expansion.hashed = seal.state == SealState::Sealed;
   expansion.quiet = in.quiet;
+  expansion.verbose = in.verbose;
   size_t failed = 0;
   bool whole =
       ReadAndExpand(sources, planned ? &destinations : nullptr, in.salvage, &expansion, &failed, &error);
@@ -157,7 +160,7 @@ int Extract(const Invocation& in) {
   }
   if (!CommitAll(&expansion, &error)) return DataError(error);
   for (int i = 0; i < 2; ++i) {
-    if (in.salvage && !expansion.salvaged[i].whole) continue;
+    if (in.quiet || (in.salvage && !expansion.salvaged[i].whole)) continue;
     printf("%s -> %s: %s\n", sources[i].c_str(), targets[i].c_str(),
            Verified(expansion.checks[i], expansion.checks[i].expandedSize).c_str());
   }

@@ -11,10 +11,33 @@ struct FilePair {
   std::string to;
 };
 
-bool Pairs(const std::vector<std::string>& args, std::vector<FilePair>* pairs) {
-  if (args.empty() || args.size() % 2 != 0) return false;
+#ifdef _WIN32
+const char PathSeparators[] = "/\\";
+#else
+const char PathSeparators[] = "/";
+#endif
+
+// The pairs of the command line: SOURCE DEST pairs, or, with -c, with one
+// SOURCE alone or in gzip's way, each SOURCE with its own destination.
+int Pairs(const Invocation& in, const char* usage, DefaultName defaultName, std::vector<FilePair>* pairs) {
+  const std::vector<std::string>& args = in.files;
+  if (args.empty()) return UsageError(usage);
+  if (in.toStdout || in.filesOnly || args.size() == 1) {
+    for (const std::string& source : args) {
+      std::string name = "-", error;
+      if (!in.toStdout) {
+        if (IsStandardStream(source)) {
+          return UsageError("standard input has no name to write to: give one, or -c for standard output");
+        }
+        if (!defaultName(source, &name, &error)) return UsageError(error);
+      }
+      pairs->push_back({source, name});
+    }
+    return ExitSuccess;
+  }
+  if (args.size() % 2 != 0) return UsageError(usage);
   for (size_t i = 0; i < args.size(); i += 2) pairs->push_back({args[i], args[i + 1]});
-  return true;
+  return ExitSuccess;
 }
 
 }  // namespace
@@ -46,10 +69,20 @@ bool PlanAll(const std::vector<std::string>& names, bool force, std::vector<Dest
   return true;
 }
 
-int PlanPairs(const Invocation& in, const char* usage, const char* ownSource,
+std::string BaseNameOf(const std::string& path) {
+  size_t slash = path.find_last_of(PathSeparators);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string WithBaseName(const std::string& path, const std::string& base) {
+  return path.substr(0, path.size() - BaseNameOf(path).size()) + base;
+}
+
+int PlanPairs(const Invocation& in, const char* usage, const char* ownSource, DefaultName defaultName,
               std::vector<std::string>* sources, std::vector<Destination>* destinations) {
   std::vector<FilePair> pairs;
-  if (!Pairs(in.files, &pairs)) return UsageError(usage);
+  int paired = Pairs(in, usage, defaultName, &pairs);
+  if (paired != ExitSuccess) return paired;
   std::vector<std::string> targets;
   for (const FilePair& p : pairs) {
     if (IsSameRegularFile(p.from, p.to)) return UsageError("'" + p.to + "' would overwrite its " + ownSource);

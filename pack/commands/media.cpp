@@ -1,5 +1,6 @@
 // setuppack media: the two pack files of a media folder, with a copy of
 // setup.exe sealed for them, or one program that carries them.
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -12,7 +13,9 @@
 #include "crc32.h"
 #include "encode/segments.h"
 #include "expand/expand.h"
+#include "media/branding.h"
 #include "media/installer_check.h"
+#include "media/launcher_settings.h"
 #include "media/media_folder.h"
 #include "media/seal_image.h"
 #include "media/single_file.h"
@@ -184,7 +187,7 @@ int PackMediaFiles(const Invocation& in, const std::vector<uint8_t>& script,
   const std::string shown[2] = {DisplayName(in.script, true), DisplayName(in.installer, true)};
   std::string error;
   for (int i = 0; i < 2; ++i) {
-    ProgressLine progress(ShowsProgress(in), shown[i], sources[i]->size());
+    ProgressLine progress(RedrawsProgress(in), in.verbose, shown[i], sources[i]->size());
     PackStreamOptions options;
     options.inputName = shown[i];
     options.threads = PackThreads(in);
@@ -195,6 +198,7 @@ int PackMediaFiles(const Invocation& in, const std::vector<uint8_t>& script,
     VectorOutput output(&(*packed)[i]);
     PackStreamResult result;
     if (!PackStream(state.get(), &input, &output, options, &result, &error)) return DataError(error);
+    progress.Finish(result.expandedSize, result.packedSize);
   }
   bool same = true;
   if (!VerifyPackedData(*packed, {&script, &installer}, &same, &error)) {
@@ -226,6 +230,7 @@ int MediaSingleFile(const Invocation& in, const std::string& setup, const std::s
     return DataError("media: " + error + " (nothing was written)");
   }
   if (!WriteDestination(destination, program, &error)) return DataError(error);
+  if (in.quiet) return ExitSuccess;
   printf(
       "%s: %zu bytes: setup.exe copied from %s (%s), %zu bytes, then INSTALL.SC_ (%zu -> %zu bytes) and "
       "INSTALL.EX_ (%zu -> %zu bytes), sealed for them\n",
@@ -243,10 +248,30 @@ int Media(const Invocation& in, const char* programPath) {
     return UsageError("media needs --script FILE, --installer FILE and -o DIR");
   }
   if (!in.setup.empty() && in.noSetup) return UsageError("media takes --setup EXE or --no-setup, not both");
+  std::string switchError;
+  if (in.noSetup && (in.exitCodes || !in.silentSwitches.empty())) {
+    return UsageError(
+        "media --no-setup takes no --exit-code or --silent-switch: they are setup.exe's settings");
+  }
+  if (!CheckSilentSwitches(in.silentSwitches, &switchError)) return UsageError(switchError);
+  if (in.noSetup && in.branding.Any()) {
+    return UsageError(
+        "media --no-setup writes no setup.exe: --product-name, --icon, --strings and the other "
+        "options of its version information need one");
+  }
   if (in.singleFile && (in.noSetup || !in.withSeal)) {
     return UsageError(std::string("media --single-file takes no ") +
                       (in.noSetup ? "--no-setup" : "--no-seal") +
                       ": the program is setup.exe sealed for the pack files it carries");
+  }
+  // Windows starts a program by its .exe (Explorer shows any other as a
+  // file to open with something).
+  std::string suffix = in.outputDir.size() >= 4 ? in.outputDir.substr(in.outputDir.size() - 4) : "";
+  for (char& c : suffix) c = (char)tolower((unsigned char)c);
+  if (in.singleFile && suffix != ".exe" && !IsStandardStream(in.outputDir)) {
+    std::string problem = "-o '" + in.outputDir + "' does not end in .exe, which Windows starts a program by";
+    if (in.strict) return DataError("media: " + problem + " (--strict; nothing was written)");
+    if (!in.quiet) fprintf(stderr, "setuppack: warning: %s (--strict refuses it)\n", problem.c_str());
   }
   std::string setup = in.setup, how = "given with --setup", lookedAt;
   if (setup.empty() && !in.noSetup) {
@@ -279,6 +304,20 @@ int Media(const Invocation& in, const char* programPath) {
       (!setup.empty() && !ReadWholeFile(setup, &setupData, &error))) {
     return DataError(error);
   }
+  // The vendor's resources go into the copy before it is sealed, and any
+  // refusal comes before anything is written.
+  Branding branding;
+  if (in.branding.Any() && (!PrepareBranding(in.branding, &branding, &error) ||
+                            !ApplyBranding(&setupData, setup, branding, &error))) {
+    return DataError("media: " + error + " (nothing was written)");
+  }
+  // setup.exe's settings go into its image before it is sealed.
+  LauncherSettings settings;
+  settings.exitCodes = in.exitCodes;
+  settings.silentSwitches = in.silentSwitches;
+  if (!setup.empty() && !ApplyMediaSettings(&setupData, setup, settings, &error)) {
+    return DataError("media: " + error + " (nothing was written)");
+  }
   std::string problem = InstallerProblem(installerAhead, in.installer);
   if (!problem.empty() && in.strict)
     return DataError("media: " + problem + " (--strict; nothing was written)");
@@ -310,12 +349,13 @@ int Media(const Invocation& in, const char* programPath) {
   }
   bool setupInPlace = !setup.empty() && IsSameRegularFile(setup, targets[2]);
   bool sealing = !setup.empty() && in.withSeal;
+  bool settingsGiven = in.exitCodes || !in.silentSwitches.empty();
   if (setupInPlace) targets.pop_back();
   std::vector<Destination> destinations;
   if (!PlanAll(targets, in.force, &destinations, &error)) return DataError("media: " + error);
   // A setup.exe already in DIR is sealed where it is: its old seal would
   // refuse the new pack files.
-  if (setupInPlace && sealing) {
+  if (setupInPlace && (sealing || settingsGiven)) {
     destinations.emplace_back();
     if (!PlanDestination(setup, true, &destinations.back(), &error)) return DataError("media: " + error);
   }
@@ -335,7 +375,8 @@ int Media(const Invocation& in, const char* programPath) {
   for (int i = 0; i < 2; ++i) {
     writers.emplace_back(new DestinationWriter(destinations[i]));
     outputs.emplace_back(new MediaOutput(writers.back().get()));
-    ProgressLine progress(ShowsProgress(in), shown[i], sources[i]->SizeKnown() ? sources[i]->Size() : 0);
+    ProgressLine progress(RedrawsProgress(in), in.verbose, shown[i],
+                          sources[i]->SizeKnown() ? sources[i]->Size() : 0);
     PackStreamOptions options;
     options.inputName = shown[i];
     options.threads = PackThreads(in);
@@ -349,6 +390,7 @@ int Media(const Invocation& in, const char* programPath) {
         !writers.back()->Close(&error)) {
       return DataError(error);
     }
+    progress.Finish(packed[i].expandedSize, packed[i].packedSize);
   }
   bool same = true;
   if (!VerifyMedia(&outputs, packed, &same, &error)) return DataError("verification failed: " + error);
@@ -364,6 +406,7 @@ int Media(const Invocation& in, const char* programPath) {
   if (destinations.size() > 2 && !WriteDestination(destinations[2], setupData, &error))
     return DataError(error);
 
+  if (in.quiet) return ExitSuccess;
   printf("%s: %llu -> %llu bytes\n%s: %llu -> %llu bytes\n", targets[0].c_str(),
          (unsigned long long)packed[0].expandedSize, (unsigned long long)packed[0].packedSize,
          targets[1].c_str(), (unsigned long long)packed[1].expandedSize,

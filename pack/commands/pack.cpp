@@ -1,4 +1,5 @@
-// setuppack pack: SOURCE PACKED pairs, each packed as it is read.
+// setuppack pack: SOURCE PACKED pairs, or SOURCE alone packed as its name
+// with the last letter '_', each packed as it is read.
 #include <memory>
 
 #include "cli/progress_line.h"
@@ -38,7 +39,7 @@ class SourceInput final : public PackInput {
 bool PackInto(const Invocation& in, EncoderState* state, SourceFile* source, const std::string& name,
               DestinationWriter* writer, const Destination& destination, PackStreamResult* result,
               std::string* error) {
-  ProgressLine progress(ShowsProgress(in), name, source->SizeKnown() ? source->Size() : 0);
+  ProgressLine progress(RedrawsProgress(in), in.verbose, name, source->SizeKnown() ? source->Size() : 0);
   PackStreamOptions options;
   options.threads = PackThreads(in);
   options.withCheck = in.withCheck;
@@ -48,7 +49,28 @@ bool PackInto(const Invocation& in, EncoderState* state, SourceFile* source, con
   SourceInput input(source);
   WriterOutput output(writer);
   options.inputName = name;
-  return PackStream(state, &input, &output, options, result, error) && writer->Close(error);
+  if (!PackStream(state, &input, &output, options, result, error) || !writer->Close(error)) return false;
+  progress.Finish(result->expandedSize, result->packedSize);
+  return true;
+}
+
+// INSTALL.EXE -> INSTALL.EX_, as the media of this format name their
+// files: the last letter of the extension becomes '_' (a name without one
+// gets "._").
+bool PackedName(const std::string& source, std::string* name, std::string* error) {
+  std::string base = BaseNameOf(source);
+  if (base.empty() || base.back() == '_') {
+    *error = "'" + source + "' already ends in '_', as a pack file does: give the name to pack it into";
+    return false;
+  }
+  size_t dot = base.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == base.size()) {
+    base += (base.back() == '.' ? "_" : "._");
+  } else {
+    base.back() = '_';
+  }
+  *name = WithBaseName(source, base);
+  return true;
 }
 
 }  // namespace
@@ -56,7 +78,8 @@ bool PackInto(const Invocation& in, EncoderState* state, SourceFile* source, con
 int Pack(const Invocation& in) {
   std::vector<std::string> sources;
   std::vector<Destination> destinations;
-  int planned = PlanPairs(in, "pack needs SOURCE PACKED pairs", "own source", &sources, &destinations);
+  int planned = PlanPairs(in, "pack needs SOURCE PACKED pairs, or one SOURCE", "own source", PackedName,
+                          &sources, &destinations);
   if (planned != ExitSuccess) return planned;
   for (const Destination& d : destinations) {
     // As gzip: packed data on a terminal is of no use to anyone.
@@ -68,16 +91,24 @@ int Pack(const Invocation& in) {
   // anything is read; each is packed as it is read into its destination's
   // temporary, and all are put in place once every one is packed.
   std::string error;
+  // Pack files one after the other are no pack file.
+  if (in.toStdout && sources.size() > 1) return UsageError("pack -c packs one SOURCE");
   std::vector<std::unique_ptr<SourceFile>> files;
   for (const std::string& source : sources) {
     files.emplace_back(new SourceFile());
     if (!files.back()->Open(source, &error)) return DataError(error);
   }
-  // One encoder state, in the order the decoder will meet the files.
-  auto state = std::make_unique<EncoderState>();
-  state->options = in.encoder;
+  // SOURCE PACKED pairs: one encoder state, in the order the decoder will
+  // meet the files. Files named alone (gzip's way) stand alone, each
+  // expanded on its own.
+  bool alone = in.filesOnly || in.toStdout || in.files.size() == 1;
+  std::unique_ptr<EncoderState> state;
   std::vector<std::unique_ptr<DestinationWriter>> writers;
   for (size_t i = 0; i < sources.size(); ++i) {
+    if (!state || alone) {
+      state = std::make_unique<EncoderState>();
+      state->options = in.encoder;
+    }
     writers.emplace_back(new DestinationWriter(destinations[i]));
     PackStreamResult result;
     if (!writers.back()->Open(0, &error) ||

@@ -8,6 +8,7 @@
 
 #include "cli/status.h"
 #include "commands/commands.h"
+#include "commands/verdicts.h"
 #include "expand/expand.h"
 #include "expand/records.h"
 #include "platform/file_io.h"
@@ -29,6 +30,7 @@ struct Expanded {
   std::vector<std::string> says;    // of each file: what its check record says, or what is wrong
   std::vector<std::string> damage;  // with --salvage: each damaged or missing stretch
   std::vector<bool> written;        // of each file: whole, or salvaged with some bytes
+  std::vector<FileVerdict> files;   // of each file, for --json
   bool whole = true;
 };
 
@@ -45,6 +47,7 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
   ResetDecoderState(&expander->decoder);
   for (const FoundPackFile& f : find.files) {
     if (!out->whole && !salvage) {
+      out->files.push_back(FailedFile(f.where, (int64_t)f.bytes.size, "not_tested", ""));
       out->says.push_back("not expanded: it continues the decoder history of the file that failed before it");
       out->bytes.emplace_back();
       out->written.push_back(false);
@@ -61,6 +64,9 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
       SalvagePackFile(expander.get(), packed, &sink, &r);
       fileWhole = r.whole;
       note = r.note;
+      out->files.push_back(r.whole ? WholeFile(f.where, (int64_t)packed.size(), r.check)
+                                   : FailedFile(f.where, (int64_t)packed.size(), "damaged",
+                                                r.damage.empty() ? "damaged" : r.damage[0]));
       if (r.whole) {
         out->says.push_back(std::to_string(r.written) + " bytes" +
                             (r.checked ? ", matches its check record" : ", no check record"));
@@ -70,12 +76,14 @@ bool ExpandFind(const Find& find, bool salvage, Expanded* out, std::string* erro
       }
       for (const std::string& damage : r.damage) out->damage.push_back(f.where + ": " + damage);
     } else if (ExpandPackFile(expander.get(), packed, &sink, &check, &why, &note)) {
+      out->files.push_back(WholeFile(f.where, (int64_t)packed.size(), check));
       out->says.push_back(std::to_string(sink.bytes.size()) + " bytes" +
                           (check.present
                                ? ", matches its check record (CRC-32 " + Hex32(check.expectedCrc) + ")"
                                : ", no check record"));
     } else {
       fileWhole = false;
+      out->files.push_back(FailedFile(f.where, (int64_t)packed.size(), "damaged", why));
       out->says.push_back("damaged: " + (why.compare(0, 9, "damaged: ") == 0 ? why.substr(9) : why));
     }
     if (!note.empty()) out->says.back() += "; " + note;
@@ -136,14 +144,14 @@ bool WriteFind(const Invocation& in, const Find& find, const Expanded& expanded,
         !WriteDestination(destination, expanded.bytes[i], error)) {
       return false;
     }
-    printf("  -> %s\n", path.c_str());
+    if (!in.json) printf("  -> %s\n", path.c_str());
   }
   return true;
 }
 
 }  // namespace
 
-int Scan(const Invocation& in) {
+int Scan(const Invocation& in, Verdicts* verdicts) {
   if (in.files.empty()) return UsageError("scan needs at least one PATH");
   int status = ExitSuccess;
   std::string error;
@@ -159,7 +167,11 @@ int Scan(const Invocation& in) {
       status = DataError(error);
       return;
     }
-    if (find.kind == FindKind::PackFile) {
+    if (verdicts) {
+      const char* kinds[] = {"media", "chained_pair", "pack_file"};
+      verdicts->finds.push_back(
+          {find.where, find.files[0].bytes.path, kinds[(int)find.kind], expanded.files});
+    } else if (find.kind == FindKind::PackFile) {
       printf("%s: pack file, %llu bytes packed; %s\n", find.where.c_str(),
              (unsigned long long)find.files[0].bytes.size, expanded.says[0].c_str());
     } else {
@@ -177,7 +189,7 @@ int Scan(const Invocation& in) {
     if (!expanded.whole) status = ExitData;
     if (in.extractDir.empty()) return;
     if (!expanded.whole && !in.salvage) {
-      printf("  not extracted: damaged (--salvage writes what it holds)\n");
+      if (!verdicts) printf("  not extracted: damaged (--salvage writes what it holds)\n");
       return;
     }
     fflush(stdout);

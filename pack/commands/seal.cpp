@@ -48,7 +48,8 @@ int Seal(const Invocation& in) {
       !WriteDestination(destination, image, &error)) {
     return DataError(error + " (nothing was written)");
   }
-  printf("%s: sealed for %s (%s) and %s (%s)\n", folder.setup.c_str(), folder.packFiles[0].c_str(),
-         DescribeSealed(packed[0]).c_str(), folder.packFiles[1].c_str(), DescribeSealed(packed[1]).c_str());
+  if (!in.quiet)
+    printf("%s: sealed for %s (%s) and %s (%s)\n", folder.setup.c_str(), folder.packFiles[0].c_str(),
+           DescribeSealed(packed[0]).c_str(), folder.packFiles[1].c_str(), DescribeSealed(packed[1]).c_str());
   return ExitSuccess;
 }

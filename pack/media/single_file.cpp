@@ -45,10 +45,13 @@ bool ReadCarriedPackFiles(const std::vector<uint8_t>& program, const std::string
     // The pack files lie after the image, where a signature covers them.
     bool placed = file.carriedAt >= end;
     if (!placed || file.carriedAt > program.size() || file.length > program.size() - file.carriedAt) {
-      *error = "'" + name + "' is cut short or damaged: its seal places " + PackNames[i] + " at bytes " +
-               std::to_string(file.carriedAt) + " to " + std::to_string(file.carriedAt + file.length) +
-               " after its image, and the file has " + std::to_string(program.size()) +
-               " bytes (an incomplete download?)";
+      // Offsets in the file, as a hex viewer shows them.
+      std::string where = "bytes " + std::to_string(file.carriedAt) + " to " +
+                          std::to_string(file.carriedAt + file.length) + " of the file";
+      *error = "'" + name + "' is cut short or damaged: its seal places " + PackNames[i] + " at " + where +
+               (placed ? ", and the file has only " + std::to_string(program.size()) +
+                             " bytes (an incomplete download?)"
+                       : ", inside its image of " + std::to_string(end) + " bytes");
       if (!placed || !keepCut) return false;
       fprintf(stderr, "setuppack: %s\n", error->c_str());
     }

@@ -121,7 +121,7 @@ class Scanner {
     for (const IsoFile& f : files) {
       size_t slash = f.path.find_last_of('/');
       std::string folder = slash == std::string::npos ? "" : f.path.substr(0, slash);
-      folders[folder].push_back({f.path.substr(slash + 1), {"", bytes.file, f.offset, f.size}});
+      folders[folder].push_back({f.path.substr(slash + 1), {bytes.path, bytes.file, f.offset, f.size}});
     }
     for (const auto& folder : folders) {
       ScanFolderFiles(where + ":/" + folder.first, folder.second, folder.first.empty() ? "" : "/", depth);

@@ -18,7 +18,7 @@
 // opened when it is first read, so that a folder of thousands of files does
 // not hold them all open.
 struct ByteRange {
-  std::string path;                  // the file to open, when file is not open yet
+  std::string path;                  // the file the bytes lie in, opened when file is not open yet
   std::shared_ptr<FileReader> file;  // the open file
   uint64_t offset;
   uint64_t size;

@@ -37,6 +37,9 @@ CDROM = ("mkdir -p cdrom/SETUP && for f in setup.exe INSTALL.SC_ INSTALL.EX_; do
 FINDS = ("mkdir -p iso old-floppies old-copies && cp media/* iso/ && cp -r media old-floppies/\n"
          "cp -r media old-copies/ && genisoimage -quiet -o disc.iso iso\n"
          "{ head -c 4096 /dev/zero; cat media/INSTALL.SC_; head -c 4096 /dev/zero; } >floppy.img\n")
+# The vendor's icon and a German message for the branded download.
+BRANDING = ('python3 "$SOURCE_DIR/tests/win/branding/make_branding_data.py" . && mv vendor.ico example.ico\n'
+            "printf 'language=1031\\n1=Die Datei %%s fehlt.\\n' >de.txt\n")
 SAME_AS_SOURCES = "cmp INSTALL.SCR ../INSTALL.SCR && cmp INSTALL.EXE ../INSTALL.EXE"
 VERIFIED = "verified: both expand to their sources"
 BOTH_OK = ["INSTALL.SC_: OK", "INSTALL.EX_: OK"]
@@ -56,6 +59,12 @@ CASES = [
         ("osslsigncode sign -certs cert.pem -key key.pem -n Product -in product-setup.exe -out signed.exe", 0,
          ["Succeeded"]),
         ("setuppack test signed.exe", 0, ["(INSTALL.SC_): OK", "(INSTALL.EX_): OK", "match its seal"])]},
+    {"docs": ["README.md"], "setup": BRANDING, "steps": [
+        ("setuppack media --script INSTALL.SCR --installer INSTALL.EXE --single-file -o example-setup.exe "
+         '--product-name "Example" --product-version 2.1 --company "Example Ltd" '
+         '--copyright "© 2026 Example Ltd" --icon example.ico --strings de.txt', 0, [VERIFIED])],
+     "verify": [("setuppack test example-setup.exe", 0,
+                 ["ProductName: Example", "CompanyName: Example Ltd", "product version 2.1.0.0"])]},
     {"docs": ["pack/setuppack.1"], "setup": MEDIA + CDROM, "steps": [
         ("setuppack test media/INSTALL.SC_ media/INSTALL.EX_", 0, BOTH_OK),
         ("setuppack extract /mnt/cdrom rescued", 0, ["rescued/INSTALL.SCR", "rescued/INSTALL.EXE"])],
@@ -85,6 +94,20 @@ CASES = [
         ("setuppack seal media", 0, ["media/setup.exe: sealed for"])],
      "verify": [("setuppack test media", 0, [SEAL_MATCHES]),
                 ("setuppack unpack media/INSTALL.SC_ - | cmp - INSTALL.SCR", 0, [])]},
+    # --json: one document of what test, list and scan found.
+    {"docs": ["docs/json.md"], "setup": MEDIA + FINDS + "setuppack -q media --script INSTALL.SCR --installer "
+                                                        "INSTALL.EXE --single-file -o product-setup.exe\n",
+     "steps": [
+         ("setuppack --json test media", 0, ['"version": 1', '"verdict": "match"']),
+         ("setuppack --json test media/INSTALL.SC_ media/INSTALL.EX_", 0, ['"check_record": "match"']),
+         ("setuppack --json list product-setup.exe", 0, ['"container": "product-setup.exe"', '"type": "check"']),
+         ("setuppack --json scan disc.iso", 0, ['"kind": "media"', '"image": "disc.iso"'])]},
+    # Media for deployment tools: setup.exe's settings, printed by test.
+    {"docs": ["docs/setup-exe.md"], "setup": "", "steps": [
+        ("setuppack media --script INSTALL.SCR --installer INSTALL.EXE --exit-code --silent-switch /S "
+         "--silent-switch /VERYSILENT --single-file -o product-2.1-setup.exe", 0, [VERIFIED])],
+     "verify": [("setuppack test product-2.1-setup.exe", 0,
+                 ["exit code: the installer's, or 2, 1603, 1618", "silent switches: /S /VERYSILENT"])]},
 ]
 # The examples' paths that stand for places outside the case's folder.
 PLACES = {"/mnt/cdrom": "cdrom"}
@@ -127,7 +150,10 @@ def examples(source_dir):
         if not doc.endswith(".md"):
             continue
         text = open(os.path.join(source_dir, doc), encoding="utf-8").read()
-        for block in re.findall(r"```(?:sh)?\n(.*?)```", text, re.S):
+        # Fences paired as Markdown pairs them (a ```c block's end opens nothing).
+        for language, block in re.findall(r"^```(\w*)\n(.*?)^```", text, re.S | re.M):
+            if language not in ("", "sh"):
+                    continue
             lines = [line for line in block.splitlines() if not re.search(r"\S {2,}\S", line)]  # no tables
             found += [(doc, line) for line in joined(lines) if is_example(line)]
     return found

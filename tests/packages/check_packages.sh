@@ -82,7 +82,8 @@ tests/cmake_package/run_consumer.sh --prefix "$tree" || fail "a CMake project ma
 
 dpkg-deb -x "dist/setuppack_${version}_amd64.deb" "$work/deb"
 for f in usr/bin/setuppack usr/share/man/man1/setuppack.1.gz usr/share/setuppack/setup.exe \
-  usr/lib/cmake/setuppack/setuppackConfig.cmake; do
+  usr/lib/cmake/setuppack/setuppackConfig.cmake usr/share/doc/setuppack/README.md \
+  usr/share/doc/setuppack/docs/setuppack.md usr/share/doc/setuppack/copyright; do
   has "$work/deb/$f"
 done
 dpkg-deb --field "dist/setuppack_${version}_amd64.deb" Package Version | grep -q "Version: $version" ||
@@ -91,10 +92,15 @@ media "$work/deb/usr/bin/setuppack"
 
 unzip -q "dist/setuppack-$version-windows-x64.zip" -d "$work"
 win=$work/setuppack-$version-windows-x64
-for f in setuppack.exe setup.exe README.txt setuppack.txt LICENSE cmake/setuppackConfig.cmake; do has "$win/$f"; done
+for f in setuppack.exe setup.exe README.txt setuppack.txt LICENSE cmake/setuppackConfig.cmake \
+  cmake/setuppackSign.cmake; do has "$win/$f"; done
 # The README is for Windows users, in Notepad's line ends.
 grep -q "signtool sign" "$win/README.txt" && grep -q "setuppack $version for" "$win/README.txt" &&
+  grep -q -- "--single-file" "$win/README.txt" &&
   ! grep -q "apt install\|Debian" "$win/README.txt" && ! grep -qv $'\r$' "$win/README.txt" || fail "README.txt is not the Windows users' README"
+# The maintainer and home page the packages carry, none a placeholder.
+bash tests/packages/check_metadata.sh "dist/setuppack_${version}_amd64.deb" "$win/README.txt" ||
+  fail "the packages' maintainer or home page"
 # Nothing to ship with it: every DLL it names is part of Windows.
 dlls=$(x86_64-w64-mingw32-objdump -p "$win/setuppack.exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
 [ "$dlls" = "$(printf 'kernel32.dll\nmsvcrt.dll')" ] || fail "setuppack.exe needs DLLs of its own: $dlls"

@@ -34,7 +34,7 @@ TEST(ProgressLine, RedrawsAtMostFourTimesASecondAndCountsTheTimeLeftFromWhatIsLe
   ASSERT_NE(stream, nullptr);
   {
     seconds = 100;
-    ProgressLine line(true, "big.bin", 100000000, TestClock, stream);  // 100 MB
+    ProgressLine line(true, false, "big.bin", 100000000, TestClock, stream);  // 100 MB
     // At 10 s, 25 MB done: 2.5 MB/s, and 75 MB left take 30 s (the whole
     // 100 MB would take 40).
     seconds = 110;
@@ -62,7 +62,7 @@ TEST(ProgressLine, AnUnknownTotalShowsNoShareAndNoTimeLeft) {
   ASSERT_NE(stream, nullptr);
   {
     seconds = 5;
-    ProgressLine line(true, "-", 0, TestClock, stream);
+    ProgressLine line(true, false, "-", 0, TestClock, stream);
     seconds = 7;
     line.Update(4000000);
   }

@@ -156,7 +156,7 @@ TEST_F(SetuppackTest, DamagedCheckedMediaAreRefusedWholeAndNoCheckWritesTheOldFo
 TEST_F(SetuppackTest, UsageErrorsExitWithTwoAndSayWhy) {
   Write("f", {1, 2, 3});
   for (const std::string& args :
-       {std::string(""), std::string("frobnicate"), std::string("pack"), "pack " + Path("f"),
+       {std::string(""), std::string("frobnicate"), std::string("pack"), "pack " + Path("f") + " a b",
         std::string("--turbo pack a b"), std::string("media -o x"), "pack " + Path("f") + " " + Path("f"),
         std::string("unpack a b c"), std::string("list"), "pack " + Path("f") + " --turbo " + Path("g"),
         "--best list " + Path("f"), "unpack --best " + Path("f") + " " + Path("g"),

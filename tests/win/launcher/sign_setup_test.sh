@@ -3,7 +3,8 @@
 # Seals setup.exe for the tests' pack files (sample.SC_, standin.EX_) with
 # setuppack seal, signs it with a throwaway code-signing certificate made
 # here, and checks the signature: osslsigncode verify passes, and fails once
-# any byte of the seal is changed; sealing set the PE checksum right. Then
+# any byte of the seal or of the settings block is changed; sealing set the
+# PE checksum right. Then
 # the same for a program that carries its pack files (media --single-file of
 # script.bin and standin.exe): signed, it verifies, setuppack test still
 # reads it, and a change to a byte of either pack file it carries fails the
@@ -44,18 +45,21 @@ else
   cat "$out/verify.txt"
   fail=1
 fi
-# Every byte of the seal is covered by the signature.
+# Every byte of the seal, and of the settings block, is covered by the
+# signature.
+settings=$(python3 -c 'import sys; print(open(sys.argv[1],"rb").read().find(b"SETOPTS\x1a"))' "$signed")
+[ "$settings" -gt 0 ] || { echo "FAIL: no settings block"; fail=1; }
 uncovered=0
-for ((i = 0; i < 116; ++i)); do
+for at in $(seq "$block" $((block + 115))) $(seq "$settings" $((settings + 127))); do
   cp "$signed" "$out/changed.exe"
-  byte=$(od -An -tu1 -j$((block + i)) -N1 "$signed" | tr -d ' ')
-  printf "\\$(printf %03o $((byte ^ 0x55)))" | dd of="$out/changed.exe" bs=1 seek=$((block + i)) conv=notrunc status=none
+  byte=$(od -An -tu1 -j"$at" -N1 "$signed" | tr -d ' ')
+  printf "\\$(printf %03o $((byte ^ 0x55)))" | dd of="$out/changed.exe" bs=1 seek="$at" conv=notrunc status=none
   if osslsigncode verify -CAfile "$out/cert.pem" -in "$out/changed.exe" >/dev/null 2>&1; then
-    echo "FAIL: byte $i of the seal changed, and the signature still verifies"
+    echo "FAIL: byte $at of the seal or settings changed, and the signature still verifies"
     uncovered=$((uncovered + 1))
   fi
 done
-[ $uncovered -eq 0 ] && echo "a change to any of the seal's bytes fails the signature" || fail=1
+[ $uncovered -eq 0 ] && echo "a change to any of the seal's or the settings' bytes fails the signature" || fail=1
 
 # One file to download, signed after it was made.
 "$setuppack" media --script "$data/script.bin" --installer "$data/standin.exe" --setup "$setup" --single-file \

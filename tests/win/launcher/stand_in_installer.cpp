@@ -18,6 +18,11 @@
 //                     installer that starts itself again to elevate)
 //                     linger: signal, then keep INSTALL.SCR open without
 //                     sharing for STANDIN_DELAY_MS more
+//                     handoff: copy itself to %TEMP%, start the copy in mode
+//                     late and exit at once, writing nothing and signalling
+//                     nothing (an installer that hands its work to a copy
+//                     that survives its own folder); the copy reports on the
+//                     folder of the first (STANDIN_HOME)
 //   STANDIN_EXIT      exit code (0 when unset)
 // report.txt holds key=value lines: cmdline, cwd, exe, beside (the names in
 // its own directory, '|'-separated, sorted), scr_exists, scr_size,
@@ -76,6 +81,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   std::string report = Env("STANDIN_REPORT", "");
   std::string mode = Env("STANDIN_MODE", "signal");
   int exitCode = atoi(Env("STANDIN_EXIT", "0").c_str());
+  if (mode == "handoff") {
+    char path[MAX_PATH], temp[MAX_PATH];
+    GetModuleFileNameA(NULL, path, sizeof(path));
+    SetEnvironmentVariableA("STANDIN_HOME", Directory(path).c_str());
+    GetTempPathA(sizeof(temp), temp);
+    std::string copy = std::string(temp) + "standin-handoff.exe";
+    CopyFileA(path, copy.c_str(), FALSE);
+    std::string rest = GetCommandLineA();
+    rest = rest.substr(rest.find(' '));  // the installer's path holds no blank
+    std::string command = "\"" + copy + "\"" + rest;
+    SetEnvironmentVariableA("STANDIN_MODE", "late");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    if (CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started)) {
+      CloseHandle(started.hThread);
+      CloseHandle(started.hProcess);
+    }
+    return exitCode;
+  }
   if (mode == "relaunch") {
     SetEnvironmentVariableA("STANDIN_MODE", "late");
     STARTUPINFOA startup = {};
@@ -109,7 +136,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   n = GetModuleFileNameA(NULL, buffer, sizeof(buffer));
   std::string exe(buffer, n);
   text += "exe=" + exe + "\n";
-  std::string dir = Directory(exe);
+  std::string dir = Env("STANDIN_HOME", Directory(exe).c_str());
 
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;

@@ -352,6 +352,7 @@ SetupRun Finish(Started& started, double timeoutSeconds) {
     if ((GetTickCount() - started.startTicks) > timeoutSeconds * 1000) break;
     Search search{started.process.dwProcessId, {}};
     EnumWindows(CollectBox, (LPARAM)&search);
+    run.dialogSeen = run.dialogSeen || !search.found.empty();
     for (HWND box : search.found) {
       MessageBoxSeen seen;
       if (AnswerBox(box, &seen)) {
@@ -375,6 +376,26 @@ SetupRun Finish(Started& started, double timeoutSeconds) {
 SetupRun RunProgram(const std::string& program, const std::string& commandLine, double timeoutSeconds) {
   Started started = StartProgram(program, commandLine);
   return Finish(started, timeoutSeconds);
+}
+
+std::string WithSettings(std::string program, bool exitCodes, const std::vector<std::string>& switches) {
+  size_t block = program.find(std::string("SETOPTS\x1A", 8));
+  if (block == std::string::npos) return "";
+  std::string fields(116, '\0');
+  fields[0] = exitCodes ? 1 : 0;
+  size_t at = 4;
+  for (const std::string& s : switches) {
+    fields.replace(at, s.size(), s);
+    at += s.size() + 1;
+  }
+  program.replace(block + 12, fields.size(), fields);
+  return program;
+}
+
+std::string FailureLog() {
+  char temp[MAX_PATH];
+  DWORD n = GetTempPathA(MAX_PATH, temp);
+  return std::string(temp, n) + "ZIMRO~SE.LOG";
 }
 
 }  // namespace test

@@ -77,7 +77,8 @@ struct MessageBoxSeen {
 
 struct SetupRun {
   bool started = false;
-  bool finished = false;  // ended on its own within the time limit
+  bool finished = false;    // ended on its own within the time limit
+  bool dialogSeen = false;  // a visible dialog of the process was seen (looked for every 50 ms)
   DWORD exitCode = 0xFFFFFFFF;
   double seconds = 0;
   std::vector<MessageBoxSeen> boxes;
@@ -106,5 +107,12 @@ std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t 
 // this process shows, however long a busy machine takes to show it.
 std::vector<MessageBoxSeen> AnswerBoxesUntil(DWORD processId, const std::function<bool()>& done,
                                              size_t stopAfter);
+
+// program (the bytes of a setup.exe, or of a program that carries its pack
+// files) with its settings block filled in, as setuppack media
+// --exit-code --silent-switch writes it; "" when it has no block.
+std::string WithSettings(std::string program, bool exitCodes, const std::vector<std::string>& switches);
+// Where setup.exe's silent runs log their failures: %TEMP%\ZIMRO~SE.LOG.
+std::string FailureLog();
 
 }  // namespace test

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # What only Windows has, for setuppack.exe under wine64: Unicode names, NUL,
 # a file another program holds open, read-only and full destinations, long
-# paths; and a corpus that it packs to the bytes the host build writes.
-# Usage: setuppack_exe_test.sh WINE_RUN SETUPPACK_EXE HOST_SETUPPACK HOLD_OPEN_EXE
+# paths; and a corpus that it packs to the bytes the host build writes, and
+# a branded single-file program (every option of media) of SETUP_EXE too.
+# Usage: setuppack_exe_test.sh WINE_RUN SETUPPACK_EXE HOST_SETUPPACK HOLD_OPEN_EXE SETUP_EXE
 set -uo pipefail
-wine_run=$1 exe=$2 host=$3 hold=$4
+wine_run=$1 exe=$2 host=$3 hold=$4 setup=$5
+here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/setuppack-exe-XXXXXX)
 trap 'umount "$work"/small "$work"/readonly 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -106,6 +108,17 @@ printf 'MZ stand-in' >app/setup.exe
 expect 0 "installed with setuppack" "$wine_run" --win64 app/setuppack.exe media --no-seal --script corpus/0 \
   --installer corpus/1 -o app-media
 diff -r host-media app-media >/dev/null || fail "media made by setuppack.exe differ from the host build's"
+# The vendor's own setup.exe: its resources are written by setuppack itself,
+# to the same bytes.
+cp "$setup" brand-setup.exe && cp "$here/../branding/ru.txt" ru.txt &&
+  python3 "$here/../branding/make_branding_data.py" . || fail "the branding inputs"
+brand=(media --single-file --script corpus/0 --installer corpus/1 --setup brand-setup.exe --product-name "Пример"
+  --product-version 2.5.1 --file-version 2.5.1.77 --company "ООО «Пример»" --description "Установщик"
+  --copyright "© 2026" --icon vendor.ico --strings ru.txt)
+"$host" "${brand[@]}" -o host-branded.exe >/dev/null
+expect 0 "sealed for them" sp "${brand[@]}" -o exe-branded.exe
+cmp -s host-branded.exe exe-branded.exe || fail "the branded program setuppack.exe made differs from the host build's"
+expect 0 "ProductName: Пример" sp test exe-branded.exe
 
 # It speaks Windows: --help names the manual and the setup.exe beside
 # setuppack.exe; sealing a signed setup.exe suggests signtool, and a folder

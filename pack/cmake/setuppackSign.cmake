@@ -1,0 +1,52 @@
+# Signs one file that setuppack_add_media made, with the vendor's SIGN_COMMAND:
+#   cmake -DFILE=PATH -P setuppackSign.cmake -- COMMAND [ARG...]
+# <FILE> among the arguments is the file (without it, the file is added as
+# the last argument, as signtool takes it); a tool that writes a signed copy
+# instead of signing in place (osslsigncode) writes it to <SIGNED>, which
+# then takes the file's place. When signing fails the file is removed, so
+# that the next build makes it and signs it again.
+cmake_minimum_required(VERSION 3.20)
+
+set(command)
+set(in_place TRUE)
+set(named FALSE)
+set(signed "${FILE}.signed")
+math(EXPR last "${CMAKE_ARGC} - 1")
+set(after_dashes FALSE)
+foreach(i RANGE ${last})
+  set(word "${CMAKE_ARGV${i}}")
+  if(NOT after_dashes)
+    if(word STREQUAL "--")
+      set(after_dashes TRUE)
+    endif()
+    continue()
+  endif()
+  if(word MATCHES "<FILE>")
+    set(named TRUE)
+  endif()
+  if(word MATCHES "<SIGNED>")
+    set(in_place FALSE)
+  endif()
+  string(REPLACE "<FILE>" "${FILE}" word "${word}")
+  string(REPLACE "<SIGNED>" "${signed}" word "${word}")
+  list(APPEND command "${word}")
+endforeach()
+if(command STREQUAL "")
+  message(FATAL_ERROR "setuppack: no SIGN_COMMAND to sign ${FILE} with")
+endif()
+if(NOT named)
+  list(APPEND command "${FILE}")
+endif()
+
+file(REMOVE "${signed}")
+execute_process(COMMAND ${command} RESULT_VARIABLE status)
+if(status EQUAL 0 AND NOT in_place AND NOT EXISTS "${signed}")
+  set(status "it wrote no ${signed}")
+endif()
+if(NOT status EQUAL 0)
+  file(REMOVE "${FILE}" "${signed}")
+  message(FATAL_ERROR "setuppack: signing ${FILE} failed (${status}); it was removed, to be made again")
+endif()
+if(NOT in_place)
+  file(RENAME "${signed}" "${FILE}")
+endif()
