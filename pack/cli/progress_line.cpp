@@ -6,10 +6,6 @@
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 std::string Megabytes(double bytes) {
   char text[32];
   snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
@@ -20,19 +16,30 @@ const double RedrawSeconds = 0.25;
 
 }  // namespace
 
-ProgressLine::ProgressLine(bool redrawn, bool summedUp, const std::string& name, uint64_t total)
-    : redrawn_(redrawn), summedUp_(summedUp), name_(name), total_(total), start_(Now()) {}
+double ProgressLine::SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+ProgressLine::ProgressLine(bool redrawn, bool summedUp, const std::string& name, uint64_t total,
+                           double (*clock)(), FILE* out)
+    : redrawn_(redrawn),
+      summedUp_(summedUp),
+      name_(name),
+      total_(total),
+      clock_(clock),
+      out_(out),
+      start_(clock()) {}
 
 ProgressLine::~ProgressLine() { Clear(); }
 
 void ProgressLine::Clear() {
-  if (redrawn_ && width_ > 0) fprintf(stderr, "\r%*s\r", (int)width_, "");
+  if (redrawn_ && width_ > 0) fprintf(out_, "\r%*s\r", (int)width_, "");
   width_ = 0;
 }
 
 void ProgressLine::Update(uint64_t done) {
   if (!redrawn_) return;
-  double now = Now();
+  double now = clock_();
   if (lastDrawn_ >= 0 && now - lastDrawn_ < RedrawSeconds) return;
   lastDrawn_ = now;
   Draw(done, now);
@@ -44,9 +51,9 @@ void ProgressLine::Finish(uint64_t in, uint64_t out) {
   // The share is of the larger size: what packing kept, what expanding undid.
   uint64_t larger = in > out ? in : out;
   fflush(stdout);  // after the results written before it, as on a terminal
-  fprintf(stderr, "%s: %llu -> %llu bytes (%.1f%%) in %.2f s\n", name_.c_str(), (unsigned long long)in,
+  fprintf(out_, "%s: %llu -> %llu bytes (%.1f%%) in %.2f s\n", name_.c_str(), (unsigned long long)in,
           (unsigned long long)out, larger ? 100.0 * (double)(in < out ? in : out) / (double)larger : 100.0,
-          Now() - start_);
+          clock_() - start_);
 }
 
 void ProgressLine::Draw(uint64_t done, double now) {
@@ -70,7 +77,7 @@ void ProgressLine::Draw(uint64_t done, double now) {
   }
   size_t width = line.size();
   if (width < width_) line.append(width_ - width, ' ');
-  fprintf(stderr, "\r%s", line.c_str());
-  fflush(stderr);
+  fprintf(out_, "\r%s", line.c_str());
+  fflush(out_);
   width_ = width;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 
@@ -14,7 +15,11 @@ class ProgressLine {
   // redrawn: the line that is redrawn (a terminal, without -q); summed up:
   // the line at the end (-v). total 0: not known (a pipe); the redrawn line
   // then shows no share or time left.
-  ProgressLine(bool redrawn, bool summedUp, const std::string& name, uint64_t total);
+  // The clock (seconds from a fixed start) and the stream are the tests' to give.
+  ProgressLine(bool redrawn, bool summedUp, const std::string& name, uint64_t total,
+               double (*clock)() = SteadySeconds, FILE* out = stderr);
+  // Seconds of the steady clock.
+  static double SteadySeconds();
   ~ProgressLine();  // clears the redrawn line
   void Update(uint64_t done);
   // The file is done: from bytes in to bytes out (packed or expanded).
@@ -28,6 +33,8 @@ class ProgressLine {
   bool redrawn_, summedUp_;
   std::string name_;
   uint64_t total_;
+  double (*clock_)();
+  FILE* out_;
   double start_;
   double lastDrawn_ = -1;
   size_t width_ = 0;  // of the line drawn last, to clear it

@@ -20,6 +20,7 @@
 #include "media/seal_image.h"
 #include "media/single_file.h"
 #include "platform/file_io.h"
+#include "platform/size_limit.h"
 
 #ifndef SETUPPACK_DATA_FROM_BIN
 #define SETUPPACK_DATA_FROM_BIN "../share/setuppack"
@@ -87,7 +88,7 @@ bool ReadRest(SourceFile* file, const std::string& name, const std::vector<uint8
     if (!file->Read(buffer.data(), buffer.size(), &got, error)) return false;
     if (got == 0) return true;
     data->insert(data->end(), buffer.data(), buffer.data() + got);
-    if ((uint64_t)data->size() >= ((uint64_t)1 << 32)) {
+    if ((uint64_t)data->size() >= SizeLimit()) {
       *error = DisplayName(name, true) + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
       return false;
     }

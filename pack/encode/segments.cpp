@@ -14,6 +14,7 @@
 
 #include "crc32.h"
 #include "platform/file_io.h"
+#include "platform/size_limit.h"
 
 namespace {
 
@@ -213,7 +214,7 @@ bool PackStream(EncoderState* state, PackInput* input, PackOutput* output, const
         break;
       }
       read += segment->data.size();
-      if (read > 0xFFFFFFFFull) {
+      if (read > SizeLimit() - 1) {
         *error = options.inputName + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
         return false;
       }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/size_limit.h"
+
 PackedSource::PackedSource() = default;
 PackedSource::~PackedSource() = default;
 
@@ -26,7 +28,7 @@ bool PackedSource::Open(const std::string& path, PackedBytesWatcher* watcher, st
     if (!file_.Read(buffer.data(), buffer.size(), &got, error)) return false;
     if (got == 0) break;
     total += got;
-    if (total >= ((uint64_t)1 << 32)) {
+    if (total >= SizeLimit()) {
       *error = name_ + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
       return false;
     }

@@ -13,11 +13,11 @@
 #include "rescue/image_files.h"
 #include "rescue/chain_walk.h"
 #include "rescue/pack_file_pairs.h"
+#include "platform/size_limit.h"
 
 namespace {
 
 const uint64_t SearchChunk = 1 << 20;
-const uint64_t LargestPackFile = 0xFFFFFFFFull;
 const int DeepestImage = 4;            // disc images inside disc images
 const uint64_t ProgramHead = 1 << 20;  // what is read of a program to find the pack files it carries
 
@@ -253,7 +253,7 @@ class Scanner {
         }
         if (chain.end == start) continue;
         for (const auto& file : PackFilesOf(chain, start == 0 ? bytes.size : 0)) {
-          if (file.second <= LargestPackFile) {
+          if (file.second <= SizeLimit() - 1) {
             chains.push_back({file.first, file.first + file.second});
           } else {
             problems.push_back(where + ": the records at offsets " + std::to_string(file.first) + " to " +
@@ -336,7 +336,7 @@ bool NameIs(const std::string& name, const char* wanted) {
 
 bool ReadRange(ByteRange range, std::vector<uint8_t>* data, std::string* error) {
   if (!range.Open(error)) return false;
-  if (range.size > LargestPackFile) {
+  if (range.size > SizeLimit() - 1) {
     *error = range.path + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
     return false;
   }

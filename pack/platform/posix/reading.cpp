@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include "platform/file_io.h"
+#include "platform/size_limit.h"
 #include "platform/posix/system.h"
-
-// Sizes a pack file measures in 32 bits.
-static const uint64_t FourGiB = (uint64_t)1 << 32;
 
 static std::string TooLarge(const std::string& name) {
   return name + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
@@ -27,7 +25,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   // Room for a regular file at once, so that the vector does not grow by
   // copies; what it reads decides all the same.
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size >= FourGiB) {
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (uint64_t)st.st_size >= SizeLimit()) {
     if (fd != 0) close(fd);
     *error = TooLarge(name);
     return false;
@@ -38,7 +36,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   bool ok = true, tooLarge = false;
   while ((ok = ReadSome(fd, buffer, sizeof buffer, &got, name, error)) && got != 0) {
     data->insert(data->end(), buffer, buffer + got);
-    if ((tooLarge = data->size() > 0xFFFFFFFFull)) break;
+    if ((tooLarge = data->size() > SizeLimit() - 1)) break;
   }
   if (fd != 0) close(fd);
   if (!ok) return false;
@@ -74,7 +72,7 @@ bool SourceFile::Open(const std::string& path, std::string* error) {
   if (fstat(handle_->fd, &st) == 0 && S_ISREG(st.st_mode)) {
     sizeKnown_ = true;
     size_ = (uint64_t)st.st_size;
-    if (size_ >= FourGiB) {
+    if (size_ >= SizeLimit()) {
       *error = TooLarge(name_);
       return false;
     }

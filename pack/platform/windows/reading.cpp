@@ -5,10 +5,8 @@
 #include <algorithm>
 
 #include "platform/file_io.h"
+#include "platform/size_limit.h"
 #include "platform/windows/system.h"
-
-// Sizes a pack file measures in 32 bits.
-static const uint64_t FourGiB = (uint64_t)1 << 32;
 
 static std::string TooLarge(const std::string& name) {
   return name + ": 4 GiB or larger (pack files measure sizes in 32 bits)";
@@ -28,7 +26,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   data->clear();
   LARGE_INTEGER size;
   if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)) {
-    if ((uint64_t)size.QuadPart >= FourGiB) {
+    if ((uint64_t)size.QuadPart >= SizeLimit()) {
       if (!standard) CloseHandle(file);
       *error = TooLarge(name);
       return false;
@@ -40,7 +38,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, std::str
   size_t got = 0;
   while ((ok = ReadSome(file, buffer, sizeof buffer, &got, name, error)) && got != 0) {
     data->insert(data->end(), buffer, buffer + got);
-    if ((tooLarge = data->size() > 0xFFFFFFFFull)) break;
+    if ((tooLarge = data->size() > SizeLimit() - 1)) break;
   }
   if (!standard) CloseHandle(file);
   if (!ok) return false;
@@ -80,7 +78,7 @@ bool SourceFile::Open(const std::string& path, std::string* error) {
   if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)) {
     sizeKnown_ = true;
     size_ = (uint64_t)size.QuadPart;
-    if (size_ >= FourGiB) {
+    if (size_ >= SizeLimit()) {
       *error = TooLarge(name_);
       return false;
     }

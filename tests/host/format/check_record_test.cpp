@@ -247,9 +247,29 @@ TEST(CheckRecordRead, NamesTheFirstRecordThatDiffers) {
       << o.error;
 }
 
-// Flips every bit of a packed script and installer, one at a time; cuts each
-// file at every length; drops each record; swaps the files. Every damaged
-// pair must either fail or still expand to exactly its sources.
+// Bytes of a pack file that describe rather than carry data: every record's
+// header and the whole body of a check record.
+std::vector<bool> DescribingBytes(const std::vector<uint8_t>& packed) {
+  std::vector<bool> describing(packed.size(), false);
+  std::vector<ListedRecord> records;
+  std::string error;
+  if (!ListRecords(packed, &records, &error)) return describing;
+  for (const ListedRecord& r : records) {
+    size_t end = r.offset + PackHeaderSize + (r.isCheck ? r.packedSize : 0);
+    for (size_t at = r.offset; at < end && at < packed.size(); ++at) describing[at] = true;
+  }
+  return describing;
+}
+
+// Damages a packed script and installer every way one slip can: each bit of
+// every header and check record flipped and the file cut before each of
+// those bytes; in the blocks and stored bytes, one bit of every byte (the
+// bit moving along with the byte) and a cut at one byte in eight, since any
+// bit of a block and any cut inside one are alike to the reader; each record
+// dropped; the files swapped. Every damaged pair must either fail or still
+// expand to exactly its sources. (Every bit of every byte and every cut made
+// five times the cases and took eight times as long: 26 s at load average 11
+// on two cores, where this takes 3 s.)
 TEST(CheckRecordDamageSweep, NoSingleDamageExpandsToOtherBytes) {
   std::vector<std::vector<uint8_t>> files = ScriptAndInstaller();
   for (bool withCheck : {true, false}) {
@@ -262,12 +282,17 @@ TEST(CheckRecordDamageSweep, NoSingleDamageExpandsToOtherBytes) {
       if (o.ok && o.expanded != files && ++silent <= 5) examples += "\n  " + what;
     };
     for (size_t f = 0; f < packed.size(); ++f) {
-      for (size_t bit = 0; bit < 8 * packed[f].size(); ++bit) {
-        std::vector<std::vector<uint8_t>> damaged = packed;
-        damaged[f][bit / 8] ^= (uint8_t)(1u << (bit % 8));
-        attempt(damaged, "file " + std::to_string(f) + " bit " + std::to_string(bit));
+      std::vector<bool> describing = DescribingBytes(packed[f]);
+      for (size_t at = 0; at < packed[f].size(); ++at) {
+        for (size_t bit = 0; bit < 8; ++bit) {
+          if (!describing[at] && bit != at % 8) continue;
+          std::vector<std::vector<uint8_t>> damaged = packed;
+          damaged[f][at] ^= (uint8_t)(1u << bit);
+          attempt(damaged, "file " + std::to_string(f) + " bit " + std::to_string(8 * at + bit));
+        }
       }
       for (size_t length = 0; length < packed[f].size(); ++length) {
+        if (!describing[length] && length % 8 != 3) continue;
         std::vector<std::vector<uint8_t>> damaged = packed;
         damaged[f].resize(length);
         if (length == 0 || length == PackMagicSize) {

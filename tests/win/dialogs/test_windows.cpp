@@ -1,6 +1,7 @@
 #include "test_windows.h"
 
 #include <map>
+#include <vector>
 
 const char kProbeClassName[] = "DialogTestProbe";
 
@@ -186,38 +187,24 @@ void PumpMessagesFor(DWORD milliseconds) {
   PumpPendingMessages();
 }
 
-bool ActivateForKeys(HWND window, HWND focus) {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    SetForegroundWindow(window);
-    SetActiveWindow(window);
-    if (focus != NULL) SetFocus(focus);
-    PumpMessagesFor(10);
-    if (GetForegroundWindow() == window && (focus == NULL || GetFocus() == focus)) return true;
-  }
-  return false;
-}
+namespace {
 
-bool SendKeysThroughXTest(const std::string& commands, MessageLog* retrieved) {
-  // Wine starts Unix programs given by a Unix path on drive Z:. The shell
-  // finds xdotool on PATH; DISPLAY comes with the environment.
-  std::string commandLine = "Z:\\bin\\sh -c \"xdotool " + commands + " key F12\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-    return false;
-  if (process.hProcess != NULL) CloseHandle(process.hProcess);
-  if (process.hThread != NULL) CloseHandle(process.hThread);
+// A display that has hung, not a slow one: every wait below ends as soon as
+// the state it waits for is there.
+const DWORD kGiveUpMs = 60000;
 
-  const DWORD timeoutMs = 15000;
+int sentinelsSeen = 0;
+
+// Dispatches messages until `done` holds. Keyboard messages are appended to
+// `retrieved`; the F12 sentinel reaches no window and is only counted.
+bool PumpUntil(const std::function<bool()>& done, MessageLog* retrieved) {
   DWORD start = GetTickCount();
-  bool sentinelSeen = false;
-  while (!sentinelSeen && GetTickCount() - start < timeoutMs) {
+  for (;;) {
     MSG message;
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
       if (IsKeyboardMessage(message.message) && message.wParam == VK_F12) {
-        if (message.message == WM_KEYUP) sentinelSeen = true;
-        continue;  // the sentinel is not handed to any window
+        if (message.message == WM_KEYUP) ++sentinelsSeen;
+        continue;
       }
       if (retrieved != nullptr && IsKeyboardMessage(message.message)) {
         retrieved->push_back({message.hwnd, message.message, message.wParam, message.lParam});
@@ -225,15 +212,88 @@ bool SendKeysThroughXTest(const std::string& commands, MessageLog* retrieved) {
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
-    if (!sentinelSeen) MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    if (done()) return true;
+    if (GetTickCount() - start > kGiveUpMs) return false;
+    MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
   }
+}
+
+// The virtual key of an xdotool key name used as a modifier.
+int VirtualKeyOf(const std::string& name) {
+  if (name == "ctrl") return VK_CONTROL;
+  if (name == "shift") return VK_SHIFT;
+  if (name == "alt") return VK_MENU;
+  return 0;
+}
+
+}  // namespace
+
+bool ActivateForKeys(HWND window, HWND focus) {
+  auto active = [&] {
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    if (focus != NULL) SetFocus(focus);
+    PumpPendingMessages();
+    return GetForegroundWindow() == window && (focus == NULL || GetFocus() == focus);
+  };
+  return PumpUntil(active, nullptr);
+}
+
+bool SendKeysUntil(const std::string& commands, const std::function<bool()>& done, MessageLog* retrieved) {
+  // Wine starts Unix programs given by a Unix path on drive Z:. The shell
+  // finds xdotool on PATH; DISPLAY comes with the environment.
+  std::string commandLine = "Z:\\bin\\sh -c \"xdotool " + commands + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    return false;
+  if (process.hProcess != NULL) CloseHandle(process.hProcess);
+  if (process.hThread != NULL) CloseHandle(process.hThread);
+  bool reached = PumpUntil(done, retrieved);
   PumpPendingMessages();
-  return sentinelSeen;
+  return reached;
+}
+
+bool SendKeysThroughXTest(const std::string& commands, MessageLog* retrieved) {
+  int before = sentinelsSeen;
+  return SendKeysUntil(
+      commands + " key F12", [&] { return sentinelsSeen > before; }, retrieved);
+}
+
+bool WaitForAsyncKeyState(int virtualKey, bool down) {
+  // Wine answers from a copy of the key state for 50 ms after each question,
+  // so the state is asked again until it changes.
+  return PumpUntil([&] { return (GetAsyncKeyState(virtualKey) < 0) == down; }, nullptr);
+}
+
+bool SendKeysHolding(const std::string& modifiers, const std::string& keys, MessageLog* retrieved) {
+  std::vector<std::string> names;
+  for (size_t at = 0; at < modifiers.size();) {
+    size_t end = modifiers.find(' ', at);
+    if (end == std::string::npos) end = modifiers.size();
+    names.push_back(modifiers.substr(at, end - at));
+    at = end + 1;
+  }
+  std::string down, up;
+  for (const std::string& name : names) {
+    down += "keydown " + name + " ";
+    up = "keyup " + name + " " + up;
+  }
+  bool held = SendKeysThroughXTest(down);
+  for (const std::string& name : names) held = held && WaitForAsyncKeyState(VirtualKeyOf(name), true);
+  bool sent = held && SendKeysThroughXTest(keys, retrieved);
+  bool released = SendKeysThroughXTest(up);
+  for (const std::string& name : names)
+    released = released && WaitForAsyncKeyState(VirtualKeyOf(name), false);
+  return sent && released;
 }
 
 void ReleaseModifierKeys() {
   if (GetAsyncKeyState(VK_CONTROL) < 0 || GetAsyncKeyState(VK_SHIFT) < 0 || GetAsyncKeyState(VK_TAB) < 0) {
     SendKeysThroughXTest("keyup Tab keyup shift keyup ctrl");
+    WaitForAsyncKeyState(VK_CONTROL, false);
+    WaitForAsyncKeyState(VK_SHIFT, false);
   }
 }
 

@@ -75,7 +75,8 @@ void PumpPendingMessages();
 void PumpMessagesFor(DWORD milliseconds);
 
 // Brings the window to the front of the Wine desktop and gives `focus` the
-// keyboard focus; true once the window is the foreground window.
+// keyboard focus; true once the window is the foreground window and `focus`
+// has the focus (tried again until then; a minute means a hung display).
 bool ActivateForKeys(HWND window, HWND focus);
 
 // Runs `xdotool COMMANDS key F12` on the X display and dispatches messages
@@ -83,6 +84,18 @@ bool ActivateForKeys(HWND window, HWND focus);
 // keystroke has been handled. Keyboard messages the loop retrieved (sentinel
 // excluded) are appended to `retrieved` when given. False on a timeout.
 bool SendKeysThroughXTest(const std::string& commands, MessageLog* retrieved = nullptr);
+// Starts `xdotool COMMANDS` and dispatches messages, keyboard messages
+// appended to `retrieved`, until `done` holds. False when it never does.
+bool SendKeysUntil(const std::string& commands, const std::function<bool()>& done, MessageLog* retrieved);
+// Dispatches messages until GetAsyncKeyState sees the key down (or up).
+bool WaitForAsyncKeyState(int virtualKey, bool down);
+// Presses the modifiers ("ctrl", "ctrl shift"), waits until GetAsyncKeyState
+// sees them down, sends `keys` ("key Tab") and lets the modifiers go only
+// once every message of those keys has been handled: code that reads the
+// modifiers' state as it is when it runs would otherwise meet the keys after
+// the modifiers were released on a loaded machine, as a user who lets go of
+// Ctrl that early would see too.
+bool SendKeysHolding(const std::string& modifiers, const std::string& keys, MessageLog* retrieved = nullptr);
 // Releases Ctrl, Shift and Tab in case a failed test left them down.
 void ReleaseModifierKeys();
 

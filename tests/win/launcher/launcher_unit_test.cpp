@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -304,8 +305,14 @@ struct Shown {
 Shown Show(const char* text, UINT textId, UINT captionId) {
   LauncherInstance = GetModuleHandleA(NULL);
   Shown shown;
-  std::thread watcher([&] { shown.boxes = test::AnswerBoxes(GetCurrentProcessId(), 10.0, 1); });
+  // The watcher answers the box, or stops when ShowMessage returned without one.
+  std::atomic<bool> returned(false);
+  std::thread watcher([&] {
+    shown.boxes = test::AnswerBoxesUntil(
+        GetCurrentProcessId(), [&] { return returned.load(); }, 1);
+  });
   shown.result = ShowMessage(NULL, text, textId, captionId, MB_ICONHAND);
+  returned = true;
   watcher.join();
   return shown;
 }

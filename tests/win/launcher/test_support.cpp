@@ -239,10 +239,15 @@ BOOL CALLBACK CollectBox(HWND window, LPARAM lParam) {
   return TRUE;
 }
 
+// A minute: a box whose thread a loaded machine starves for seconds is
+// still answered; only one that has hung is not.
+const UINT kBoxTimeoutMs = 60000;
+
 std::string WindowText(HWND window) {
   char text[4096] = {0};
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &length)) {
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof(text), (LPARAM)text, SMTO_NORMAL, kBoxTimeoutMs,
+                           &length)) {
     return std::string();
   }
   return std::string(text);
@@ -267,30 +272,42 @@ bool AnswerBox(HWND box, MessageBoxSeen* seen) {
   seen->caption = WindowText(box);
   seen->text.clear();
   EnumChildWindows(box, CollectStaticText, (LPARAM)&seen->text);
-  SendMessageTimeoutA(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, NULL);
+  SendMessageTimeoutA(ok, BM_CLICK, 0, 0, SMTO_NORMAL, kBoxTimeoutMs, NULL);
   return true;
+}
+
+// Waits until the answered box is gone, so that it is not read twice.
+void WaitUntilGone(HWND box) {
+  for (DWORD start = GetTickCount();
+       IsWindow(box) && IsWindowVisible(box) && GetTickCount() - start < kBoxTimeoutMs;)
+    Sleep(20);
 }
 
 }  // namespace
 
-std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t stopAfter) {
+std::vector<MessageBoxSeen> AnswerBoxesUntil(DWORD processId, const std::function<bool()>& done,
+                                             size_t stopAfter) {
   std::vector<MessageBoxSeen> boxes;
-  DWORD start = GetTickCount();
-  while ((GetTickCount() - start) < seconds * 1000) {
+  while (!done()) {
     Search search{processId, {}};
     EnumWindows(CollectBox, (LPARAM)&search);
     for (HWND box : search.found) {
       MessageBoxSeen seen;
       if (AnswerBox(box, &seen)) {
         boxes.push_back(seen);
-        // Wait until it is gone, so that it is not read twice.
-        for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(50);
+        WaitUntilGone(box);
         if (stopAfter != 0 && boxes.size() >= stopAfter) return boxes;
       }
     }
-    Sleep(50);
+    Sleep(20);
   }
   return boxes;
+}
+
+std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t stopAfter) {
+  DWORD start = GetTickCount();
+  return AnswerBoxesUntil(
+      processId, [&] { return GetTickCount() - start >= seconds * 1000; }, stopAfter);
 }
 
 std::wstring Widen(const std::string& text) {
@@ -340,7 +357,7 @@ SetupRun Finish(Started& started, double timeoutSeconds) {
       MessageBoxSeen seen;
       if (AnswerBox(box, &seen)) {
         run.boxes.push_back(seen);
-        for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(50);
+        WaitUntilGone(box);
       }
     }
   }

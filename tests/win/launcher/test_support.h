@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -102,6 +103,10 @@ SetupRun Finish(Started& started, double timeoutSeconds);
 // Answers the message boxes of a running process for up to seconds (or until
 // stopAfter boxes were answered, when it is not 0); returns those seen.
 std::vector<MessageBoxSeen> AnswerBoxes(DWORD processId, double seconds, size_t stopAfter = 0);
+// The same until `done` holds (or stopAfter boxes were answered): for a box
+// this process shows, however long a busy machine takes to show it.
+std::vector<MessageBoxSeen> AnswerBoxesUntil(DWORD processId, const std::function<bool()>& done,
+                                             size_t stopAfter);
 
 // program (the bytes of a setup.exe, or of a program that carries its pack
 // files) with its settings block filled in, as setuppack media
