@@ -422,7 +422,3 @@ bool CheckOptionsApply(const Invocation& in, std::string* error) {
   *error = "unknown command '" + in.command + "'";
   return false;
 }
-
-bool RedrawsProgress(const Invocation& in) { return !in.quiet && StandardErrorIsTerminal(); }
-
-unsigned PackThreads(const Invocation& in) { return in.threads != 0 ? in.threads : AllProcessors(); }

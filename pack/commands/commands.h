@@ -5,7 +5,7 @@
 // two share lives in file_pairs.h, expand_files.h or the room of its concern.
 #pragma once
 
-#include "cli/options.h"
+#include "commands/invocation.h"
 #include "commands/verdicts.h"
 
 int Pack(const Invocation& invocation);

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "cli/progress_line.h"
+#include "commands/progress_line.h"
 #include "expand/layout.h"
 #include "expand/records.h"
 

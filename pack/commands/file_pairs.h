@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/options.h"
+#include "commands/invocation.h"
 #include "platform/file_io.h"
 
 // Standard input can be read once; a destination named twice would be

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "cli/progress_line.h"
+#include "commands/progress_line.h"
 #include "cli/status.h"
 #include "commands/commands.h"
 #include "commands/file_pairs.h"

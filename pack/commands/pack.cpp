@@ -2,7 +2,7 @@
 // with the last letter '_', each packed as it is read.
 #include <memory>
 
-#include "cli/progress_line.h"
+#include "commands/progress_line.h"
 #include "cli/status.h"
 #include "commands/commands.h"
 #include "commands/file_pairs.h"

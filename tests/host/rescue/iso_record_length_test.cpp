@@ -33,12 +33,13 @@ TEST(IsoImage, ARecordLongerThanWhatIsLeftOfItsFolderIsNotRead) {
     FileReader file;
     std::string error;
     ASSERT_TRUE(file.Open(path, &error)) << error;
-    std::vector<IsoFile> files;
-    EXPECT_TRUE(ReadIsoImage(&file, 0, iso.bytes.size(), &files, &error)) << error;
+    IsoImage listing;
+    EXPECT_TRUE(ReadIsoImage(&file, 0, iso.bytes.size(), &listing, &error)) << error;
+    const std::vector<IsoFile>& files = listing.files;
     unlink(path);
     if (c.listed) {
       ASSERT_EQ(files.size(), 1u) << "length " << (int)c.length;
-      EXPECT_EQ(files[0].path, "INSTALL.SC_");
+      EXPECT_EQ(listing.PathOf(files[0]), "INSTALL.SC_");
       EXPECT_EQ(files[0].offset, 19u * 2048);
       EXPECT_EQ(files[0].size, 100u);
     } else {

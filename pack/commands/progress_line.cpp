@@ -1,4 +1,4 @@
-#include "cli/progress_line.h"
+#include "commands/progress_line.h"
 
 #include <stdio.h>
 

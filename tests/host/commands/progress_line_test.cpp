@@ -1,5 +1,5 @@
 // The progress line as its reader sees it, on a clock the test moves.
-#include "cli/progress_line.h"
+#include "commands/progress_line.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>
