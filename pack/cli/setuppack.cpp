@@ -31,13 +31,15 @@ int Run(int argc, char** argv) {
   InstallSignalHandlers();
   // Each result line is out before any message that follows it, in a pipe
   // as on a terminal (the Windows C runtime buffers whole blocks for
-  // _IOLBF); messages are written as they come, on every system.
+  // _IOLBF). Standard error is left as the runtime sets it: unbuffered, and
+  // on Windows written once for each call (made unbuffered by hand, the
+  // Windows runtime writes a message piece by piece, which a console then
+  // draws piece by piece).
 #ifdef _WIN32
   setvbuf(stdout, nullptr, _IONBF, 0);
 #else
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
-  setvbuf(stderr, nullptr, _IONBF, 0);
   Invocation invocation;
   std::string error;
   if (!ParseCommandLine(argc, argv, &invocation, &error) ||
