@@ -71,11 +71,11 @@ CASES = [
      "verify": [("cd rescued && " + SAME_AS_SOURCES, 0, [])]},
     {"docs": ["pack/setuppack.1"], "setup": MEDIA + FINDS + CDROM, "steps": [
         ("setuppack scan --extract rescued disc.iso old-floppies/", 0,
-         ["disc.iso:/: media", "old-floppies//media: media", "-> rescued/disc.iso/INSTALL.EXE"]),
+         ["disc.iso:/ (ISO 9660): media", "old-floppies//media: media", "-> rescued/disc.iso/INSTALL.EXE"]),
         SALVAGE]},
     {"docs": ["docs/setuppack.md"], "setup": MEDIA + FINDS + CDROM, "steps": [
         ("setuppack scan --extract rescued disc.iso floppy.img old-copies/", 0,
-         ["disc.iso:/: media", "floppy.img at offset 4096: pack file", "old-copies//media: media"]),
+         ["disc.iso:/ (ISO 9660): media", "floppy.img at offset 4096: pack file", "old-copies//media: media"]),
         SALVAGE]},
     {"docs": ["pack/setuppack.1"], "setup": MEDIA + "mkdir unpacked && cp media/INSTALL.S* media/INSTALL.E* unpacked/"
                                               " && cd unpacked\n", "steps": [
